@@ -1,0 +1,49 @@
+# Entry points. Each target installs what is missing first (scripts/install-deps).
+#   make demo    build and run the simulator on its built-in scenario
+#   make test    build everything and run every test
+#   make test32  the 32-bit build and its tests       make asan   the sanitizer build and tests
+#   make fuzz    build the fuzz targets and run each briefly    make bench   benchmarks
+
+JOBS ?= $(shell nproc)
+CMAKE_GEN := -G Ninja
+CTEST := ctest --output-on-failure -j $(JOBS) --timeout 300
+
+.PHONY: deps build test test32 asan fuzz bench demo clean
+
+deps:
+	@./scripts/install-deps
+
+build/build.ninja: | deps
+	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps build/build.ninja
+	cmake --build build -j $(JOBS)
+
+test: build
+	cd build && $(CTEST)
+
+test32: deps
+	cmake -S . -B build32 $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/m32.cmake
+	cmake --build build32 -j $(JOBS)
+	cd build32 && $(CTEST)
+
+asan: deps
+	cmake -S . -B build-asan $(CMAKE_GEN) -DERR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DERR_FUZZ=ON -DERR_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j $(JOBS)
+	./fuzz/run build-fuzz $(FUZZ_SECONDS)
+
+bench: deps
+	cmake -S . -B build-bench $(CMAKE_GEN) -DERR_BENCH=ON -DERR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS)
+
+demo: build
+	./build/bin/errsim --root ./errsim-root
+
+clean:
+	rm -rf build build32 build-asan build-fuzz build-bench

@@ -1,0 +1,44 @@
+// The error logs: set-up at task start, record access, archiving, erasing and export.
+//
+// log_id 0 is the system log, any other value the user log. Every operation that can fail
+// prints its failure on the boot console and returns false; the task goes on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace err {
+
+// ---- Record access primitives ----
+bool open_log_stream(int log_id);
+bool read_log_record(int log_id, std::uint8_t* buffer, std::uint16_t record_nr);
+bool write_log_record(int log_id, const std::uint8_t* buffer);
+void put_text_field(std::uint8_t* dest, std::uint16_t width, const char* text);
+void put_number_field(std::uint8_t* dest, std::uint16_t width, std::uint16_t value);
+const char* log_date_string();
+const char* log_time_string();
+
+// ---- Set-up at task start ----
+bool init_log_file(int log_id);
+bool open_log_file(int log_id);
+bool create_log_file(int log_id);
+
+// ---- Archiving ----
+bool archive_error(int log_id, std::uint16_t error_code, const char* text, const char* component,
+                   const char* file, std::int32_t line);
+bool get_free_record(int log_id, std::uint8_t* buffer);
+bool link_new_record(int log_id, std::uint8_t* buffer);
+bool close_log(int log_id);
+void text_to_field(std::uint8_t* field, std::uint16_t width, const char* text);
+
+// ---- Erasing ----
+// block/block_length: the whole command block of 616/617; the count is read at block byte 8
+// and the record numbers from byte 10, never past block_length.
+bool erase_selected_errors(int log_id, const std::uint8_t* block, std::size_t block_length);
+bool erase_all_errors(int log_id);
+
+// ---- Export ----
+bool export_log(int log_id, const char* archive_name);
+std::uint16_t trimmed_length(const std::uint8_t* field, std::uint16_t width);
+
+}  // namespace err

@@ -1,0 +1,105 @@
+/* Host executive: controls that exist only on a development host, for tests, the simulator
+ * and the tools. The module never includes this header. */
+#ifndef RTX_RTX_HOST_H
+#define RTX_RTX_HOST_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "rtx/rtx.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Set-up ---------------------------------------------------------------------------- */
+
+/* Root path returned by rtx_get_root_path, as a host folder (default: current directory).
+ * Executive paths are mapped below it: "\LOG\SYSERR.LOG" -> "<root>/LOG/SYSERR.LOG", and a
+ * path that starts with the root path itself is used as it is. */
+void rtx_host_set_root(const char* host_folder);
+const char* rtx_host_root(void);
+/* Folder in which ini_file_read looks files up (default: the root). */
+void rtx_host_set_ini_dir(const char* host_folder);
+
+/* Most segments alive at once (default 4096); allocations beyond it fail with RTX_E_NOMEM. */
+void rtx_host_set_segment_limit(uint32_t limit);
+
+/* Calls every function registered with register_init_function, in registration order, once. */
+void rtx_host_system_start(void);
+
+/* Orderly end: every task blocked in the executive (receive, semaphore, suspension) or that
+ * enters it afterwards ends its thread; waits for all task threads. Safe to call more than
+ * once. After it, rtx_host_reset may prepare a fresh executive. */
+void rtx_host_shutdown(void);
+
+/* Back to the state at load (no mailboxes, catalog entries, segments, semaphores, INI handles,
+ * faults, captured console, counters, init functions). Only without running tasks. */
+void rtx_host_reset(void);
+
+/* Resumes a task suspended with rtx_suspendtask; by counted catalog name. 0 on success. */
+int rtx_host_resume_task(const char* counted_name);
+/* 1 while the named task is suspended. */
+int rtx_host_task_suspended(const char* counted_name);
+
+/* Creates a mailbox and enters it under the counted name; returns its id (0 on failure). */
+uint16_t rtx_host_create_mailbox(const char* counted_name);
+/* Number of segments queued on mailbox. */
+uint32_t rtx_host_mailbox_depth(uint16_t mailbox);
+
+/* ---- Console --------------------------------------------------------------------------- */
+
+/* Echo of the boot console to stdout (default on). */
+void rtx_host_console_echo(int on);
+/* Everything printed on the boot console since the last clear; valid until the next call of
+ * any console function. */
+const char* rtx_host_console_text(void);
+void rtx_host_console_clear(void);
+/* Called with each piece printed on the boot console (any thread), or none (null). */
+typedef void (*rtx_host_console_sink)(const char* text, size_t length, void* context);
+void rtx_host_set_console_sink(rtx_host_console_sink sink, void* context);
+
+/* ---- Fault injection ------------------------------------------------------------------- */
+
+typedef enum rtx_host_op {
+    RTX_OP_LOOKUP = 0,   /* rtx_searchcatalog */
+    RTX_OP_ALLOC,        /* old_rtx_global_alloc */
+    RTX_OP_SEND,         /* _rtx_sendmessage */
+    RTX_OP_RECEIVE,      /* _rtx_getmessage */
+    RTX_OP_SEMA_CREATE,  /* rtx_createsema */
+    RTX_OP_SEMA_TAKE,    /* rtx_getsema */
+    RTX_OP_SEMA_GIVE,    /* rtx_sendsema */
+    RTX_OP_INI_READ,     /* ini_file_read */
+    RTX_OP_TASK_CREATE,  /* ini_create_task */
+    RTX_OP_FILE_OPEN,    /* rtx_file_open */
+    RTX_OP_FILE_SEEK,    /* rtx_file_seek */
+    RTX_OP_FILE_READ,    /* rtx_file_read (transfers nothing) */
+    RTX_OP_FILE_WRITE,   /* rtx_file_write (transfers nothing) */
+    RTX_OP_FILE_RENAME,  /* rtx_file_rename */
+    RTX_OP_COUNT
+} rtx_host_op;
+
+/* After skip more successful calls of op, the next count calls fail with status (file
+ * operations fail as the C library would: null, -1, a short transfer). count 0 clears. */
+void rtx_host_fail(rtx_host_op op, uint32_t skip, uint32_t count, uint16_t status);
+/* Shorthand: the next count calls fail. */
+void rtx_host_fail_next(rtx_host_op op, uint32_t count, uint16_t status);
+/* Clears every pending fault. */
+void rtx_host_clear_faults(void);
+
+/* ---- Counters -------------------------------------------------------------------------- */
+
+typedef struct rtx_host_counters {
+    uint64_t calls[RTX_OP_COUNT];  /* calls of each operation */
+    uint64_t failed[RTX_OP_COUNT]; /* of which failed (injected or real) */
+    uint64_t segments_in_use;      /* segments alive now */
+    uint64_t segments_peak;        /* most segments alive at once */
+} rtx_host_counters;
+
+void rtx_host_get_counters(rtx_host_counters* out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
