@@ -12,6 +12,9 @@
 extern "C" {
 #endif
 
+/* Status of rtx_sendsema when the semaphore already holds its maximum (the count stays). */
+#define RTX_HOST_E_SEMA_FULL 0x00F0
+
 /* ---- Set-up ---------------------------------------------------------------------------- */
 
 /* Root path returned by rtx_get_root_path, as a host folder (default: current directory).
@@ -47,6 +50,13 @@ uint16_t rtx_host_create_mailbox(const char* counted_name);
 /* Number of segments queued on mailbox. */
 uint32_t rtx_host_mailbox_depth(uint16_t mailbox);
 
+/* Allocation origin (source file and line given to old_rtx_global_alloc) of a live segment,
+ * for leak diagnostics; the text stays valid while the segment lives. 0 when found. */
+int rtx_host_segment_origin(uint16_t segment, const char** file, int* line);
+/* Ids of the live segments, lowest first: fills up to max of them into out and returns how
+ * many there are. */
+size_t rtx_host_list_segments(uint16_t* out, size_t max);
+
 /* ---- Console --------------------------------------------------------------------------- */
 
 /* Echo of the boot console to stdout (default on). */
@@ -62,20 +72,20 @@ void rtx_host_set_console_sink(rtx_host_console_sink sink, void* context);
 /* ---- Fault injection ------------------------------------------------------------------- */
 
 typedef enum rtx_host_op {
-    RTX_OP_LOOKUP = 0,   /* rtx_searchcatalog */
-    RTX_OP_ALLOC,        /* old_rtx_global_alloc */
-    RTX_OP_SEND,         /* _rtx_sendmessage */
-    RTX_OP_RECEIVE,      /* _rtx_getmessage */
-    RTX_OP_SEMA_CREATE,  /* rtx_createsema */
-    RTX_OP_SEMA_TAKE,    /* rtx_getsema */
-    RTX_OP_SEMA_GIVE,    /* rtx_sendsema */
-    RTX_OP_INI_READ,     /* ini_file_read */
-    RTX_OP_TASK_CREATE,  /* ini_create_task */
-    RTX_OP_FILE_OPEN,    /* rtx_file_open */
-    RTX_OP_FILE_SEEK,    /* rtx_file_seek */
-    RTX_OP_FILE_READ,    /* rtx_file_read (transfers nothing) */
-    RTX_OP_FILE_WRITE,   /* rtx_file_write (transfers nothing) */
-    RTX_OP_FILE_RENAME,  /* rtx_file_rename */
+    RTX_OP_LOOKUP = 0,  /* rtx_searchcatalog */
+    RTX_OP_ALLOC,       /* old_rtx_global_alloc */
+    RTX_OP_SEND,        /* _rtx_sendmessage */
+    RTX_OP_RECEIVE,     /* _rtx_getmessage */
+    RTX_OP_SEMA_CREATE, /* rtx_createsema */
+    RTX_OP_SEMA_TAKE,   /* rtx_getsema */
+    RTX_OP_SEMA_GIVE,   /* rtx_sendsema */
+    RTX_OP_INI_READ,    /* ini_file_read */
+    RTX_OP_TASK_CREATE, /* ini_create_task */
+    RTX_OP_FILE_OPEN,   /* rtx_file_open */
+    RTX_OP_FILE_SEEK,   /* rtx_file_seek */
+    RTX_OP_FILE_READ,   /* rtx_file_read (transfers nothing) */
+    RTX_OP_FILE_WRITE,  /* rtx_file_write (transfers nothing) */
+    RTX_OP_FILE_RENAME, /* rtx_file_rename */
     RTX_OP_COUNT
 } rtx_host_op;
 

@@ -1,0 +1,417 @@
+// Host executive: root path and path mapping, file access, INI files, boot console and the
+// executive's small text helpers.
+#include <dirent.h>
+#include <ini.h>
+#include <strings.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "host_state.h"
+
+struct rtx_file {
+    FILE* fp;
+};
+
+namespace rtx_host_detail {
+namespace {
+
+using Lock = std::unique_lock<std::mutex>;
+
+// ---- Console ----------------------------------------------------------------------------
+
+// Text kept for rtx_host_console_text; beyond it further text is still echoed and passed to
+// the sink but no longer captured, so a long run cannot eat the host's memory.
+constexpr size_t kCaptureLimit = 16u << 20;
+
+struct Console {
+    std::recursive_mutex m;  // recursive: a sink may print or read the capture itself
+    bool echo = true;
+    std::string text;
+    rtx_host_console_sink sink = nullptr;
+    void* context = nullptr;
+};
+
+Console& console() {
+    static Console* c = new Console;
+    return *c;
+}
+
+int console_vprint(const char* format, va_list args) {
+    if (!format) return -1;
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n < 0) return -1;
+    std::vector<char> buf(static_cast<size_t>(n) + 1);
+    std::vsnprintf(buf.data(), buf.size(), format, args);
+    const size_t len = static_cast<size_t>(n);
+    Console& c = console();
+    std::lock_guard<std::recursive_mutex> lk(c.m);
+    if (c.echo) {
+        std::fwrite(buf.data(), 1, len, stdout);
+        std::fflush(stdout);
+    }
+    if (c.text.size() + len <= kCaptureLimit) c.text.append(buf.data(), len);
+    if (c.sink) c.sink(buf.data(), len, c.context);
+    return n;
+}
+
+// ---- Paths ------------------------------------------------------------------------------
+
+std::string slashes(std::string p) {
+    for (char& ch : p)
+        if (ch == '\\') ch = '/';
+    return p;
+}
+
+std::string normal_root(const std::string& root) {
+    std::string r = slashes(root);
+    while (r.size() > 1 && r.back() == '/') r.pop_back();
+    return r.empty() ? std::string(".") : r;
+}
+
+// Executive paths become host paths here and only here:
+// - backslashes turn into '/';
+// - a drive prefix such as "D:" is dropped and the rest is taken below the root (the host has
+//   one root folder for every drive);
+// - a path that already starts with the root folder is used as it is;
+// - any other path, with or without a leading separator, is taken below the root folder.
+std::string map_exec_path(const std::string& root_folder, const char* exec) {
+    const std::string root = normal_root(root_folder);
+    std::string p = slashes(exec);
+    if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':')
+        p.erase(0, 2);
+    const bool under_root =
+        p.compare(0, root.size(), root) == 0 &&
+        (p.size() == root.size() || p[root.size()] == '/' || root.back() == '/');
+    if (under_root) return p;
+    if (p.empty()) return root;
+    if (p[0] == '/') return root.back() == '/' ? root + p.substr(1) : root + p;
+    return root.back() == '/' ? root + p : root + "/" + p;
+}
+
+std::string current_root() {
+    State& s = state();
+    Lock lk(s.m);
+    return s.root;
+}
+
+// ---- INI files --------------------------------------------------------------------------
+
+std::string lower(const char* t) {
+    std::string r(t ? t : "");
+    for (char& ch : r) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return r;
+}
+
+// The first value of a key wins when a file names it twice.
+int ini_entry(void* user, const char* section, const char* name, const char* value) {
+    auto* file = static_cast<IniFile*>(user);
+    if (!name) return 1;  // section start without keys
+    file->sections[lower(section)].emplace(lower(name), value ? value : "");
+    return 1;
+}
+
+// Opens file_name in folder; when no file has exactly that name, one whose name differs only
+// in case is taken (configuration names are written in upper case on the instrument).
+FILE* open_in_folder(const std::string& folder, const std::string& file_name) {
+    const std::string dir = folder.empty() ? std::string(".") : folder;
+    std::string path = dir + "/" + file_name;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) return f;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return nullptr;
+    FILE* found = nullptr;
+    while (dirent* e = readdir(d)) {
+        if (strcasecmp(e->d_name, file_name.c_str()) == 0) {
+            found = std::fopen((dir + "/" + e->d_name).c_str(), "rb");
+            if (found) break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+constexpr size_t kMaxIniHandles = 1024;
+
+}  // namespace
+
+void reset_console() {
+    Console& c = console();
+    std::lock_guard<std::recursive_mutex> lk(c.m);
+    c.echo = true;
+    c.text.clear();
+    c.text.shrink_to_fit();
+    c.sink = nullptr;
+    c.context = nullptr;
+}
+
+}  // namespace rtx_host_detail
+
+using namespace rtx_host_detail;
+
+extern "C" {
+
+/* ---- Root path and set-up ---------------------------------------------------------------- */
+
+void rtx_host_set_root(const char* host_folder) {
+    State& s = state();
+    Lock lk(s.m);
+    s.root = host_folder && *host_folder ? host_folder : ".";
+}
+
+// Valid until the root is set again.
+const char* rtx_host_root(void) {
+    State& s = state();
+    Lock lk(s.m);
+    return s.root.c_str();
+}
+
+void rtx_host_set_ini_dir(const char* host_folder) {
+    State& s = state();
+    Lock lk(s.m);
+    s.ini_dir = host_folder ? host_folder : "";
+}
+
+// Every path kind (which) names the same root folder on the host.
+void rtx_get_root_path(int, char* buffer) {
+    if (!buffer) return;
+    const std::string root = current_root();
+    const size_t n = root.size() < 259 ? root.size() : 259;
+    std::memcpy(buffer, root.data(), n);
+    buffer[n] = '\0';
+}
+
+int rtx_map_path(const char* exec_path, char* buffer, size_t size) {
+    if (!exec_path || !buffer || size == 0) return -1;
+    const std::string host = map_exec_path(current_root(), exec_path);
+    if (host.size() + 1 > size) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    std::memcpy(buffer, host.c_str(), host.size() + 1);
+    return 0;
+}
+
+/* ---- Files ------------------------------------------------------------------------------ */
+
+rtx_file* rtx_file_open(const char* path, const char* mode) {
+    {
+        State& s = state();
+        Lock lk(s.m);
+        if (take_fault(s, RTX_OP_FILE_OPEN)) return nullptr;
+        if (!path || !mode) {
+            note_failure(s, RTX_OP_FILE_OPEN);
+            return nullptr;
+        }
+    }
+    const std::string host = map_exec_path(current_root(), path);
+    FILE* fp = std::fopen(host.c_str(), mode);
+    if (!fp) {
+        State& s = state();
+        Lock lk(s.m);
+        note_failure(s, RTX_OP_FILE_OPEN);
+        return nullptr;
+    }
+    return new rtx_file{fp};
+}
+
+int rtx_file_seek(rtx_file* file, long offset, int whence) {
+    State& s = state();
+    {
+        Lock lk(s.m);
+        if (take_fault(s, RTX_OP_FILE_SEEK)) return -1;
+    }
+    if (file && std::fseek(file->fp, offset, whence) == 0) return 0;
+    Lock lk(s.m);
+    note_failure(s, RTX_OP_FILE_SEEK);
+    return -1;
+}
+
+long rtx_file_tell(rtx_file* file) {
+    return file ? std::ftell(file->fp) : -1L;
+}
+
+size_t rtx_file_read(rtx_file* file, void* buffer, size_t size) {
+    State& s = state();
+    {
+        Lock lk(s.m);
+        if (take_fault(s, RTX_OP_FILE_READ)) return 0;
+    }
+    size_t n = file && buffer ? std::fread(buffer, 1, size, file->fp) : 0;
+    if (n < size) {
+        Lock lk(s.m);
+        note_failure(s, RTX_OP_FILE_READ);
+    }
+    return n;
+}
+
+// Flushed before it is judged: a write counts only when the bytes reached the file system.
+size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size) {
+    State& s = state();
+    {
+        Lock lk(s.m);
+        if (take_fault(s, RTX_OP_FILE_WRITE)) return 0;
+    }
+    size_t n = 0;
+    if (file && buffer) {
+        n = std::fwrite(buffer, 1, size, file->fp);
+        if (std::fflush(file->fp) != 0) n = 0;
+    }
+    if (n < size) {
+        Lock lk(s.m);
+        note_failure(s, RTX_OP_FILE_WRITE);
+    }
+    return n;
+}
+
+int rtx_file_close(rtx_file* file) {
+    if (!file) return -1;
+    int rc = std::fclose(file->fp);
+    delete file;
+    return rc == 0 ? 0 : -1;
+}
+
+int rtx_file_remove(const char* path) {
+    if (!path) return -1;
+    return std::remove(map_exec_path(current_root(), path).c_str()) == 0 ? 0 : -1;
+}
+
+int rtx_file_rename(const char* from, const char* to) {
+    State& s = state();
+    {
+        Lock lk(s.m);
+        if (take_fault(s, RTX_OP_FILE_RENAME)) return -1;
+    }
+    if (from && to) {
+        const std::string root = current_root();
+        if (std::rename(map_exec_path(root, from).c_str(), map_exec_path(root, to).c_str()) == 0)
+            return 0;
+    }
+    Lock lk(s.m);
+    note_failure(s, RTX_OP_FILE_RENAME);
+    return -1;
+}
+
+/* ---- INI files -------------------------------------------------------------------------- */
+
+// The file is looked up by its name part in the INI folder. Lines that the parser cannot read
+// are skipped; the rest of the file still counts.
+int ini_file_read(uint16_t* out_handle, const char* file_name) {
+    State& s = state();
+    std::string folder;
+    {
+        Lock lk(s.m);
+        if (out_handle) *out_handle = 0;
+        uint16_t st = take_fault(s, RTX_OP_INI_READ);
+        if (st) return st;
+        if (!out_handle || !file_name || s.ini_files.size() >= kMaxIniHandles) {
+            note_failure(s, RTX_OP_INI_READ);
+            return RTX_E_BAD_ID;
+        }
+        folder = s.ini_dir.empty() ? s.root : s.ini_dir;
+    }
+    const char* name = file_name;
+    EVcut_path(&name);
+    auto file = std::make_unique<IniFile>();
+    FILE* fp = *name ? open_in_folder(folder, name) : nullptr;
+    int rc = fp ? ini_parse_file(fp, ini_entry, file.get()) : -1;
+    if (fp) std::fclose(fp);
+    Lock lk(s.m);
+    if (rc < 0) {
+        note_failure(s, RTX_OP_INI_READ);
+        return RTX_E_NOT_FOUND;
+    }
+    uint16_t id = s.next_ini;
+    while (id == 0 || s.ini_files.count(id)) ++id;
+    s.next_ini = static_cast<uint16_t>(id + 1);
+    s.ini_files[id] = std::move(file);
+    *out_handle = id;
+    return 0;
+}
+
+int ini_file_get(uint16_t handle, const char* section, const char* key, char** out_text) {
+    if (out_text) *out_text = nullptr;
+    if (!section || !key || !out_text) return -1;
+    State& s = state();
+    Lock lk(s.m);
+    auto f = s.ini_files.find(handle);
+    if (f == s.ini_files.end()) return -1;
+    auto sec = f->second->sections.find(lower(section));
+    if (sec == f->second->sections.end()) return 1;
+    auto val = sec->second.find(lower(key));
+    if (val == sec->second.end()) return 1;
+    *out_text = val->second.data();
+    return 0;
+}
+
+void ini_file_free(uint16_t handle) {
+    State& s = state();
+    Lock lk(s.m);
+    s.ini_files.erase(handle);
+}
+
+/* ---- Console ---------------------------------------------------------------------------- */
+
+int boot_printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = console_vprint(format, args);
+    va_end(args);
+    return n;
+}
+
+// The host console prints every level.
+int rtx_boot_printf(int, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = console_vprint(format, args);
+    va_end(args);
+    return n;
+}
+
+void rtx_host_console_echo(int on) {
+    Console& c = console();
+    std::lock_guard<std::recursive_mutex> lk(c.m);
+    c.echo = on != 0;
+}
+
+const char* rtx_host_console_text(void) {
+    Console& c = console();
+    std::lock_guard<std::recursive_mutex> lk(c.m);
+    return c.text.c_str();
+}
+
+void rtx_host_console_clear(void) {
+    Console& c = console();
+    std::lock_guard<std::recursive_mutex> lk(c.m);
+    c.text.clear();
+}
+
+void rtx_host_set_console_sink(rtx_host_console_sink sink, void* context) {
+    Console& c = console();
+    std::lock_guard<std::recursive_mutex> lk(c.m);
+    c.sink = sink;
+    c.context = context;
+}
+
+/* ---- Text helpers ----------------------------------------------------------------------- */
+
+void EVcut_path(const char** path) {
+    if (!path || !*path) return;
+    const char* rest = *path;
+    for (const char* p = *path; *p; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':') rest = p + 1;
+    *path = rest;
+}
+
+// Unbounded, like the executive's own: the caller's buffer must hold the result.
+int VSPRINTF(char* buffer, const char* format, va_list args) {
+    return std::vsprintf(buffer, format, args);
+}
+
+}  // extern "C"

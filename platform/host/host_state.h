@@ -1,0 +1,117 @@
+// Internal state of the host executive, shared by its source files. Everything lives in one
+// leaky singleton so that the executive can be used from library constructors, before main,
+// and is never torn down at exit while task threads may still run.
+#ifndef RTX_HOST_STATE_H
+#define RTX_HOST_STATE_H
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "rtx/rtx_host.h"
+
+namespace rtx_host_detail {
+
+constexpr uint32_t kMaxIds = 65535;              // ids are 16-bit and never 0
+constexpr uint32_t kDefaultSegmentLimit = 4096;  // segments alive at once
+constexpr uint32_t kMaxSegmentSize = 64u << 20;  // a larger request is refused (RTX_E_NOMEM)
+
+struct Segment {
+    std::unique_ptr<uint8_t[]> data;
+    uint32_t size = 0;
+    std::string file;  // allocation origin, for leak diagnostics
+    int line = 0;
+    bool answered = false;   // send_response has answered the request in it
+    uint16_t queued_on = 0;  // mailbox it waits on, 0 when not queued
+};
+
+struct Mailbox {
+    std::deque<uint16_t> queue;
+};
+
+struct Semaphore {
+    uint32_t count = 0;
+    uint32_t maximum = 0;
+};
+
+struct Task {
+    std::string name;  // catalog name without its length byte
+    uint16_t id = 0;
+    void (*start)(void) = nullptr;
+    pthread_t thread{};
+    bool started = false;    // the thread exists and must be joined
+    bool joined = false;     // joined (or being joined) by rtx_host_shutdown
+    bool finished = false;   // the body returned or the thread ended in shutdown
+    bool suspended = false;  // blocked in rtx_suspendtask
+    bool resume = false;     // rtx_host_resume_task was called while suspended
+};
+
+struct Fault {
+    uint32_t skip = 0;
+    uint32_t count = 0;
+    uint16_t status = 0;
+};
+
+struct IniFile {
+    // lower-case section -> lower-case key -> value
+    std::map<std::string, std::map<std::string, std::string>> sections;
+};
+
+struct InitFunction {
+    void (*fn)(void);
+    std::string text;
+    bool done;
+};
+
+struct State {
+    std::mutex m;
+    std::condition_variable cv;  // every wait of the executive (messages, semaphores, resume)
+    bool shutting_down = false;
+
+    std::vector<std::unique_ptr<Segment>> segments;  // index = id
+    std::map<uintptr_t, uint16_t> segment_by_address;
+    uint32_t segment_limit = kDefaultSegmentLimit;
+    uint32_t next_segment = 1;
+    uint64_t segments_in_use = 0;
+    uint64_t segments_peak = 0;
+
+    std::vector<std::unique_ptr<Mailbox>> mailboxes;  // index = id - 1
+    std::vector<std::unique_ptr<Semaphore>> semaphores;
+    std::vector<std::unique_ptr<Task>> tasks;
+    std::map<std::string, uint16_t> catalog;  // key: the name's characters as bytes
+    std::vector<InitFunction> inits;
+
+    Fault faults[RTX_OP_COUNT];
+    uint64_t calls[RTX_OP_COUNT] = {};
+    uint64_t failed[RTX_OP_COUNT] = {};
+
+    std::map<uint16_t, std::unique_ptr<IniFile>> ini_files;
+    uint16_t next_ini = 1;
+
+    std::string root = ".";
+    std::string ini_dir;  // empty: the root
+};
+
+// The singleton; created on first use, never destroyed.
+State& state();
+
+// Counts a call of op and returns the status of an injected fault, or 0. Lock held.
+uint16_t take_fault(State& s, rtx_host_op op);
+// Counts a real failure of op. Lock held.
+inline void note_failure(State& s, rtx_host_op op) {
+    ++s.failed[op];
+}
+
+// Clears the console, its echo and sink (part of rtx_host_reset).
+void reset_console();
+
+}  // namespace rtx_host_detail
+
+#endif
