@@ -36,6 +36,8 @@ struct TaskState {
     std::uint16_t error_qmbx = 0;
     std::uint16_t gui_mbx = 0;
     std::uint16_t iecstate_mbx = 0;
+    // API_MBX, looked up by the notifications on first use (0: not found yet, tried again).
+    std::uint16_t api_mbx = 0;
 
     // Switches (commands 600 to 619).
     bool boxes_enabled = true;

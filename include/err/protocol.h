@@ -78,6 +78,9 @@ extern "C" {
 #define ASYNC_ANSWER_CODE 8
 #define ARCHIVE_ALL_VALUE 8
 #define RESPONSE_RESULT 8 /* report answer: u16 result; block_length 10 */
+#define RESPONSE_BLOCK_LENGTH 10
+#define RESPONSE_SIZE 22 /* header and the one block of a report answer */
+#define REPLIED_NONE 0xFFFFu /* replied_sender / replied_tag of requests the task starts */
 
 /* Commands the error task sends. */
 #define CMD_SHOW_BOX 819     /* to GUI_MBX */
@@ -95,9 +98,12 @@ extern "C" {
 #define BOX_BUTTONS 22 /* 5 descriptors of 4 words: label offset, answer length, answer offset, 0 */
 #define BOX_BUTTON_DESC_SIZE 8
 #define BOX_MAX_BUTTONS 5
+#define BOX_RESERVED 62 /* u16, 0 */
 #define BOX_VARIABLE_AREA 64
 #define BOX_TYPE_VALUE 155
 #define BOX_ANSWER_SIZE 22 /* embedded answer message of a button */
+#define BOX_ANSWER_BLOCK_LENGTH 10
+#define BOX_ANSWER_CODE 20 /* offset of the answer code in the embedded answer message */
 #define BOX_FLAG_NO_BUTTONS 0x01
 #define BOX_FLAG_PASS_THROUGH 0x02
 #define BOX_FLAG_NOT_MODAL 0x04
@@ -107,6 +113,7 @@ extern "C" {
 #define STATUS_SEGMENT_SIZE 53
 #define STATUS_BLOCK_LENGTH 41
 #define STATUS_WORD 8 /* 61 */
+#define STATUS_WORD_VALUE 61
 #define STATUS_TEXT 10
 #define STATUS_TEXT_MAX 30
 

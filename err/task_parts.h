@@ -1,0 +1,67 @@
+// The parts of the error task: report processing, texts, message boxes, status texts and the
+// notifications to the API task. They all run in the error task and work on task_state().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "err/err_table.h"
+#include "wire.h"
+
+namespace err {
+
+// ---- Console texts of the task's own making ----
+// Beside the texts of the house (start-up failure, unknown command, failed archive, erase),
+// the task prints these when it meets input it cannot use or an executive that fails it:
+//  - kTextMalformedMessage: the header is shorter than 12 bytes, or a block head or a
+//    block_length (0, below 8, or past the end of the segment) leaves no way to find the
+//    block or the next one; the rest of the message is skipped.
+//  - kTextMalformedCommand: one block whose data do not fit its command (a report without its
+//    error number, 603/618/619 without their words, 610/611 without a file name ended inside
+//    the block, 616/617 whose count needs more bytes than the block holds); that block is
+//    skipped and the walk goes on with the next one.
+//  - kTextReceiveFailed: a wait on ERROR_MBX ended with a failure status (see error_task.cpp).
+//  - kTextChainStopped: an action chain ran more steps than any real chain needs.
+// "Command" and "Sender ID" are printed as unsigned 16-bit values, 0 when they are not in the
+// segment at all.
+inline constexpr const char* kTextMalformedMessage =
+    "error_task:\n-----------\nMalformed message skipped\nCommand:   %d\nSender ID: %d\n";
+inline constexpr const char* kTextMalformedCommand =
+    "error_task:\n-----------\nMalformed command skipped\nCommand:   %d\nSender ID: %d\n";
+inline constexpr const char* kTextReceiveFailed =
+    "error_task:\n-----------\nFailed to receive message\nrtx_status.status:     %04x\n";
+inline constexpr const char* kTextChainStopped =
+    "error_task:\n-----------\nAction chain stopped\nError nr.: %d\nAction:    %d\n";
+
+// ---- Report processing (command 601) ----
+// message: the whole received segment (its header is at least 12 bytes); block: the 601
+// block, bounded by its block_length and the segment. Answers the reporter itself when the
+// header asks for an answer.
+void process_report(ByteView message, ByteView block);
+
+// ---- Error texts, message boxes, status texts ----
+// Expands template into dest (size bytes, always zero-terminated, at most size - 1
+// characters): each "%s" takes the next "$"-separated part of args. Null template: empty text;
+// null args: no arguments.
+void expand_error_text(char* dest, std::uint16_t size, const char* tmpl, const char* args);
+
+// Asks the user-interface task for a message box for definition, with text and title (empty
+// or null: none). Returns the answer code (the chosen button's code, the kind's default, or 0).
+std::uint16_t show_message_box(const ErrTableEntry* definition, const char* text,
+                               const char* title);
+
+// Hands text (cut to 30 characters) to the remote-control status task and waits for its
+// acknowledgement. An empty text sends nothing.
+void send_status_text(const char* text);
+
+// ---- Notifications to the API task ----
+// Both return 0, the next action code; every failure ends them silently.
+std::uint16_t notify_api_two_params(std::uint16_t error_nr, std::uint16_t action_param1,
+                                    std::uint16_t action_param2, const std::uint16_t* reply_mbx);
+std::uint16_t notify_api_one_param(std::uint16_t error_nr, std::uint16_t action_param1,
+                                   const std::uint16_t* reply_mbx);
+// The answer of a box whose answer goes to the API side (command 618): no answer code has a
+// notification, so nothing is sent.
+void notify_api_box_answer(std::uint16_t code);
+
+}  // namespace err
