@@ -1,0 +1,127 @@
+// Export of a log into an archive file.
+//
+// The archive file is text, every line ended by CR LF, written without newline translation:
+//   head:     entry count "000".."025" (written as 000 first, rewritten at the end),
+//             new_records before the export ("%d"), "O" with an overflow record or "N";
+//   overflow: number, empty line, text, "$$$", empty line, date, time;
+//   each error from the newest to the oldest:
+//             number, 5-digit code, text (several lines where it holds CR LF), "$$$",
+//             component, date, time.
+// Texts and components are written without trailing blanks. When the log cannot be opened
+// the whole file is a fixed notice instead ("ARCHIVE FILE CORRUPTED").
+#include <cstdio>
+#include <cstring>
+
+#include "log.h"
+#include "log_format.h"
+#include "rtx/rtx.h"
+#include "task_state.h"
+
+namespace err {
+
+using namespace logfmt;
+
+namespace {
+
+constexpr const char* kNoticeText = "ARCHIVE FILE CORRUPTED";
+
+// Writes what snprintf put into line (n bytes); false when it did not fit or fell short.
+bool write_formatted(rtx_file* file, const char* line, std::size_t size, int n) {
+    if (n < 0 || static_cast<std::size_t>(n) >= size) return false;
+    return rtx_file_write(file, line, static_cast<std::size_t>(n)) == static_cast<std::size_t>(n);
+}
+
+int trimmed(const std::uint8_t* record, std::size_t offset, std::size_t width) {
+    return static_cast<int>(trimmed_length(record + offset, static_cast<std::uint16_t>(width)));
+}
+
+const char* chars(const std::uint8_t* record, std::size_t offset) {
+    return reinterpret_cast<const char*>(record + offset);
+}
+
+}  // namespace
+
+std::uint16_t trimmed_length(const std::uint8_t* field, std::uint16_t width) {
+    if (!field) return 0;
+    return static_cast<std::uint16_t>(trimmed_width(field, width));
+}
+
+bool export_log(int log_id, const char* archive_name) {
+    if (!archive_name) return false;
+    bool result = true;
+    std::uint16_t count = 0;
+
+    rtx_file* out = rtx_file_open(archive_name, "wb");
+    if (!out) return false;  // the log is not touched
+
+    char line[512];
+
+    if (!open_log_stream(log_id)) {
+        // The log's header stays as it was.
+        const char* date = log_date_string();
+        const char* time = log_time_string();
+        int n = std::snprintf(line, sizeof line, "001\r\n1\r\nN\r\n0\r\n%s\r\n%s\r\n%s\r\n",
+                              kNoticeText, date, time);
+        if (!write_formatted(out, line, sizeof line, n)) result = false;
+        rtx_file_close(out);
+        return result;
+    }
+
+    LogHeader& h = log_slot(log_id).header;
+    int n = std::snprintf(line, sizeof line, "%.*d\r\n%d\r\n%s\r\n", 3, 0,
+                          static_cast<int>(h.new_records), h.overflow_record != 0 ? "O" : "N");
+    if (!write_formatted(out, line, sizeof line, n)) result = false;
+
+    std::uint8_t record[LOG_RECORD_SIZE];
+    if (h.overflow_record != 0 && result) {
+        if (!read_log_record(log_id, record, h.overflow_record)) {
+            result = false;
+        } else {
+            n = std::snprintf(line, sizeof line, "%d\r\n\r\n%.*s\r\n$$$\r\n\r\n%.*s\r\n%.*s\r\n",
+                              static_cast<int>(h.overflow_record),
+                              trimmed(record, kRecText, kTextWidth), chars(record, kRecText),
+                              static_cast<int>(kDateWidth), chars(record, kRecDate),
+                              static_cast<int>(kTimeWidth), chars(record, kRecTime));
+            // The count names the entries actually in the file.
+            if (write_formatted(out, line, sizeof line, n))
+                ++count;
+            else
+                result = false;
+        }
+    }
+
+    // Newest to oldest. At most 25 records are visited, so a chain that loops in a file
+    // damaged while running cannot hold the task.
+    std::uint16_t nr = h.error_start_record;
+    for (std::size_t steps = 0; result && nr != 0; ++steps) {
+        if (steps == LOG_RECORD_COUNT || !read_log_record(log_id, record, nr)) {
+            result = false;
+            break;
+        }
+        n = std::snprintf(
+            line, sizeof line, "%d\r\n%.*s\r\n%.*s\r\n$$$\r\n%.*s\r\n%.*s\r\n%.*s\r\n",
+            static_cast<int>(nr), static_cast<int>(kCodeWidth), chars(record, kRecCode),
+            trimmed(record, kRecText, kTextWidth), chars(record, kRecText),
+            trimmed(record, kRecComponent, kComponentWidth), chars(record, kRecComponent),
+            static_cast<int>(kDateWidth), chars(record, kRecDate), static_cast<int>(kTimeWidth),
+            chars(record, kRecTime));
+        if (write_formatted(out, line, sizeof line, n))
+            ++count;
+        else
+            result = false;
+        nr = previous_of(record);
+    }
+
+    // Exporting clears the count of new errors, also when writing entries failed.
+    h.new_records = 0;
+    if (!close_log(log_id)) result = false;
+
+    n = std::snprintf(line, sizeof line, "%.*d\r\n", 3, static_cast<int>(count));
+    if (rtx_file_seek(out, 0, SEEK_SET) != 0 || !write_formatted(out, line, sizeof line, n))
+        result = false;
+
+    rtx_file_close(out);
+    return result;
+}
+
+}  // namespace err

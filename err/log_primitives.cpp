@@ -1,0 +1,132 @@
+// Record access primitives of the error logs and the date and time stamps.
+//
+// Every read and every write is preceded by its own seek from the start of the file, so that
+// reads and writes on the one read-write stream never follow each other without a positioning
+// call between them. Failures print on the boot console and return false.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "log.h"
+#include "log_clock.h"
+#include "log_format.h"
+#include "log_texts.h"
+#include "rtx/rtx.h"
+#include "task_state.h"
+
+namespace err {
+
+using namespace logfmt;
+
+bool open_log_stream(int log_id) {
+    LogSlot& slot = log_slot(log_id);
+    if (slot.path[0] == 0) return false;  // the log is switched off
+    // A stream left open by an earlier operation would leak here; every operation closes what
+    // it opened, but closing a leftover first keeps one stream per log whatever happened.
+    if (slot.stream) {
+        rtx_file_close(slot.stream);
+        slot.stream = nullptr;
+    }
+    slot.stream = rtx_file_open(slot.path, "r+b");
+    if (!slot.stream) {
+        boot_printf(kTextOpenFailed, slot.path);
+        return false;
+    }
+    return true;
+}
+
+bool read_log_record(int log_id, std::uint8_t* buffer, std::uint16_t record_nr) {
+    if (!is_record_number(record_nr)) return false;
+    LogSlot& slot = log_slot(log_id);
+    // Reading needs the stream that open_log_stream opened; without one there is nothing to
+    // read from (no text: the open has printed its own).
+    if (!slot.stream || !buffer) return false;
+    if (rtx_file_seek(slot.stream, static_cast<long>(record_offset(record_nr)), SEEK_SET) != 0) {
+        boot_printf(kTextPositionFailed, static_cast<int>(record_nr), slot.path);
+        return false;
+    }
+    if (rtx_file_read(slot.stream, buffer, LOG_RECORD_SIZE) != LOG_RECORD_SIZE) {
+        boot_printf(kTextReadFailed, slot.path);
+        return false;
+    }
+    return true;
+}
+
+bool write_log_record(int log_id, const std::uint8_t* buffer) {
+    if (!buffer) return false;
+    // A record buffer carries its own address: it is written where its record_nr says.
+    const std::uint16_t n = record_nr(buffer);
+    if (!is_record_number(n)) return false;
+    LogSlot& slot = log_slot(log_id);
+    if (!slot.stream) return false;
+    if (rtx_file_seek(slot.stream, static_cast<long>(record_offset(n)), SEEK_SET) != 0) {
+        boot_printf(kTextPositionFailed, static_cast<int>(n), slot.path);
+        return false;
+    }
+    if (rtx_file_write(slot.stream, buffer, LOG_RECORD_SIZE) != LOG_RECORD_SIZE) {
+        boot_printf(kTextWriteFailed, slot.path);
+        return false;
+    }
+    return true;
+}
+
+void put_text_field(std::uint8_t* dest, std::uint16_t width, const char* text) {
+    if (!dest) return;
+    encode_text(dest, width, text);
+}
+
+void put_number_field(std::uint8_t* dest, std::uint16_t width, std::uint16_t value) {
+    if (!dest) return;
+    encode_number(dest, width, value);
+}
+
+// ---- Date and time stamps ----
+
+namespace {
+
+std::time_t (*g_clock)() = nullptr;
+
+char g_date[12];
+char g_time[12];
+
+// Local time now. False when the clock or the conversion fails.
+bool local_now(std::tm& out) {
+    std::time_t now = g_clock ? g_clock() : std::time(nullptr);
+    if (now == static_cast<std::time_t>(-1)) return false;
+#if defined(__unix__) || defined(__APPLE__)
+    return localtime_r(&now, &out) != nullptr;
+#else
+    const std::tm* t = std::localtime(&now);
+    if (!t) return false;
+    out = *t;
+    return true;
+#endif
+}
+
+}  // namespace
+
+void set_log_clock_for_tests(std::time_t (*now)()) {
+    g_clock = now;
+}
+
+// When the clock cannot be read the stamps keep the placeholder of a new record, so a
+// record never carries a made-up moment.
+const char* log_date_string() {
+    std::tm t{};
+    if (local_now(t))
+        format_date(t, g_date, sizeof g_date);
+    else
+        std::snprintf(g_date, sizeof g_date, "%s", kNewDate);
+    return g_date;
+}
+
+const char* log_time_string() {
+    std::tm t{};
+    if (local_now(t))
+        format_time(t, g_time, sizeof g_time);
+    else
+        std::snprintf(g_time, sizeof g_time, "%s", kNewTime);
+    return g_time;
+}
+
+}  // namespace err
