@@ -1,0 +1,15 @@
+# A C99 module compiled strictly against the public headers, registering and finding a table.
+add_executable(c99_headers ${CMAKE_CURRENT_SOURCE_DIR}/c99_headers.c)
+set_target_properties(c99_headers PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON
+                                             C_EXTENSIONS OFF)
+target_compile_options(c99_headers PRIVATE -std=c99 -pedantic-errors -Wall -Wextra -Werror)
+target_link_libraries(c99_headers PRIVATE err rtx_host)
+add_test(NAME c99_headers COMMAND c99_headers)
+
+# ---- errsim and errlog (tools) ----
+# The tool tests link the tools' pure parts; the tool runs compare stdout with expected files.
+foreach(t errsim_script_test errsim_events_test)
+    if(TARGET ${t} AND TARGET errsim_core)
+        target_link_libraries(${t} PRIVATE errsim_core)
+    endif()
+endforeach()
