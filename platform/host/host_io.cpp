@@ -63,10 +63,16 @@ int console_vprint(const char* format, va_list args) {
 
 // ---- Paths ------------------------------------------------------------------------------
 
-std::string slashes(std::string p) {
-    for (char& ch : p)
+// Backslashes become '/', and a run of separators becomes one ("root\\" + "\\LOG").
+std::string slashes(const std::string& p) {
+    std::string r;
+    r.reserve(p.size());
+    for (char ch : p) {
         if (ch == '\\') ch = '/';
-    return p;
+        if (ch == '/' && !r.empty() && r.back() == '/') continue;
+        r.push_back(ch);
+    }
+    return r;
 }
 
 std::string normal_root(const std::string& root) {
