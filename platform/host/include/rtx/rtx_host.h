@@ -17,9 +17,11 @@ extern "C" {
 
 /* ---- Set-up ---------------------------------------------------------------------------- */
 
-/* Root path returned by rtx_get_root_path, as a host folder (default: current directory).
- * Executive paths are mapped below it: "\LOG\SYSERR.LOG" -> "<root>/LOG/SYSERR.LOG", and a
- * path that starts with the root path itself is used as it is. */
+/* Root path returned by rtx_get_root_path, as a host folder (default "."); relative folders
+ * such as "./errsim-root" work. Executive paths are mapped below it by rtx_map_path:
+ * backslashes become '/', repeated separators one; "\LOG\SYSERR.LOG" and "LOG\SYSERR.LOG"
+ * -> "<root>/LOG/SYSERR.LOG"; a path that starts with the root path itself is used as it is;
+ * a drive prefix ("D:") is dropped and the rest taken below the root. */
 void rtx_host_set_root(const char* host_folder);
 const char* rtx_host_root(void);
 /* Folder in which ini_file_read looks files up (default: the root). */
@@ -28,19 +30,25 @@ void rtx_host_set_ini_dir(const char* host_folder);
 /* Most segments alive at once (default 4096); allocations beyond it fail with RTX_E_NOMEM. */
 void rtx_host_set_segment_limit(uint32_t limit);
 
-/* Calls every function registered with register_init_function, in registration order, once. */
+/* Calls every function registered with register_init_function, in registration order, once
+ * (a later call runs only the functions registered since). */
 void rtx_host_system_start(void);
 
 /* Orderly end: every task blocked in the executive (receive, semaphore, suspension) or that
- * enters it afterwards ends its thread; waits for all task threads. Safe to call more than
- * once. After it, rtx_host_reset may prepare a fresh executive. */
+ * enters such a wait afterwards ends its thread (pthread_exit); waits for all task threads.
+ * A thread that is not a task gets RTX_E_SHUTDOWN instead of waiting (queued messages are
+ * still handed out). No task can be created afterwards. Safe to call more than once. After
+ * it, rtx_host_reset may prepare a fresh executive. */
 void rtx_host_shutdown(void);
 
 /* Back to the state at load (no mailboxes, catalog entries, segments, semaphores, INI handles,
- * faults, captured console, counters, init functions). Only without running tasks. */
+ * faults, captured console, counters, init functions; root ".", INI folder = root, segment
+ * limit 4096, console echo on, no sink). Refused, with a note on stderr, while a task thread
+ * still runs (call rtx_host_shutdown first). */
 void rtx_host_reset(void);
 
-/* Resumes a task suspended with rtx_suspendtask; by counted catalog name. 0 on success. */
+/* Resumes a task suspended with rtx_suspendtask; by counted catalog name. 0 on success; -1
+ * when no such task is suspended (a resume is not remembered for a later suspension). */
 int rtx_host_resume_task(const char* counted_name);
 /* 1 while the named task is suspended. */
 int rtx_host_task_suspended(const char* counted_name);
