@@ -1,0 +1,287 @@
+// Helpers of the log tests: a fresh root folder with its LOG folder and boot file, a quiet
+// console, a fixed clock, and log file bytes built here from the layout by hand (literal
+// offsets and widths), independently of the module's own format code.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "log.h"
+#include "log_check.h"
+#include "log_clock.h"
+#include "rtx/rtx_host.h"
+#include "task_state.h"
+
+namespace log_test {
+
+// 7 March 2004, 09:05:31 (UTC; the tests run with TZ=UTC0).
+constexpr std::time_t kFixedNow = 1078650331;
+inline std::time_t fixed_clock() {
+    return kFixedNow;
+}
+constexpr const char* kDate = "07.MAR.04";
+constexpr const char* kTime = "09:05:31";
+
+constexpr std::size_t kHeader = 373;
+constexpr std::size_t kRecord = 619;
+constexpr std::size_t kFile = 15848;
+
+// Header field offsets.
+constexpr std::size_t H_START = 134, H_END = 164, H_NEW = 194, H_OVERFLOW = 224, H_EMPTY = 254,
+                      H_LENGTH = 284;
+// Record field offsets.
+constexpr std::size_t R_NR = 107, R_STATE = 137, R_PREV = 165, R_NEXT = 195, R_CODE = 225,
+                      R_TEXT = 232, R_COMP = 339, R_DATE = 381, R_TIME = 417, R_FILE = 452,
+                      R_LINE = 529;
+
+inline std::string pad(const std::string& s, std::size_t width, char fill = ' ') {
+    std::string r = s.substr(0, width);
+    r.append(width - r.size(), fill);
+    return r;
+}
+inline std::string num(unsigned value, int width) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%0*u", width, value);
+    return b;
+}
+inline std::string label(const char* text) {
+    return pad(text, 25);
+}
+
+inline std::string header_bytes(unsigned start, unsigned end, unsigned news, unsigned overflow,
+                                unsigned empty, const std::string& length = "15848") {
+    std::string h = std::string(80, '!') + "\r\n";
+    h += label("Header Record") + "\r\n";
+    h += label("Error Start Record:") + num(start, 3) + "\r\n";
+    h += label("Error End Record:") + num(end, 3) + "\r\n";
+    h += label("Number of new Records:") + num(news, 3) + "\r\n";
+    h += label("Overflow Record:") + num(overflow, 3) + "\r\n";
+    h += label("Empty Record:") + num(empty, 3) + "\r\n";
+    h += label("Log File Length:") + length + "\r\n";
+    h += std::string(80, '!') + "\r\n";
+    return h;
+}
+
+struct RecordFields {
+    unsigned nr = 1;
+    char state = 'E';
+    unsigned previous = 0;
+    unsigned next = 0;
+    unsigned code = 0;
+    std::string text = std::string(80, 'x');
+    std::string component = std::string(15, '*');
+    std::string date = "DD.MMM.YY";
+    std::string time = "HH:MM:SS";
+    std::string file = pad("-", 50);
+    std::string line = pad("-", 6);
+};
+
+inline std::string record_bytes(const RecordFields& f) {
+    std::string r = std::string(80, '+') + "\r\n";
+    r += label("Error Record Nr.:") + num(f.nr, 3) + "\r\n";
+    r += label("Record State:") + std::string(1, f.state) + "\r\n";
+    r += label("Previous Record:") + num(f.previous, 3) + "\r\n";
+    r += label("Next Record:") + num(f.next, 3) + "\r\n";
+    r += label("Error Code:") + num(f.code, 5) + "\r\n";
+    r += pad(f.text, 80) + "\r\n";
+    r += label("Component:") + pad(f.component, 15) + "\r\n";
+    r += label("Date:") + pad(f.date, 9) + "\r\n";
+    r += label("TIME:") + pad(f.time, 8) + "\r\n";
+    r += label("File:") + pad(f.file, 50) + "\r\n";
+    r += label("Line:") + pad(f.line, 6) + "\r\n";
+    r += std::string(80, '+') + "\r\n";
+    return r;
+}
+
+inline RecordFields new_record(unsigned n) {
+    RecordFields f;
+    f.nr = n;
+    f.previous = n < 25 ? n + 1 : 0;
+    return f;
+}
+
+// The bytes of a newly created log file.
+inline std::string new_file() {
+    std::string s = header_bytes(0, 0, 0, 0, 1);
+    for (unsigned n = 1; n <= 25; ++n) s += record_bytes(new_record(n));
+    return s;
+}
+
+// A file built by hand from its chains: errors oldest first, the free chain in order, and an
+// overflow record (0: none). Errors get code 100 + n and text "E<n>".
+inline std::string image_with(const std::vector<unsigned>& errors,
+                              const std::vector<unsigned>& free_chain, unsigned overflow,
+                              unsigned news) {
+    std::vector<RecordFields> r(26);
+    for (unsigned n = 1; n <= 25; ++n) {
+        r[n] = new_record(n);
+        r[n].previous = 0;
+    }
+    for (std::size_t i = 0; i < free_chain.size(); ++i)
+        r[free_chain[i]].previous = i + 1 < free_chain.size() ? free_chain[i + 1] : 0;
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        RecordFields& f = r[errors[i]];
+        f.state = 'V';
+        f.code = 100 + errors[i];
+        f.text = "E" + std::to_string(errors[i]);
+        f.component = "COMP";
+        f.previous = i > 0 ? errors[i - 1] : 0;
+        f.next = i + 1 < errors.size() ? errors[i + 1] : 0;
+    }
+    if (overflow) {
+        r[overflow].state = 'V';
+        r[overflow].text = "MESSAGE BUFFER OVERFLOW";
+        r[overflow].component = "";
+    }
+    std::string s =
+        header_bytes(errors.empty() ? 0 : errors.back(), errors.empty() ? 0 : errors.front(), news,
+                     overflow, free_chain.empty() ? 0 : free_chain.front());
+    for (unsigned n = 1; n <= 25; ++n) s += record_bytes(r[n]);
+    return s;
+}
+
+inline std::size_t rec_at(unsigned n) {
+    return kHeader + (n - 1) * kRecord;
+}
+
+// Field of record n in file bytes.
+inline std::string rfield(const std::string& file, unsigned n, std::size_t offset,
+                          std::size_t width) {
+    if (rec_at(n) + offset + width > file.size()) return "<outside>";
+    return file.substr(rec_at(n) + offset, width);
+}
+inline void set_rfield(std::string& file, unsigned n, std::size_t offset, const std::string& v) {
+    file.replace(rec_at(n) + offset, v.size(), v);
+}
+inline std::string hfield(const std::string& file, std::size_t offset, std::size_t width = 3) {
+    return file.substr(offset, width);
+}
+inline void set_hfield(std::string& file, std::size_t offset, const std::string& v) {
+    file.replace(offset, v.size(), v);
+}
+
+inline std::string read_file(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+inline void write_file(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+inline std::string console() {
+    return rtx_host_console_text();
+}
+
+inline err::LogCheckResult check_bytes(const std::string& bytes) {
+    return err::check_log_image(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+// A fresh root for every case: <tmp>/errlogNNNNNN (no "." in it) with its LOG folder, a boot
+// file naming both logs below the root, console captured, the clock fixed.
+class LogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("TZ", "UTC0", 1);
+        tzset();
+        rtx_host_reset();
+        err::reset_task_state();
+        char tmpl[] = "/tmp/errlogXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+        std::filesystem::create_directory(root_ / "LOG");
+        rtx_host_set_root(root_.c_str());
+        rtx_host_console_echo(0);
+        rtx_host_console_clear();
+        err::set_log_clock_for_tests(fixed_clock);
+        write_ini("[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\nUserLogFile=\\LOG\\USERERR.LOG\n");
+    }
+    void TearDown() override {
+        rtx_host_clear_faults();
+        err::set_log_clock_for_tests(nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+
+    void write_ini(const std::string& text) { write_file(root_ / "TARNBOOT.INI", text); }
+
+    std::filesystem::path sys_path() const { return root_ / "LOG" / "SYSERR.LOG"; }
+    std::filesystem::path user_path() const { return root_ / "LOG" / "USERERR.LOG"; }
+    std::filesystem::path path_of(int log_id) const {
+        return log_id == 0 ? sys_path() : user_path();
+    }
+    std::filesystem::path bak_of(int log_id) const {
+        return root_ / "LOG" / (log_id == 0 ? "SYSERR.BAK" : "USERERR.BAK");
+    }
+    std::string bytes_of(int log_id) const { return read_file(path_of(log_id)); }
+
+    // Sets up the log (creating its file) and clears the console.
+    void start_log(int log_id) {
+        ASSERT_TRUE(err::init_log_file(log_id)) << console();
+        rtx_host_console_clear();
+    }
+    // Archives count errors with codes first, first + 1, ... and texts "E<code>".
+    void archive_n(int log_id, unsigned count, unsigned first = 100) {
+        for (unsigned i = 0; i < count; ++i) {
+            std::string text = "E" + std::to_string(first + i);
+            ASSERT_TRUE(err::archive_error(log_id, static_cast<std::uint16_t>(first + i),
+                                           text.c_str(), "COMP", "file.c", 10))
+                << console();
+        }
+    }
+    err::LogHeader header(int log_id) const { return err::log_slot(log_id).header; }
+
+    // The file of log_id either still validates, or the next start moves it aside and
+    // recreates it.
+    void expect_valid_or_recovered(int log_id) {
+        std::string bytes = bytes_of(log_id);
+        err::LogCheckResult r = check_bytes(bytes);
+        if (r.ok()) return;
+        err::reset_task_state();
+        rtx_host_clear_faults();
+        rtx_host_console_clear();
+        EXPECT_TRUE(err::init_log_file(log_id)) << console();
+        EXPECT_EQ(read_file(bak_of(log_id)), bytes);
+        EXPECT_EQ(bytes_of(log_id), new_file());
+    }
+
+    std::filesystem::path root_;
+};
+
+inline err::LogHeader hdr(std::uint16_t start, std::uint16_t end, std::uint16_t news,
+                          std::uint16_t overflow, std::uint16_t empty) {
+    err::LogHeader h;
+    h.error_start_record = start;
+    h.error_end_record = end;
+    h.new_records = news;
+    h.overflow_record = overflow;
+    h.empty_record = empty;
+    return h;
+}
+
+}  // namespace log_test
+
+// Comparison and printing of headers, found by argument lookup.
+namespace err {
+inline bool operator==(const LogHeader& a, const LogHeader& b) {
+    return a.error_start_record == b.error_start_record &&
+           a.error_end_record == b.error_end_record && a.new_records == b.new_records &&
+           a.overflow_record == b.overflow_record && a.empty_record == b.empty_record;
+}
+inline std::ostream& operator<<(std::ostream& os, const LogHeader& h) {
+    return os << "{start " << h.error_start_record << ", end " << h.error_end_record << ", new "
+              << h.new_records << ", overflow " << h.overflow_record << ", empty " << h.empty_record
+              << "}";
+}
+}  // namespace err
