@@ -105,7 +105,8 @@ void _rtx_getmessage(uint16_t* out_segment, uint16_t mailbox, uint16_t timeout, 
 
 /* Answers the received message that starts at request: when the request's reply_mode is 2,
  * answer_segment is sent to the request's reply_mbx and the request is marked answered;
- * otherwise the answer segment is freed. */
+ * otherwise the answer segment is freed. Either way the executive takes the answer segment
+ * over: the caller never frees it afterwards. */
 void send_response(const void* request, uint16_t answer_segment, rtx_status* status);
 /* The default answer: when the request's reply_mode is 2 and it was not answered with
  * send_response, a header-only message (sender_id = sender_id, reply_mode 0, reply_mbx 0,
