@@ -1,0 +1,359 @@
+#include "log_view.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "log_format.h"
+
+namespace errlog {
+
+using namespace err::logfmt;
+using err::LOG_FILE_SIZE;
+using err::LOG_HEADER_SIZE;
+using err::LOG_RECORD_COUNT;
+using err::LOG_RECORD_SIZE;
+
+namespace {
+
+std::string field(const std::uint8_t* record, std::size_t offset, std::size_t width,
+                  bool trim = true) {
+    std::size_t n = trim ? trimmed_width(record + offset, width) : width;
+    return std::string(reinterpret_cast<const char*>(record + offset), n);
+}
+
+// The broken rule, numbered as in log_check.h.
+int rule_of(const err::LogCheckResult& r) {
+    switch (r.fault) {
+        case err::LogFault::none:
+            return 0;
+        case err::LogFault::header_short:
+            return 1;
+        case err::LogFault::length_mismatch:
+        case err::LogFault::length_not_standard:
+            return 2;
+        case err::LogFault::overflow_out_of_range:
+            return 3;
+        default:
+            return r.check == 2 ? 5 : 4;
+    }
+}
+
+bool read_image_record(void* context, std::uint16_t n, std::uint8_t* buffer) {
+    const auto* bytes = static_cast<const std::vector<std::uint8_t>*>(context);
+    std::size_t off = record_offset(n);
+    if (off + LOG_RECORD_SIZE > bytes->size()) return false;
+    std::memcpy(buffer, bytes->data() + off, LOG_RECORD_SIZE);
+    return true;
+}
+
+bool is_overflow_marker(const Entry& e) {
+    return e.code_value == 0 && e.component.empty() && e.text == kOverflowText;
+}
+
+std::string pad(std::string s, std::size_t width) {
+    if (s.size() < width) s.append(width - s.size(), ' ');
+    return s;
+}
+
+// A record whose borders, labels and line ends all sit where they belong.
+bool plausible_layout(const std::uint8_t* r) {
+    auto is_eol = [&](std::size_t at) { return r[at] == kCR && r[at + 1] == kLF; };
+    for (std::size_t i = 0; i < kBorderWidth; ++i)
+        if (r[kRecTopBorder + i] != kRecordBorderChar ||
+            r[kRecBottomBorder + i] != kRecordBorderChar)
+            return false;
+    if (!is_eol(kBorderWidth) || !is_eol(kRecBottomBorder + kBorderWidth)) return false;
+    for (const LogLine& line : kRecordLines) {
+        if (line.label) {
+            std::uint8_t label[kLabelWidth];
+            encode_text(label, kLabelWidth, line.label);
+            if (std::memcmp(label, r + line.label_offset, kLabelWidth) != 0) return false;
+        }
+        if (!is_eol(line.value_offset + line.value_width)) return false;
+    }
+    auto digits = [&](std::size_t at, std::size_t width) {
+        for (std::size_t i = 0; i < width; ++i)
+            if (r[at + i] < '0' || r[at + i] > '9') return false;
+        return true;
+    };
+    return digits(kRecNr, kRecordNumberWidth) && digits(kRecCode, kCodeWidth);
+}
+
+int month_of(const std::string& m) {
+    for (int i = 0; i < 12; ++i)
+        if (m == kMonthNames[i]) return i + 1;
+    return 0;
+}
+
+bool two_digits(const std::string& s, std::size_t at, int& out) {
+    if (at + 2 > s.size() || s[at] < '0' || s[at] > '9' || s[at + 1] < '0' || s[at + 1] > '9')
+        return false;
+    out = (s[at] - '0') * 10 + (s[at + 1] - '0');
+    return true;
+}
+
+// Sortable key of "DD.MMM.YY" and "HH:MM:SS"; false when either cannot be read. Years 70 to
+// 99 count as 1970 to 1999, 00 to 69 as 2000 to 2069.
+bool time_key(const Entry& e, long long& key) {
+    int day = 0, year = 0, h = 0, m = 0, s = 0;
+    if (e.date.size() != kDateWidth || e.date[2] != '.' || e.date[6] != '.') return false;
+    int month = month_of(e.date.substr(3, 3));
+    if (!two_digits(e.date, 0, day) || !two_digits(e.date, 7, year) || month == 0 || day == 0)
+        return false;
+    if (e.time.size() != kTimeWidth || e.time[2] != ':' || e.time[5] != ':') return false;
+    if (!two_digits(e.time, 0, h) || !two_digits(e.time, 3, m) || !two_digits(e.time, 6, s))
+        return false;
+    long long full_year = year < 70 ? 2000 + year : 1900 + year;
+    key = ((((full_year * 100 + month) * 100 + day) * 100 + h) * 100 + m) * 100 + s;
+    return true;
+}
+
+}  // namespace
+
+bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {
+    out.clear();
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::uint8_t buf[8192];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+    bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) error = "read error";
+    return !failed;
+}
+
+bool write_file(const std::string& path, const std::string& bytes, std::string& error) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        error = std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (std::fclose(f) != 0) ok = false;
+    if (!ok) error = "write error";
+    return ok;
+}
+
+Entry read_entry(const std::uint8_t* r, std::uint16_t nr) {
+    Entry e;
+    e.record = nr;
+    e.code = field(r, kRecCode, kCodeWidth, false);
+    e.code_value = static_cast<std::uint16_t>(read_number(r + kRecCode, kCodeWidth));
+    e.text = field(r, kRecText, kTextWidth);
+    e.component = field(r, kRecComponent, kComponentWidth);
+    e.date = field(r, kRecDate, kDateWidth, false);
+    e.time = field(r, kRecTime, kTimeWidth, false);
+    e.file = field(r, kRecFile, kFileWidth);
+    e.line = field(r, kRecLine, kLineWidth);
+    e.raw.assign(r, r + LOG_RECORD_SIZE);
+    return e;
+}
+
+Log inspect_log(std::vector<std::uint8_t> bytes) {
+    Log log;
+    log.bytes = std::move(bytes);
+    log.check = err::check_log_image(log.bytes.data(), log.bytes.size());
+    char reason[256];
+    err::describe_log_check(log.check, reason, sizeof reason);
+    log.reason = reason;
+    log.rule = rule_of(log.check);
+    if (log.bytes.size() >= LOG_HEADER_SIZE) {
+        const std::uint8_t* h = log.bytes.data();
+        log.error_start = header_link(h, kHdrErrorStart);
+        log.error_end = header_link(h, kHdrErrorEnd);
+        log.new_records = header_link(h, kHdrNewRecords);
+        log.overflow_record = header_link(h, kHdrOverflow);
+        log.empty_record = header_link(h, kHdrEmpty);
+        log.length_field = read_number(h + kHdrLength, kLengthWidth);
+    }
+    if (!log.valid()) return log;
+
+    // A valid log: every walk ends, meets no record twice and reads whole records.
+    std::uint8_t buffer[LOG_RECORD_SIZE];
+    for (std::uint16_t n = log.error_start; is_record_number(n);) {
+        if (!read_image_record(&log.bytes, n, buffer)) break;
+        log.errors.push_back(read_entry(buffer, n));
+        n = previous_of(buffer);
+    }
+    if (is_record_number(log.overflow_record) &&
+        read_image_record(&log.bytes, log.overflow_record, buffer)) {
+        log.overflow_entry = read_entry(buffer, log.overflow_record);
+        log.overflow_entry->overflow = true;
+    }
+    log.free_records = LOG_RECORD_COUNT - log.errors.size() - (log.overflow_entry ? 1 : 0);
+    return log;
+}
+
+std::string escape(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            out += "\\n";
+            ++i;
+        } else if (c == '"') {
+            out += "\\\"";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\%03o", c);
+            out += buf;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> format_rows(const std::vector<Entry>& entries) {
+    std::vector<std::string> rows;
+    rows.push_back("  rec  code   date       time      component        source              text");
+    if (entries.empty()) rows.push_back("  (no errors)");
+    for (const Entry& e : entries) {
+        char nr[8];
+        std::snprintf(nr, sizeof nr, "%03u", static_cast<unsigned>(e.record));
+        std::string source =
+            e.overflow ? "-" : (e.file == "-" && e.line == "-" ? "-" : e.file + ":" + e.line);
+        std::string row = "  " + std::string(nr) + "  " + (e.overflow ? "-----" : e.code) + "  " +
+                          pad(e.date, kDateWidth) + "  " + pad(e.time, kTimeWidth) + "  " +
+                          pad(escape(e.component.empty() ? "-" : e.component), kComponentWidth) +
+                          "  " + pad(escape(source), 18) + "  " + escape(e.text);
+        if (e.overflow) row += " (older errors were lost)";
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<std::string> format_table(const Log& log, std::string_view title) {
+    std::string head(title);
+    if (!log.valid()) return {head + ": corrupt: " + log.reason};
+    head += ": " + std::to_string(log.errors.size()) +
+            (log.errors.size() == 1 ? " error, " : " errors, ") + std::to_string(log.new_records) +
+            " new, " +
+            (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
+                                : std::string("no overflow")) +
+            ", " + std::to_string(log.free_records) + " free";
+    std::vector<Entry> rows = log.errors;
+    if (log.overflow_entry) rows.push_back(*log.overflow_entry);
+    std::vector<std::string> lines{head};
+    for (auto& r : format_rows(rows)) lines.push_back(std::move(r));
+    return lines;
+}
+
+std::string archive_text(std::uint16_t new_records, const std::optional<Entry>& overflow,
+                         const std::vector<Entry>& newest_first) {
+    // The same lines, byte for byte, that the error task's export writes.
+    std::string out;
+    char line[512];
+    std::size_t count = (overflow ? 1 : 0) + newest_first.size();
+    auto chars = [](const Entry& e, std::size_t offset) {
+        return reinterpret_cast<const char*>(e.raw.data() + offset);
+    };
+    auto trimmed = [](const Entry& e, std::size_t offset, std::size_t width) {
+        return static_cast<int>(trimmed_width(e.raw.data() + offset, width));
+    };
+    std::snprintf(line, sizeof line, "%.*d\r\n%d\r\n%s\r\n", 3, static_cast<int>(count),
+                  static_cast<int>(new_records), overflow ? "O" : "N");
+    out += line;
+    if (overflow) {
+        std::snprintf(line, sizeof line, "%d\r\n\r\n%.*s\r\n$$$\r\n\r\n%.*s\r\n%.*s\r\n",
+                      static_cast<int>(overflow->record), trimmed(*overflow, kRecText, kTextWidth),
+                      chars(*overflow, kRecText), static_cast<int>(kDateWidth),
+                      chars(*overflow, kRecDate), static_cast<int>(kTimeWidth),
+                      chars(*overflow, kRecTime));
+        out += line;
+    }
+    for (const Entry& e : newest_first) {
+        std::snprintf(line, sizeof line, "%d\r\n%.*s\r\n%.*s\r\n$$$\r\n%.*s\r\n%.*s\r\n%.*s\r\n",
+                      static_cast<int>(e.record), static_cast<int>(kCodeWidth), chars(e, kRecCode),
+                      trimmed(e, kRecText, kTextWidth), chars(e, kRecText),
+                      trimmed(e, kRecComponent, kComponentWidth), chars(e, kRecComponent),
+                      static_cast<int>(kDateWidth), chars(e, kRecDate),
+                      static_cast<int>(kTimeWidth), chars(e, kRecTime));
+        out += line;
+    }
+    return out;
+}
+
+std::vector<Entry> salvage(const std::vector<std::uint8_t>& bytes) {
+    struct Found {
+        Entry entry;
+        std::size_t position;
+        bool dated;
+        long long key;
+        std::size_t chain_index;
+    };
+
+    // The order of the error chain, oldest first, as far as it can still be walked.
+    std::map<std::uint16_t, std::size_t> chain_order;
+    if (bytes.size() >= LOG_HEADER_SIZE) {
+        std::uint16_t n = header_link(bytes.data(), kHdrErrorEnd);
+        while (is_record_number(n) && !chain_order.count(n)) {
+            std::size_t off = record_offset(n);
+            if (off + LOG_RECORD_SIZE > bytes.size()) break;
+            chain_order.emplace(n, chain_order.size());
+            n = next_of(bytes.data() + off);
+        }
+    }
+
+    std::vector<Found> found;
+    if (bytes.size() >= LOG_RECORD_SIZE) {
+        for (std::size_t p = 0; p + LOG_RECORD_SIZE <= bytes.size(); ++p) {
+            const std::uint8_t* r = bytes.data() + p;
+            if (r[0] != kRecordBorderChar || r[kRecState] != kStateUsed || !plausible_layout(r))
+                continue;
+            Found f;
+            f.entry = read_entry(r, record_nr(r));
+            f.entry.overflow = is_overflow_marker(f.entry);
+            f.position = p;
+            f.dated = time_key(f.entry, f.key);
+            auto it = chain_order.find(f.entry.record);
+            f.chain_index = it != chain_order.end() && p == record_offset(f.entry.record)
+                                ? it->second
+                                : chain_order.size() + p;
+            found.push_back(std::move(f));
+            p += LOG_RECORD_SIZE - 1;  // a record does not start inside another one
+        }
+    }
+    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        if (a.dated != b.dated) return !a.dated;
+        if (!a.dated) return a.position < b.position;
+        if (a.key != b.key) return a.key < b.key;
+        if (a.chain_index != b.chain_index) return a.chain_index < b.chain_index;
+        return a.position < b.position;
+    });
+    std::vector<Entry> out;
+    for (auto& f : found) out.push_back(std::move(f.entry));
+    return out;
+}
+
+std::vector<std::uint8_t> new_log_image() {
+    std::vector<std::uint8_t> image(LOG_FILE_SIZE);
+    build_new_header(image.data(), 1);
+    encode_number(image.data() + kHdrLength, kLengthWidth,
+                  static_cast<std::uint16_t>(LOG_FILE_SIZE));
+    for (std::uint16_t n = 1; n <= LOG_RECORD_COUNT; ++n) {
+        std::uint8_t* r = image.data() + record_offset(n);
+        build_new_record(r);
+        encode_number(r + kRecNr, kRecordNumberWidth, n);
+        encode_number(r + kRecPrevious, kRecordNumberWidth,
+                      n < LOG_RECORD_COUNT ? static_cast<std::uint16_t>(n + 1) : 0);
+    }
+    return image;
+}
+
+}  // namespace errlog

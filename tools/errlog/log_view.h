@@ -1,0 +1,86 @@
+// Reading error log files on the host: the errlog tool and errsim's `show` command.
+//
+// Everything here works on the file's bytes in memory, with the module's own format code
+// (log_format.h) and its validation (log_check.h); nothing writes the log it reads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "log_check.h"
+
+namespace errlog {
+
+// One record that holds an error (or the overflow marker), as stored.
+struct Entry {
+    std::uint16_t record = 0;  // the record's number (its position in the file)
+    bool overflow = false;     // the overflow marker
+    std::string code;          // error_code, the 5 digits as stored
+    std::uint16_t code_value = 0;
+    std::string text;               // error_text without trailing blanks (line breaks stay CR LF)
+    std::string component;          // without trailing blanks
+    std::string date;               // "DD.MMM.YY" as stored
+    std::string time;               // "HH:MM:SS" as stored
+    std::string file;               // source_file without trailing blanks ("-": none)
+    std::string line;               // source_line without trailing blanks ("-": none)
+    std::vector<std::uint8_t> raw;  // the whole record, LOG_RECORD_SIZE bytes
+};
+
+struct Log {
+    std::vector<std::uint8_t> bytes;
+    err::LogCheckResult check;
+    std::string reason;  // describe_log_check: "valid" or what breaks
+    int rule = 0;        // number of the broken rule (docs/log-format.md), 0 when valid
+
+    // Header links (read when the header record is complete).
+    std::uint16_t error_start = 0, error_end = 0, new_records = 0, overflow_record = 0,
+                  empty_record = 0;
+    std::uint32_t length_field = 0;
+
+    // Only for a valid log:
+    std::vector<Entry> errors;            // newest first
+    std::optional<Entry> overflow_entry;  // the overflow marker
+    std::size_t free_records = 0;
+
+    bool valid() const { return check.ok(); }
+};
+
+// Reads a whole file. False with a reason (strerror) when it cannot.
+bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::string& error);
+bool write_file(const std::string& path, const std::string& bytes, std::string& error);
+
+// Validates the bytes with the module's test and, for a valid log, walks its chains.
+Log inspect_log(std::vector<std::uint8_t> bytes);
+
+// The fields of the record at record (LOG_RECORD_SIZE bytes), numbered nr.
+Entry read_entry(const std::uint8_t* record, std::uint16_t nr);
+
+// A table of a valid log: "TITLE: N errors, N new, ..." then a heading and one row per
+// error, newest first, the overflow marker last. Rows start with two blanks.
+std::vector<std::string> format_table(const Log& log, std::string_view title);
+// Rows of any list of entries (for salvage), in the given order, with the heading.
+std::vector<std::string> format_rows(const std::vector<Entry>& entries);
+
+// The archive file that the error task writes when it exports a log: the head (entry count,
+// new_records, "O"/"N"), the overflow entry, then the errors newest first, CR LF line ends.
+std::string archive_text(std::uint16_t new_records, const std::optional<Entry>& overflow,
+                         const std::vector<Entry>& newest_first);
+
+// Every record of the bytes that still reads as an error: a complete record whose borders,
+// labels and line ends sit where they belong and whose state is 'V'. Found at the record
+// places of the file, and also where a record's top border begins elsewhere (a file shifted
+// by lost or extra bytes). Oldest first: by date and time; records of the same second keep
+// the order of the error chain as far as it can still be walked, then file order; records
+// whose date or time cannot be read come first, in file order.
+std::vector<Entry> salvage(const std::vector<std::uint8_t>& bytes);
+
+// A newly created log file, byte for byte as the error task creates one.
+std::vector<std::uint8_t> new_log_image();
+
+// C escapes for '"', '\\' and control characters; CR LF reads "\n".
+std::string escape(std::string_view text);
+
+}  // namespace errlog

@@ -1,0 +1,99 @@
+// errsim: runs the error module with its error task in a simulated executive environment,
+// driven by a script, and prints one event a line.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "demo.h"
+#include "script.h"
+#include "sim.h"
+
+namespace {
+
+bool read_script(const std::string& path, std::string& text) {
+    if (path == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        return !std::cin.bad();
+    }
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buf[8192];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+std::string base_name(const std::string& path) {
+    std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    errsim::Options options;
+    std::string script_path;
+    bool check_only = false;
+    bool print_demo = false;
+
+    CLI::App app{
+        "errsim: runs the error module and its error task in a simulated executive, driven by "
+        "a script (default: the built-in demo), and prints one event a line on stdout."};
+    app.add_option("--root", options.root,
+                   "Root folder of the executive; created with its LOG folder, and given a "
+                   "default TARNBOOT.INI when it has none")
+        ->capture_default_str();
+    app.add_option("--script", script_path, "Script file, or - for stdin (default: the demo)");
+    app.add_option("--module", options.modules,
+                   "Firmware module (shared library) to load before the system starts; "
+                   "its load-time entry registers its error table. May be repeated");
+    app.add_flag("--interactive", options.interactive,
+                 "Show each message box with buttons in the terminal and ask for the button");
+    app.add_flag("--quiet", options.quiet, "Leave out the console: lines");
+    app.add_option("--timeout", options.timeout_seconds,
+                   "Seconds to wait for the error task to handle one command (0: no limit)")
+        ->capture_default_str();
+    app.add_flag("--check", check_only, "Only parse the script; exit 0 when it is valid");
+    app.add_flag("--print-demo", print_demo, "Print the built-in demo script and exit");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int status = app.exit(e);
+        return status == 0 ? 0 : errsim::kExitScript;
+    }
+
+    if (print_demo) {
+        std::fputs(errsim::kDemoScript, stdout);
+        return errsim::kExitOk;
+    }
+
+    std::string text;
+    if (script_path.empty()) {
+        text = errsim::kDemoScript;
+        options.script_name = "demo";
+    } else {
+        if (!read_script(script_path, text)) {
+            std::fprintf(stderr, "errsim: cannot read script %s\n", script_path.c_str());
+            return errsim::kExitScript;
+        }
+        options.script_from_stdin = script_path == "-";
+        options.script_name = script_path == "-" ? "stdin" : base_name(script_path);
+    }
+
+    errsim::ParseResult parsed = errsim::parse_script(text);
+    if (parsed.error) {
+        std::fprintf(stderr, "errsim: script line %d: %s\n", parsed.error->line,
+                     parsed.error->message.c_str());
+        return errsim::kExitScript;
+    }
+    if (check_only) return errsim::kExitOk;
+
+    return errsim::run_simulation(options, parsed.script);
+}

@@ -1,0 +1,30 @@
+// The running simulator: the executive environment around the error task.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "script.h"
+
+namespace errsim {
+
+struct Options {
+    std::string root = "./errsim-root";
+    std::string script_name;  // base name used as the default file= of reports
+    std::vector<std::string> modules;
+    bool interactive = false;
+    bool quiet = false;
+    bool script_from_stdin = false;
+    unsigned timeout_seconds = 20;  // 0: wait without limit
+};
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitRuntime = 1;  // the root, a module or the error task failed
+constexpr int kExitScript = 2;   // a script or usage error; nothing was sent
+
+// Sets up the environment, starts the system, runs the script and shuts down. Returns the
+// exit status. Messages for the user go to stderr; events to stdout.
+int run_simulation(const Options& options, const Script& script);
+
+}  // namespace errsim
