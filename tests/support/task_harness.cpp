@@ -331,6 +331,18 @@ void TaskHarness::settle() {
     sync();
 }
 
+std::uint64_t TaskHarness::live_segments() const {
+    // The last sync request may still be on its way to rtx_global_free; give it a moment.
+    rtx_host_counters counters{};
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        rtx_host_get_counters(&counters);
+        if (counters.segments_in_use == 0 || std::chrono::steady_clock::now() > limit) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return counters.segments_in_use;
+}
+
 void TaskHarness::count_marker() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

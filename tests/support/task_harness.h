@@ -123,6 +123,9 @@ class TaskHarness {
     // through each of their mailboxes), then sync() again for what they sent back to
     // ERROR_MBX. Afterwards the records are complete.
     void settle();
+    // Segments alive in the executive once the task has given back the request of the last
+    // sync (it frees a request just after answering it). Call after settle() or sync().
+    std::uint64_t live_segments() const;
     // Next message on the reply mailbox, waiting at most a while (empty when none).
     Bytes receive_reply();
     std::uint32_t replies_waiting() const;

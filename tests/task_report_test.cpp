@@ -1,0 +1,291 @@
+// Report processing: gating, archiving, the action chain with its API notifications, unknown
+// numbers and the answer to the reporter.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "err/err.h"
+#include "rtx/rtx_host.h"
+#include "support/task_harness.h"
+#include "task_state.h"
+
+namespace {
+
+using errtest::ArchiveFile;
+using errtest::block;
+using errtest::Bytes;
+using errtest::get16;
+using errtest::message;
+using errtest::report_block;
+using errtest::TaskHarness;
+using errtest::words;
+
+constexpr std::uint16_t kModule = 4;
+constexpr std::uint16_t kUserOnce = 5001;
+constexpr std::uint16_t kSystemOnce = 5002;
+constexpr std::uint16_t kSystemBox = 5003;
+constexpr std::uint16_t kNotArchived = 5004;
+constexpr std::uint16_t kApiTwo = 5005;   // action 16
+constexpr std::uint16_t kApiOne = 5006;   // action 18
+constexpr std::uint16_t kApiLast = 5007;  // action 10
+constexpr std::uint16_t kStop = 5008;     // action 2
+constexpr std::uint16_t kTwoPlaces = 5009;
+
+ErrTableEntry g_table[] = {
+    errtest::entry(kUserOnce, EF_ARCHIVE | EF_SHOW_ONCE, ACT_NONE, "User once %s", "REP"),
+    errtest::entry(kSystemOnce, EF_SYSTEM | EF_ARCHIVE | EF_SHOW_ONCE, ACT_NONE, "System once",
+                   "REP"),
+    errtest::entry(kSystemBox, EF_SYSTEM | EF_ARCHIVE, ACT_BOX_ERROR, "System box", "REP",
+                   mb_auto_box),
+    errtest::entry(kNotArchived, 0, ACT_NONE, "Not archived %s", nullptr),
+    errtest::entry(kApiTwo, EF_ARCHIVE, ACT_API_TWO_INFO, "Api two", "REP"),
+    errtest::entry(kApiOne, EF_ARCHIVE, ACT_API_ONE, "Api one", "REP"),
+    errtest::entry(kApiLast, 0, ACT_API_TWO, "Api last", "REP"),
+    errtest::entry(kStop, 0, ACT_STOP, "Stop", "REP"),
+    errtest::entry(kTwoPlaces, EF_ARCHIVE, ACT_NONE, "first=%s second=%s", "COMPONENT-TOO-LONG"),
+    errtest::end_entry(),
+};
+
+std::uint16_t result_of(const Bytes& answer) {
+    return get16(answer, 20);
+}
+
+// The 36-byte notification to API_MBX.
+Bytes api_note(std::uint16_t mbx, std::uint16_t word0, std::uint16_t param2, std::uint16_t param1,
+               std::uint16_t nr) {
+    return words({ERR_SENDER_ID, 2, mbx, 0, 0, 1, CMD_API_NOTIFY, 24, 0, 0, word0, 0, 0, 0, 0,
+                  param2, param1, nr});
+}
+
+std::vector<std::string> texts(const ArchiveFile& file) {
+    std::vector<std::string> out;
+    for (const auto& e : file.errors) out.push_back(e.text);
+    return out;
+}
+
+TEST(TaskReport, AnswerCarriesTagsAndResultOnlyWhenAsked) {
+    errtest::register_table(kModule, g_table);
+    TaskHarness h;
+    h.start();
+    Bytes request = message(0x0A0B, {report_block(kStop)});
+    errtest::put16(request, MSG_REPLIED_TAG, 0xBEEF);
+    errtest::put16(request, 12 + BLK_TAG1, 0xAAAA);
+    errtest::put16(request, 12 + BLK_TAG2, 0xBBBB);
+    // Action 2 ends the chain with the result 2.
+    EXPECT_EQ(h.request(request),
+              words({ERR_SENDER_ID, 0, 0, 0x0A0B, 0xBEEF, 1, CMD_RESPONSE, 10, 0xAAAA, 0xBBBB, 2}));
+
+    // Without reply_mode a report is never answered.
+    h.report_quietly(kStop);
+    h.report_quietly(4444);  // unknown
+    h.sync();
+    EXPECT_EQ(h.replies_waiting(), 0u);
+
+    // Two reports in one message asking for an answer: each is answered.
+    Bytes both = message(0x0C0C, {report_block(kStop), report_block(kNotArchived)});
+    errtest::put16(both, MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
+    errtest::put16(both, MSG_REPLY_MBX, h.reply_mbx());
+    h.send(both);
+    EXPECT_EQ(result_of(h.receive_reply()), 2);
+    EXPECT_EQ(result_of(h.receive_reply()), 0);
+    h.sync();
+    EXPECT_EQ(h.replies_waiting(), 0u);
+    EXPECT_EQ(h.console(), "");
+}
+
+TEST(TaskReport, ShowOnceErrorsAreHandledOnceUntilAnExportArmsThem) {
+    errtest::register_table(kModule, g_table);
+    TaskHarness h;
+    h.start();
+    h.report(kUserOnce, "1");
+    h.report(kUserOnce, "2");
+    h.report(kSystemOnce);
+    h.report(kSystemOnce);
+    // Exporting the system log arms the system errors only.
+    EXPECT_EQ(texts(h.export_log(0)), std::vector<std::string>{"System once"});
+    h.report(kUserOnce, "3");
+    h.report(kSystemOnce);
+    EXPECT_EQ(texts(h.export_log(1)), std::vector<std::string>{"User once 1"});
+    // Now the user error is armed again as well.
+    h.report(kUserOnce, "4");
+    h.report(kUserOnce, "5");
+    EXPECT_EQ(texts(h.export_log(1)), (std::vector<std::string>{"User once 4", "User once 1"}));
+    EXPECT_EQ(texts(h.export_log(0)), (std::vector<std::string>{"System once", "System once"}));
+
+    // A failed export arms nothing.
+    h.report(kUserOnce, "6");
+    const ArchiveFile failed = h.export_log(1, "\\NO\\SUCH\\FOLDER.TXT");
+    EXPECT_FALSE(failed.answered);
+    h.report(kUserOnce, "7");
+    EXPECT_EQ(texts(h.export_log(1)),
+              (std::vector<std::string>{"User once 6", "User once 4", "User once 1"}));
+    EXPECT_EQ(h.console(), "");
+}
+
+TEST(TaskReport, SystemErrorsAreIgnoredWhileSwitchedOff) {
+    errtest::register_table(kModule, g_table);
+    TaskHarness h;
+    h.start();
+    h.command(CMD_UI_READY);
+    h.command(CMD_SYSTEM_ERR_OFF);
+    EXPECT_EQ(result_of(h.report(kSystemBox)), 0);
+    h.report(kUserOnce, "user");  // user errors still go through
+    h.settle();
+    EXPECT_TRUE(h.box_requests().empty());
+    EXPECT_TRUE(h.export_log(0).errors.empty());
+    EXPECT_EQ(texts(h.export_log(1)), std::vector<std::string>{"User once user"});
+
+    h.command(CMD_SYSTEM_ERR_ON);
+    EXPECT_EQ(result_of(h.report(kSystemBox)), 0);
+    h.settle();
+    EXPECT_EQ(h.box_requests().size(), 1u);
+    EXPECT_EQ(texts(h.export_log(0)), std::vector<std::string>{"System box"});
+    EXPECT_EQ(h.console(), "");
+}
+
+TEST(TaskReport, ArchiveDecisionAndArchiveAll) {
+    errtest::register_table(kModule, g_table);
+    TaskHarness h;
+    h.start();
+    // Without EF_ARCHIVE: not archived, until archive_all is set.
+    h.report(kNotArchived, "a");
+    h.command(CMD_ARCHIVE_ALL, words({1}));
+    h.report(kNotArchived, "b");
+    // archive_all does not pass the gate: a disabled error stays out.
+    h.command(CMD_SET_ERROR_STATE, words({kNotArchived, std::uint16_t(~ES_ENABLED), 0}));
+    h.report(kNotArchived, "c");
+    h.command(CMD_ARCHIVE_ALL, words({0}));
+    // ES_ARCHIVE cleared: not archived.
+    h.command(CMD_SET_ERROR_STATE, words({kTwoPlaces, std::uint16_t(~ES_ARCHIVE), 0}));
+    h.report(kTwoPlaces, "x$y");
+    h.command(CMD_SET_ERROR_STATE, words({kTwoPlaces, 0xFFFF, ES_ARCHIVE}));
+    h.report(kTwoPlaces, "x$y");
+
+    const ArchiveFile user = h.export_log(1);
+    ASSERT_EQ(user.errors.size(), 2u);
+    EXPECT_EQ(user.errors[0].text, "first=x second=y");
+    EXPECT_EQ(user.errors[0].component, "COMPONENT-TOO-L");  // cut to 15
+    EXPECT_EQ(user.errors[0].code, "05009");
+    EXPECT_EQ(user.errors[1].text, "Not archived b");
+    EXPECT_EQ(user.errors[1].component, "");
+    EXPECT_TRUE(h.export_log(0).errors.empty());
+    EXPECT_EQ(h.console(), "");
+}
+
+TEST(TaskReport, ApiNotificationsCarryTheParametersOfTheInfoText) {
+    errtest::register_table(kModule, g_table);
+    TaskHarness h;
+    h.start();
+    const std::uint16_t mbx = h.error_mbx();
+    // Action 10 before any 16, 17 or 18: parameters 0.
+    EXPECT_EQ(result_of(h.report(kApiLast)), 0);
+    // Action 16: first and third character after the last "$".
+    EXPECT_EQ(result_of(h.report(kApiTwo, "ignored$9,9$1,2")), 0);
+    h.report(kApiTwo, "3,0");  // parameter 2 is 0: not archived
+    h.report(kApiTwo, "4,1");
+    h.report(kApiTwo, "7");  // too short: the missing third character counts as "0"
+    h.report(kApiTwo, "");
+    h.report(kApiTwo, "6,8");
+    // Action 10 sends what the last action 16 left behind.
+    h.report(kApiLast);
+    // Action 18: first character, 0 for an empty text; word 5 is 0.
+    h.report(kApiOne, "abc$");
+    h.report(kApiOne, "x$5");
+    // Action 10 after 18: parameter 1 from 18, parameter 2 still from the last 16.
+    h.report(kApiLast);
+    h.settle();
+
+    const std::vector<Bytes> expected = {
+        api_note(mbx, API_ERROR_TWO_PARAMS, 0, 0, kApiLast),
+        api_note(mbx, API_ERROR_TWO_PARAMS, 2, 1, kApiTwo),
+        api_note(mbx, API_ERROR_TWO_PARAMS, 0, 3, kApiTwo),
+        api_note(mbx, API_ERROR_TWO_PARAMS, 1, 4, kApiTwo),
+        api_note(mbx, API_ERROR_TWO_PARAMS, 0, 7, kApiTwo),
+        api_note(mbx, API_ERROR_TWO_PARAMS, 0, 0, kApiTwo),
+        api_note(mbx, API_ERROR_TWO_PARAMS, 8, 6, kApiTwo),
+        api_note(mbx, API_ERROR_TWO_PARAMS, 8, 6, kApiLast),
+        api_note(mbx, API_ERROR_ONE_PARAM, 0, 0, kApiOne),
+        api_note(mbx, API_ERROR_ONE_PARAM, 0, 5, kApiOne),
+        api_note(mbx, API_ERROR_TWO_PARAMS, 8, 5, kApiLast),
+    };
+    EXPECT_EQ(h.api_messages(), expected);
+
+    // Archived: action 16 only with a parameter 2 other than 0.
+    const ArchiveFile user = h.export_log(1);
+    EXPECT_EQ(texts(user),
+              (std::vector<std::string>{"Api one", "Api one", "Api two", "Api two", "Api two"}));
+    EXPECT_EQ(h.console(), "");
+}
+
+TEST(TaskReport, ApiMailboxIsLookedUpUntilFound) {
+    errtest::register_table(kModule, g_table);
+    errtest::HarnessOptions options;
+    options.api_mbx = false;
+    TaskHarness h(options);
+    h.start();
+    rtx_host_counters before{}, after{};
+    rtx_host_get_counters(&before);
+    h.report(kApiOne, "1");
+    h.report(kApiTwo, "1,1");
+    h.command(CMD_ASYNC_BOX_ANSWER, words({3}));
+    h.sync();
+    rtx_host_get_counters(&after);
+    // Each call looked again; the notifications were dropped.
+    EXPECT_EQ(after.calls[RTX_OP_LOOKUP] - before.calls[RTX_OP_LOOKUP], 3u);
+
+    const std::uint16_t api = rtx_host_create_mailbox(CATALOG_API_MBX);
+    h.report(kApiOne, "2");
+    h.report(kApiOne, "3");
+    h.command(CMD_ASYNC_BOX_ANSWER, words({4}));
+    h.sync();
+    rtx_host_get_counters(&before);
+    // One more lookup found it; it is kept.
+    EXPECT_EQ(before.calls[RTX_OP_LOOKUP] - after.calls[RTX_OP_LOOKUP], 1u);
+    EXPECT_EQ(rtx_host_mailbox_depth(api), 2u);  // box answers send nothing
+    EXPECT_EQ(h.console(), "");
+}
+
+TEST(TaskReport, UnknownNumbersGoToTheSystemLog) {
+    TaskHarness h;
+    h.start();
+    EXPECT_EQ(result_of(h.report(7, "abc")), 0);
+    EXPECT_EQ(result_of(h.report(32768)), 0);
+    h.report(65000, std::string(120, 'i'));
+    const ArchiveFile system = h.export_log(0);
+    ASSERT_EQ(system.errors.size(), 3u);
+    EXPECT_EQ(system.errors[2].text, "Unknown Error ID: 7abc");
+    EXPECT_EQ(system.errors[2].code, "00007");
+    EXPECT_EQ(system.errors[2].component, "");
+    EXPECT_EQ(system.errors[1].text, "Unknown Error ID: -32768");
+    EXPECT_EQ(system.errors[1].code, "32768");
+    // "Unknown Error ID: -536" is 22 characters; the info fills the rest of the 80.
+    EXPECT_EQ(system.errors[0].text, "Unknown Error ID: -536" + std::string(58, 'i'));
+    EXPECT_TRUE(h.export_log(1).errors.empty());
+    EXPECT_EQ(h.console(), "");
+}
+
+TEST(TaskReport, FailedArchivingIsPrintedAndTheReportStillAnswered) {
+    errtest::register_table(kModule, g_table);
+    TaskHarness h;
+    h.start();
+    std::filesystem::remove(h.host_path("LOG/USERERR.LOG"));
+    std::filesystem::remove(h.host_path("LOG/SYSERR.LOG"));
+    EXPECT_EQ(result_of(h.report(kStop)), 2);  // not archived: nothing printed
+    EXPECT_EQ(h.console(), "");
+    Bytes answer = h.report(kUserOnce, "x");
+    EXPECT_EQ(answer.size(), 22u);
+    h.report(65535 - 1);
+    h.report(kSystemOnce);
+    EXPECT_EQ(h.console(),
+              "error_task:\n-----------\nFailed to open file \\LOG\\USERERR.LOG\n"
+              "error_task:\n-----------\nFailed to archive error nr.: 5001\non log_file USER\n"
+              "error_task:\n-----------\nFailed to open file \\LOG\\SYSERR.LOG\n"
+              "error_task:\n-----------\nFailed to archive error nr.: -2\non log_file SYSTEM\n"
+              "error_task:\n-----------\nFailed to open file \\LOG\\SYSERR.LOG\n"
+              "error_task:\n-----------\nFailed to archive error nr.: 5002\non log_file SYSTEM\n");
+    // The show-once step ran all the same.
+    EXPECT_EQ(E_FindErrTablebyId(kUserOnce)->state & ES_NOT_SHOWN, 0);
+}
+
+}  // namespace
