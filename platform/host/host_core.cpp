@@ -601,7 +601,7 @@ void rtx_host_reset(void) {
         for (auto& c : s.failed) c = 0;
         s.ini_files.clear();
         s.next_ini = 1;
-        s.root = ".";
+        s.root.assign(1, '.');  // assign(".") trips a false -Wrestrict of g++ 12 at -O3
         s.ini_dir.clear();
     }
     reset_console();
