@@ -106,8 +106,8 @@ TEST_F(LogArchive, FullLogTurnsTheOldestIntoTheOverflowRecord) {
     EXPECT_TRUE(check_bytes(full).ok());
     EXPECT_EQ(hfield(full, H_EMPTY), "000");
 
-    // The 26th error, a minute later.
-    g_now = kFixedNow + 60;
+    // The 26th error, a day and a minute later.
+    g_now = kFixedNow + 86400 + 60;
     ASSERT_TRUE(err::archive_error(1, 125, "E125", "COMP", "file.c", 10));
     EXPECT_EQ(console(), "");
     EXPECT_EQ(header(1), hdr(2, 3, 24, 1, 0));
@@ -117,10 +117,12 @@ TEST_F(LogArchive, FullLogTurnsTheOldestIntoTheOverflowRecord) {
     // Record 1: the overflow record, with the state, file and line the oldest error had.
     RecordFields overflow = error_record(1, 0, 0, 0, "MESSAGE BUFFER OVERFLOW");
     overflow.component = "";
+    overflow.date = "08.MAR.04";
     overflow.time = "09:06:31";
     EXPECT_EQ(rfield(b, 1, 0, kRecord), record_bytes(overflow));
     // Record 2 takes the new error; record 3 is now the oldest; record 25 links forward to 2.
     RecordFields newest = error_record(2, 25, 0, 125, "E125");
+    newest.date = "08.MAR.04";
     newest.time = "09:06:31";
     EXPECT_EQ(rfield(b, 2, 0, kRecord), record_bytes(newest));
     EXPECT_EQ(rfield(b, 3, 0, kRecord), record_bytes(error_record(3, 0, 4, 102, "E102")));

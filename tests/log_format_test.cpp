@@ -1,0 +1,235 @@
+// Field codecs, record access by number, time stamps, the shared layout code and the
+// validation's reasons.
+#include <cstring>
+#include <string>
+
+#include "log_format.h"
+#include "log_test_helpers.h"
+
+using namespace log_test;
+namespace lf = err::logfmt;
+
+namespace {
+
+std::time_t g_now = kFixedNow;
+std::time_t movable_clock() {
+    return g_now;
+}
+
+std::string bytes(const std::uint8_t* p, std::size_t n) {
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+class LogFormat : public LogTest {};
+
+TEST(LogFields, NumberAndTextFields) {
+    std::uint8_t f[8];
+    std::memset(f, '#', sizeof f);
+    err::put_number_field(f, 3, 7);
+    EXPECT_EQ(bytes(f, 8), "007#####");
+    err::put_number_field(f, 5, 65535);
+    EXPECT_EQ(bytes(f, 8), "65535###");
+    std::memset(f, '#', sizeof f);
+    err::put_number_field(f, 6, 42);  // 6 or more: 5 digits
+    EXPECT_EQ(bytes(f, 8), "00042###");
+    err::put_number_field(f, 3, 1234);  // more digits than the width: the leading ones
+    EXPECT_EQ(bytes(f, 8), "12342###");
+
+    std::memset(f, '#', sizeof f);
+    err::put_text_field(f, 5, "");
+    EXPECT_EQ(bytes(f, 8), "     ###");
+    err::put_text_field(f, 5, "abcdefgh");
+    EXPECT_EQ(bytes(f, 8), "abcde###");
+    err::put_text_field(f, 1, "V");
+    EXPECT_EQ(bytes(f, 8), "Vbcde###");
+
+    // Reading back: the leading digits, never past the field.
+    const std::uint8_t digits[] = "026\r\n12345";
+    EXPECT_EQ(lf::read_number(digits, 3), 26u);
+    EXPECT_EQ(lf::read_number(digits + 5, 3), 123u);
+    EXPECT_EQ(lf::read_number(reinterpret_cast<const std::uint8_t*>("7x9"), 3), 7u);
+    EXPECT_EQ(lf::read_number(reinterpret_cast<const std::uint8_t*>(" 12"), 3), 0u);
+}
+
+std::string to_field(std::uint16_t width, const char* text) {
+    std::uint8_t f[100];
+    std::memset(f, '#', sizeof f);
+    err::text_to_field(f, width, text);
+    EXPECT_EQ(f[width], '#') << "wrote past the field";
+    return bytes(f, width);
+}
+
+TEST(LogFields, TextToFieldStoresLineBreaksWhereTheyFit) {
+    EXPECT_EQ(to_field(80, "abc\ndef"), "abc\r\ndef" + std::string(72, ' '));
+    EXPECT_EQ(to_field(10, "a\n\nb"), "a\r\n\r\nb    ");
+    EXPECT_EQ(to_field(10, "abc\n"), "abc\r\n     ");
+    // A line break needs three places left: "ab" + CR LF leaves one for "c".
+    EXPECT_EQ(to_field(5, "ab\ncd"), "ab\r\nc");
+    // With only two places left the break is dropped and the text runs on.
+    EXPECT_EQ(to_field(5, "abc\nd"), "abcd ");
+    // A segment that fills the field ends the work.
+    EXPECT_EQ(to_field(5, "abcdefg\nxyz"), "abcde");
+    EXPECT_EQ(to_field(5, "abcde\nxyz"), "abcde");
+    EXPECT_EQ(to_field(15, "A-COMPONENT-NAME-TOO-LONG"), "A-COMPONENT-NAM");
+    EXPECT_EQ(to_field(6, ""), "      ");
+    EXPECT_EQ(to_field(6, nullptr), "      ");
+}
+
+TEST(LogFields, TrimmedLength) {
+    auto t = [](const char* s) {
+        return err::trimmed_length(reinterpret_cast<const std::uint8_t*>(s),
+                                   static_cast<std::uint16_t>(std::strlen(s)));
+    };
+    EXPECT_EQ(t("     "), 0);
+    EXPECT_EQ(t("ab  "), 2);
+    EXPECT_EQ(t(" a b "), 4);
+    EXPECT_EQ(t("abc"), 3);
+    EXPECT_EQ(t("ab\r\n  "), 4);  // only blanks are trimmed
+}
+
+TEST_F(LogFormat, DateAndTimeStamps) {
+    err::set_log_clock_for_tests(movable_clock);
+    g_now = kFixedNow;
+    const char* date = err::log_date_string();
+    EXPECT_STREQ(date, "07.MAR.04");
+    EXPECT_STREQ(err::log_time_string(), "09:05:31");
+    g_now = 946684798;  // 31 December 1999, 23:59:58
+    EXPECT_STREQ(err::log_date_string(), "31.DEC.99");
+    EXPECT_EQ(err::log_date_string(), date);  // one static buffer, overwritten
+    EXPECT_STREQ(err::log_time_string(), "23:59:58");
+    g_now = 946684800;  // 1 January 2000, midnight
+    EXPECT_STREQ(err::log_date_string(), "01.JAN.00");
+    EXPECT_STREQ(err::log_time_string(), "00:00:00");
+
+    const char* months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    for (int m = 0; m < 12; ++m) {
+        std::tm t{};
+        t.tm_year = 110;  // 2010
+        t.tm_mon = m;
+        t.tm_mday = 28;
+        t.tm_hour = 12;
+        g_now = timegm(&t);
+        EXPECT_EQ(std::string(err::log_date_string()), std::string("28.") + months[m] + ".10");
+    }
+}
+
+TEST_F(LogFormat, RecordsAreReadAndWrittenByTheirNumber) {
+    start_log(1);
+    std::uint8_t r[kRecord];
+    // Without an open stream nothing is read or written.
+    EXPECT_FALSE(err::read_log_record(1, r, 1));
+    ASSERT_TRUE(err::open_log_stream(1));
+    EXPECT_FALSE(err::read_log_record(1, r, 0));
+    EXPECT_FALSE(err::read_log_record(1, r, 26));
+
+    ASSERT_TRUE(err::read_log_record(1, r, 1));
+    EXPECT_EQ(bytes(r, kRecord), record_bytes(new_record(1)));
+    ASSERT_TRUE(err::read_log_record(1, r, 25));
+    EXPECT_EQ(bytes(r, kRecord), record_bytes(new_record(25)));
+
+    // A buffer is written where its own record number says.
+    err::put_text_field(r + R_TEXT, 80, "moved");
+    err::put_number_field(r + R_NR, 3, 1);
+    ASSERT_TRUE(err::write_log_record(1, r));
+    err::put_number_field(r + R_NR, 3, 0);
+    EXPECT_FALSE(err::write_log_record(1, r));
+    err::put_number_field(r + R_NR, 3, 26);
+    EXPECT_FALSE(err::write_log_record(1, r));
+    EXPECT_EQ(console(), "");
+    ASSERT_TRUE(err::close_log(1));
+    const std::string b = bytes_of(1);
+    EXPECT_EQ(b.substr(373 + R_TEXT, 5), "moved");
+    EXPECT_EQ(b.substr(373 + R_PREV, 3), "000");  // record 25's links went with it
+    EXPECT_EQ(b.substr(15229 + R_TEXT, 80), std::string(80, 'x'));
+    EXPECT_EQ(b.size(), kFile);
+    // After close_log the stream is gone; closing again fails quietly.
+    EXPECT_FALSE(err::close_log(1));
+    EXPECT_EQ(console(), "");
+}
+
+TEST(LogLayout, SharedBuildersMatchTheLayout) {
+    EXPECT_EQ(err::LOG_HEADER_SIZE, 373u);
+    EXPECT_EQ(err::LOG_RECORD_SIZE, 619u);
+    EXPECT_EQ(err::LOG_RECORD_COUNT, 25u);
+    EXPECT_EQ(err::LOG_FILE_SIZE, 15848u);
+    EXPECT_EQ(lf::record_offset(1), 373u);
+    EXPECT_EQ(lf::record_offset(25), 15229u);
+
+    std::uint8_t h[kHeader];
+    lf::build_new_header(h, 1);
+    EXPECT_EQ(bytes(h, kHeader), header_bytes(0, 0, 0, 0, 1, "00000"));
+    std::uint8_t r[kRecord];
+    lf::build_new_record(r);
+    RecordFields zero = new_record(1);
+    zero.nr = 0;
+    zero.previous = 0;
+    EXPECT_EQ(bytes(r, kRecord), record_bytes(zero));
+}
+
+std::string describe(const std::string& image) {
+    char text[200];
+    err::describe_log_check(check_bytes(image), text, sizeof text);
+    return text;
+}
+
+TEST(LogCheck, NamesTheRuleThatBreaks) {
+    const std::string fresh = new_file();
+    EXPECT_EQ(describe(fresh), "valid");
+    EXPECT_EQ(describe(fresh.substr(0, 100)),
+              "too short: only 100 of the header record's 373 bytes can be read");
+    EXPECT_EQ(describe(fresh.substr(0, kFile - 1)),
+              "length field mismatch: the header says 15848 bytes, the file has 15847");
+    std::string longer = fresh + record_bytes(new_record(26));
+    set_hfield(longer, H_LENGTH, "16467");
+    EXPECT_EQ(describe(longer), "wrong length: 16467 bytes (a log file has 15848)");
+    std::string s = fresh;
+    set_hfield(s, H_OVERFLOW, "026");
+    EXPECT_EQ(describe(s), "bad overflow record number 026 (must be 0 to 25)");
+    s = fresh;
+    set_rfield(s, 25, R_PREV, "001");
+    EXPECT_EQ(describe(s), "record 1 met twice in the free chain: the chain loops (check 1)");
+    s = fresh;
+    set_hfield(s, H_START, "003");
+    EXPECT_EQ(describe(s),
+              "record 3 is on two chains: the free chain and the error chain walked back from the "
+              "newest error (check 1)");
+    s = fresh;
+    set_hfield(s, H_OVERFLOW, "005");
+    EXPECT_EQ(describe(s), "the overflow record 5 is on the free chain (check 1)");
+    s = fresh;
+    set_rfield(s, 10, R_PREV, "000");
+    EXPECT_EQ(describe(s), "record 11 is on no chain and is not the overflow record (check 1)");
+
+    // Only the forward walk sees broken next links.
+    s = image_with(
+        {3, 7, 5},
+        {1, 2, 4, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25}, 0, 3);
+    ASSERT_EQ(describe(s), "valid");
+    set_rfield(s, 7, R_NEXT, "003");
+    EXPECT_EQ(describe(s),
+              "record 3 met twice in the error chain walked forward from the oldest error: the "
+              "chain loops (check 2)");
+
+    // A record that cannot be read, through a reader that fails on record 4.
+    struct Source {
+        std::string image;
+    } src{fresh};
+    auto reader = [](void* context, std::uint16_t n, std::uint8_t* buffer) {
+        if (n == 4) return false;
+        const std::string& image = static_cast<Source*>(context)->image;
+        std::memcpy(buffer, image.data() + 373 + (n - 1) * 619, 619);
+        return true;
+    };
+    std::uint8_t back[kRecord], forward[kRecord];
+    err::LogCheckResult r = err::check_log_chains(
+        reinterpret_cast<const std::uint8_t*>(fresh.data()), reader, &src, back, forward);
+    EXPECT_EQ(r.fault, err::LogFault::record_unreadable);
+    EXPECT_EQ(r.record, 4);
+    char text[200];
+    err::describe_log_check(r, text, sizeof text);
+    EXPECT_STREQ(text, "record 4 cannot be read in the free chain (check 1)");
+    EXPECT_STREQ(err::log_fault_name(r.fault), "record_unreadable");
+}
+
+}  // namespace
