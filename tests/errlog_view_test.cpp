@@ -63,11 +63,11 @@ TEST_F(ErrlogView, TableListsNewestFirstAndTheOverflowMarkerLast) {
     ASSERT_EQ(table.size(), 27u);
     EXPECT_EQ(table[0], "log USER: 24 errors, 24 new, overflow record 1, 0 free");
     EXPECT_EQ(table[1],
-              "  rec  code   date       time      component        source              text");
+              "  rec  code   date       time      component        source                text");
     EXPECT_EQ(table[2],
-              "  003  00126  07.MAR.04  09:05:31  COMP             file.c:10           E126");
+              "  003  00126  07.MAR.04  09:05:31  COMP             file.c:10             E126");
     EXPECT_EQ(table[26],
-              "  001  -----  07.MAR.04  09:05:31  -                -                   MESSAGE "
+              "  001  -----  07.MAR.04  09:05:31  -                -                     MESSAGE "
               "BUFFER OVERFLOW (older errors were lost)");
 
     // Texts with quotes and line breaks stay on one row; an absent source reads "-".
@@ -75,9 +75,10 @@ TEST_F(ErrlogView, TableListsNewestFirstAndTheOverflowMarkerLast) {
     log = inspect(bytes_of(1));
     ASSERT_TRUE(log.valid()) << log.reason;
     EXPECT_EQ(log.errors[0].text, "two\r\nlines \"q\"");
-    EXPECT_EQ(errlog::format_table(log, "U")[2],
-              "  004  00007  07.MAR.04  09:05:31  -                -:-3                two\\nlines "
-              "\\\"q\\\"");
+    EXPECT_EQ(
+        errlog::format_table(log, "U")[2],
+        "  004  00007  07.MAR.04  09:05:31  -                -:-3                  two\\nlines "
+        "\\\"q\\\"");
 }
 
 TEST_F(ErrlogView, ArchiveTextIsWhatTheTaskExports) {

@@ -16,3 +16,14 @@ endforeach()
 if(TARGET errlog_view_test AND TARGET errlog_core)
     target_link_libraries(errlog_view_test PRIVATE errlog_core)
 endif()
+# Runs of the tools themselves (tests/errsim_tools.sh; expected files in tests/data/errsim).
+if(TARGET errsim AND TARGET errlog AND TARGET example_module)
+    foreach(case errsim_basic errsim_second_run errsim_script_error errsim_demo errsim_module
+                 errsim_corrupt_log errlog_cli)
+        add_test(NAME ${case}
+                 COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/errsim_tools.sh ${case}
+                         $<TARGET_FILE_DIR:errsim> $<TARGET_FILE_DIR:example_module>
+                         ${CMAKE_CURRENT_SOURCE_DIR}/data/errsim)
+        set_tests_properties(${case} PROPERTIES TIMEOUT 120 ENVIRONMENT "TZ=UTC0")
+    endforeach()
+endif()

@@ -221,7 +221,8 @@ std::string escape(std::string_view text) {
 
 std::vector<std::string> format_rows(const std::vector<Entry>& entries) {
     std::vector<std::string> rows;
-    rows.push_back("  rec  code   date       time      component        source              text");
+    rows.push_back(
+        "  rec  code   date       time      component        source                text");
     if (entries.empty()) rows.push_back("  (no errors)");
     for (const Entry& e : entries) {
         char nr[8];
@@ -231,7 +232,7 @@ std::vector<std::string> format_rows(const std::vector<Entry>& entries) {
         std::string row = "  " + std::string(nr) + "  " + (e.overflow ? "-----" : e.code) + "  " +
                           pad(e.date, kDateWidth) + "  " + pad(e.time, kTimeWidth) + "  " +
                           pad(escape(e.component.empty() ? "-" : e.component), kComponentWidth) +
-                          "  " + pad(escape(source), 18) + "  " + escape(e.text);
+                          "  " + pad(escape(source), 20) + "  " + escape(e.text);
         if (e.overflow) row += " (older errors were lost)";
         rows.push_back(row);
     }

@@ -1,0 +1,181 @@
+#!/bin/bash
+# Tool runs of errsim and errlog for ctest: each case runs the tools in a fresh folder and
+# compares stdout with an expected file (dates and times masked), and exit statuses and
+# stderr exactly.
+#   errsim_tools.sh CASE BIN_DIR LIB_DIR DATA_DIR
+set -u
+case_name=$1
+bin=$2
+lib=$3
+data=$4
+errsim=$bin/errsim
+errlog=$bin/errlog
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/errsim_tools.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failed=0
+
+fail() {
+    echo "FAIL ($case_name): $*"
+    failed=1
+}
+# run CMD...: stdout to out.txt, stderr to err.txt, status to $rc.
+run() {
+    "$@" >out.txt 2>err.txt
+    rc=$?
+}
+mask() {
+    sed -E 's/[0-9]{2}\.[A-Z]{3}\.[0-9]{2}/DD.MMM.YY/g; s/[0-9]{2}:[0-9]{2}:[0-9]{2}/HH:MM:SS/g' "$1"
+}
+expect_rc() {
+    [ "$rc" = "$1" ] || fail "exit status $rc, expected $1; stderr: $(cat err.txt)"
+}
+# With ERRSIM_TOOLS_UPDATE=1 the expected files are written instead (review the diff!).
+expect_out() {
+    mask out.txt >masked.txt
+    if [ "${ERRSIM_TOOLS_UPDATE:-0}" = 1 ]; then cp masked.txt "$data/$1"; fi
+    diff -u "$data/$1" masked.txt >diff.txt || { fail "stdout differs from $1"; cat diff.txt; }
+}
+expect_out_text() {
+    printf '%s' "$1" >want.txt
+    mask out.txt >masked.txt
+    cmp -s want.txt masked.txt || { fail "stdout differs"; diff -u want.txt masked.txt; }
+}
+expect_err_text() {
+    printf '%s' "$1" >want.txt
+    cmp -s want.txt err.txt || { fail "stderr differs"; diff -u want.txt err.txt; }
+}
+same_file() {
+    cmp "$1" "$2" || fail "$1 and $2 differ"
+}
+
+case "$case_name" in
+errsim_basic)
+    run "$errsim" --script "$data/basic.errsim"
+    expect_rc 0
+    expect_out basic.out
+    [ -f errsim-root/TARNBOOT.INI ] || fail "no TARNBOOT.INI"
+    ;;
+errsim_second_run)
+    run "$errsim" --script "$data/basic.errsim" --quiet
+    expect_rc 0
+    run "$errsim" --script - <"$data/second.errsim"
+    expect_rc 0
+    expect_out second.out
+    ;;
+errsim_script_error)
+    run "$errsim" --script "$data/bad.errsim"
+    expect_rc 2
+    expect_out_text ""
+    expect_err_text $'errsim: script line 5: unknown command \'repot\'\n'
+    [ ! -e errsim-root ] || fail "the root was created before the script was checked"
+    run "$errsim" --check --script "$data/basic.errsim"
+    expect_rc 0
+    run "$errsim" --no-such-option
+    expect_rc 2
+    run "$errsim" --script missing.errsim
+    expect_rc 2
+    expect_err_text $'errsim: cannot read script missing.errsim\n'
+    ;;
+errsim_demo)
+    run "$errsim" --root ./demo-root
+    expect_rc 0
+    expect_out demo.out
+    run "$errlog" verify demo-root/LOG/USERERR.LOG
+    expect_rc 0
+    run "$errlog" verify demo-root/LOG/SYSERR.LOG
+    expect_rc 0
+    ;;
+errsim_module)
+    run "$errsim" --module "$lib/libexample_module.so" --script "$data/../../../examples/example.errsim"
+    expect_rc 0
+    expect_out module.out
+    run "$errsim" --module "$lib/no-such-module.so" --script "$data/second.errsim"
+    expect_rc 1
+    run "$errsim" --module "$lib/libexample_module.so" --script - <<<"module-call example_nothing"
+    expect_rc 2
+    expect_err_text $'errsim: script line 1: module-call: no function \'example_nothing\' in the loaded modules\n'
+    ;;
+errsim_corrupt_log)
+    run "$errsim" --script "$data/basic.errsim" --quiet
+    expect_rc 0
+    # Lose the last 100 bytes of the user log: the next start replaces it and keeps a .BAK.
+    head -c 15748 errsim-root/LOG/USERERR.LOG >cut.LOG && mv cut.LOG errsim-root/LOG/USERERR.LOG
+    run "$errsim" --script "$data/second.errsim"
+    expect_rc 0
+    expect_out corrupt.out
+    run "$errlog" verify errsim-root/LOG/USERERR.BAK
+    expect_rc 1
+    expect_out_text $'errsim-root/LOG/USERERR.BAK: corrupt: rule 2: length field mismatch: the header says 15848 bytes, the file has 15748\n'
+    run "$errlog" salvage errsim-root/LOG/USERERR.BAK
+    expect_rc 0
+    expect_out salvage.out
+    ;;
+errlog_cli)
+    run "$errsim" --script "$data/basic.errsim" --quiet
+    expect_rc 0
+    log=errsim-root/LOG/USERERR.LOG
+    cp "$log" before.LOG
+    run "$errlog" verify "$log"
+    expect_rc 0
+    expect_out_text $'errsim-root/LOG/USERERR.LOG: valid: 9 errors, no overflow\n'
+    run "$errlog" show "$log"
+    expect_rc 0
+    expect_out show.out
+    run "$errlog" show --json "$log"
+    expect_rc 0
+    expect_out show.json
+    # errlog's archive file is the one the error task writes from the same log.
+    run "$errlog" export "$log" errlog.ARC
+    expect_rc 0
+    same_file before.LOG "$log"
+    run "$errsim" --script "$data/check_export.errsim" --quiet
+    expect_rc 0
+    same_file errlog.ARC errsim-root/LOG/CHECK.ARC
+    # A corrupt log: verify says which rule breaks; show and export refuse it.
+    cp before.LOG loop.LOG
+    printf '010' | dd of=loop.LOG bs=1 seek=$((373 + 9 * 619 + 165)) conv=notrunc 2>/dev/null
+    run "$errlog" verify loop.LOG
+    expect_rc 1
+    expect_out_text $'loop.LOG: corrupt: rule 4: record 10 met twice in the error chain walked back from the newest error: the chain loops (check 1)\n'
+    run "$errlog" verify --json loop.LOG
+    expect_rc 1
+    expect_out verify_corrupt.json
+    run "$errlog" show loop.LOG
+    expect_rc 1
+    expect_out_text ""
+    expect_err_text $'errlog: loop.LOG is corrupt: rule 4: record 10 met twice in the error chain walked back from the newest error: the chain loops (check 1)\n'
+    run "$errlog" export loop.LOG x.ARC
+    expect_rc 1
+    [ ! -e x.ARC ] || fail "export wrote an archive of a corrupt log"
+    run "$errlog" salvage --json --archive salvaged.ARC loop.LOG
+    expect_rc 0
+    expect_out salvage.json
+    [ "$(head -c 3 salvaged.ARC)" = 009 ] || fail "salvaged archive head"
+    # create, usage and file errors
+    run "$errlog" create new.LOG
+    expect_rc 0
+    run "$errlog" verify new.LOG
+    expect_rc 0
+    expect_out_text $'new.LOG: valid: 0 errors, no overflow\n'
+    run "$errlog" create new.LOG
+    expect_rc 2
+    expect_err_text $'errlog: new.LOG exists (use --force to replace it)\n'
+    run "$errlog" create --force new.LOG
+    expect_rc 0
+    run "$errlog" verify missing.LOG
+    expect_rc 2
+    expect_err_text $'errlog: cannot read missing.LOG: No such file or directory\n'
+    run "$errlog"
+    expect_rc 2
+    run "$errlog" show
+    expect_rc 2
+    ;;
+*)
+    fail "unknown case"
+    ;;
+esac
+
+if [ $failed = 0 ]; then echo "PASS ($case_name)"; fi
+exit $failed
