@@ -288,4 +288,37 @@ TEST(TaskReport, FailedArchivingIsPrintedAndTheReportStillAnswered) {
     EXPECT_EQ(E_FindErrTablebyId(kUserOnce)->state & ES_NOT_SHOWN, 0);
 }
 
+TEST(TaskReport, FailedAllocationsGiveUpQuietly) {
+    errtest::register_table(kModule, g_table);
+    TaskHarness h;
+    h.start();
+    h.command(CMD_UI_READY);
+    // Each request below allocates its own segment first (skipped), then the task allocates.
+
+    // The report's answer: the request gets the executive's default response instead.
+    rtx_host_fail(RTX_OP_ALLOC, 1, 1, RTX_E_NOMEM);
+    EXPECT_EQ(h.request(message(0x77, {report_block(kStop)})),
+              words({ERR_SENDER_ID, 0, 0, 0x77, 0, 0}));
+    // The box: nothing shown, the chain goes on with 0 and the report is answered.
+    rtx_host_fail(RTX_OP_ALLOC, 1, 1, RTX_E_NOMEM);
+    EXPECT_EQ(result_of(h.report(kSystemBox)), 0);
+    // The API notification: dropped.
+    rtx_host_fail(RTX_OP_ALLOC, 1, 1, RTX_E_NOMEM);
+    EXPECT_EQ(result_of(h.report(kApiOne, "3")), 0);
+    // The export's answer: the archive file is written, but there is no answer of its own and
+    // the show-once errors stay as they are.
+    h.report(kUserOnce, "first");
+    rtx_host_fail(RTX_OP_ALLOC, 1, 1, RTX_E_NOMEM);
+    EXPECT_FALSE(h.export_log(1).answered);
+    h.report(kUserOnce, "second");
+    h.settle();
+    EXPECT_TRUE(h.box_requests().empty());
+    EXPECT_TRUE(h.api_messages().empty());
+    const ArchiveFile user = h.export_log(1);
+    EXPECT_TRUE(user.answered);
+    EXPECT_EQ(texts(user), (std::vector<std::string>{"User once first", "Api one"}));
+    EXPECT_EQ(h.console(), "");
+    EXPECT_EQ(h.live_segments(), 0u);
+}
+
 }  // namespace
