@@ -117,7 +117,7 @@ TEST_F(LogExport, FailuresKeepTheCountTrueAndResetNewRecords) {
         std::string archive;
     };
     // Three errors in records 1..3. Reads: records 3, 2, 1, then the header. Writes: the
-    // head, three entries, the log header, the count.
+    // head, three entries, the log header, the count. Each read and write has its seek.
     const std::string e3 = entry(3, 102, "E102", "COMP"), e2 = entry(2, 101, "E101", "COMP"),
                       e1 = entry(1, 100, "E100", "COMP");
     const Case cases[] = {
@@ -126,6 +126,11 @@ TEST_F(LogExport, FailuresKeepTheCountTrueAndResetNewRecords) {
         {"second entry not written", RTX_OP_FILE_WRITE, 2, "", "001\r\n3\r\nN\r\n" + e3},
         {"log header not written", RTX_OP_FILE_WRITE, 4, write, "003\r\n3\r\nN\r\n" + e3 + e2 + e1},
         {"count not written", RTX_OP_FILE_WRITE, 5, "", "000\r\n3\r\nN\r\n" + e3 + e2 + e1},
+        // Seeks: three records, two in close_log, then back to the archive's first line.
+        {"seek back to the count", RTX_OP_FILE_SEEK, 5, "", "000\r\n3\r\nN\r\n" + e3 + e2 + e1},
+        {"seek to the second record", RTX_OP_FILE_SEEK, 1,
+         "error_task:\n-----------\nFailed to position to record 2\nin log file " + kUser + "\n",
+         "001\r\n3\r\nN\r\n" + e3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
