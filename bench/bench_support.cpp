@@ -1,0 +1,359 @@
+#include "bench_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "err/err.h"
+#include "log.h"
+#include "log_format.h"
+#include "rtx/rtx.h"
+#include "rtx/rtx_host.h"
+#include "task_state.h"
+
+namespace errbench {
+
+namespace {
+
+[[noreturn]] void die(const char* what) {
+    std::fprintf(stderr, "err_bench: %s\n", what);
+    std::exit(2);
+}
+
+ErrTableEntry entry(std::uint16_t id, const char* text, const char* component) {
+    ErrTableEntry e{};
+    e.id = id;
+    e.flags = EF_ARCHIVE;  // a user error, archived in the user log
+    e.state = 0;
+    e.action_a = ACT_NONE;
+    e.action_b = ACT_NONE;
+    e.text_a = text;
+    e.text_b = text;
+    e.component = component;
+    return e;
+}
+
+ErrTableEntry g_table[] = {
+    entry(7001, "Axis %s lost its reference", "MOTION"),
+    entry(7002, "Pump pressure %s bar above limit %s bar", "FLUIDICS"),
+    entry(7003, "Door opened during a run", "SAFETY"),
+    entry(7004, "Temperature sensor %s out of range", "THERMAL"),
+    [] {
+        ErrTableEntry e{};
+        e.id = ERR_TABLE_END;
+        return e;
+    }(),
+};
+
+const std::array<StreamEntry, 4> kStream = {{
+    {7001, "C:\\FW\\MOTION\\axis_control.cpp", 412, "X"},
+    {7002, "..\\fluidics\\pump.cpp", 88, "3.2$2.5"},
+    {7003, "door.c", 1290, ""},
+    {7004, "/src/thermal/sensor.cpp", 57, "T4"},
+}};
+
+constexpr std::uint16_t kReplyWaitMs = 60000;  // a hung task ends the run, not a timing limit
+
+void free_segment(std::uint16_t segment) {
+    rtx_status status{};
+    rtx_global_free(segment, &status);
+}
+
+void send_bytes(std::uint16_t mailbox, const std::uint8_t* bytes, std::size_t size) {
+    std::uint16_t segment = 0;
+    rtx_status status{};
+    old_rtx_global_alloc(&segment, static_cast<std::uint32_t>(size), 0, 0, &status, "err_bench",
+                         __LINE__);
+    if (status.status != RTX_OK) die("cannot allocate a segment");
+    std::memcpy(buildptr(segment, 0), bytes, size);
+    _rtx_sendmessage(mailbox, segment, 0, &status);
+    if (status.status != RTX_OK) {
+        free_segment(segment);
+        die("cannot send a message");
+    }
+}
+
+void put16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void drain(std::uint16_t mailbox) {
+    for (;;) {
+        std::uint16_t segment = 0;
+        rtx_status status{};
+        _rtx_getmessage(&segment, mailbox, RTX_WAIT_FOREVER, 0, &status);
+        if (status.status != RTX_OK) return;  // the executive is shutting down
+        free_segment(segment);
+    }
+}
+
+}  // namespace
+
+const StreamEntry& stream_entry(std::size_t i) {
+    return kStream[i % kStream.size()];
+}
+
+int report(std::size_t i) {
+    const StreamEntry& e = stream_entry(i);
+    return EReportError(e.file, e.line, e.number, e.text);
+}
+
+// ---- Executive ----------------------------------------------------------------------------
+
+Executive::Executive(Receiver receiver) {
+    // The first executive of the process finds init_function registered by the library's load;
+    // a later one starts from a fresh executive and task state.
+    static bool used = false;
+    if (used) {
+        rtx_host_reset();
+        err::reset_task_state();
+        register_init_function(&init_function, "ERR.DLL init function");
+    }
+    used = true;
+
+    char folder[] = "/tmp/err_bench_XXXXXX";
+    if (!mkdtemp(folder)) die("cannot make a temporary folder");
+    root_ = folder;
+    std::filesystem::create_directory(root_ + "/LOG");
+    {
+        std::ofstream ini(root_ + "/TARNBOOT.INI");
+        ini << "[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\nUserLogFile=\\LOG\\USERERR.LOG\n";
+    }
+    rtx_host_console_echo(0);
+    rtx_host_set_root(root_.c_str());
+    rtx_host_set_ini_dir(root_.c_str());
+    // Room for every report in flight; the producers keep a window far below it, and a
+    // dropped report is counted and fails the run.
+    rtx_host_set_segment_limit(60000);
+
+    error_mbx_ = rtx_host_create_mailbox(CATALOG_ERROR_MBX);
+    rtx_host_create_mailbox(CATALOG_ERROR_QMBX);
+    rtx_host_create_mailbox(CATALOG_GUI_MBX);
+    rtx_host_create_mailbox(CATALOG_IECSTATE_MBX);
+    reply_mbx_ = rtx_host_create_mailbox(
+        "\x0c"
+        "BENCH_REPLY.");
+    if (!error_mbx_ || !reply_mbx_) die("cannot create the mailboxes");
+
+    E_RemoveErrorTable(kModule);
+    E_RegisterErrorTable(kModule, g_table);
+
+    if (receiver == Receiver::ErrorTask) {
+        rtx_host_system_start();
+        sync();
+    } else {
+        drainers_.emplace_back([mbx = error_mbx_] { drain(mbx); });
+    }
+}
+
+Executive::~Executive() {
+    rtx_host_shutdown();
+    for (std::thread& t : drainers_) t.join();
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+void Executive::sync() {
+    std::uint8_t header[MSG_HEADER_SIZE] = {};
+    put16(header + MSG_SENDER_ID, ++sync_sender_);
+    put16(header + MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
+    put16(header + MSG_REPLY_MBX, reply_mbx_);
+    put16(header + MSG_BLOCK_COUNT, 0);
+    send_bytes(error_mbx_, header, sizeof header);
+    std::uint16_t segment = 0;
+    rtx_status status{};
+    _rtx_getmessage(&segment, reply_mbx_, kReplyWaitMs, 0, &status);
+    if (status.status != RTX_OK) die("the error task did not answer");
+    free_segment(segment);
+}
+
+void Executive::command(std::uint16_t code) {
+    std::uint8_t message[MSG_HEADER_SIZE + BLK_HEAD_SIZE] = {};
+    put16(message + MSG_SENDER_ID, 0x0B0B);
+    put16(message + MSG_BLOCK_COUNT, 1);
+    put16(message + MSG_HEADER_SIZE + BLK_COMMAND, code);
+    put16(message + MSG_HEADER_SIZE + BLK_LENGTH, BLK_HEAD_SIZE);
+    send_bytes(error_mbx_, message, sizeof message);
+}
+
+void Executive::wait_below(std::uint32_t depth) const {
+    while (rtx_host_mailbox_depth(error_mbx_) >= depth)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
+std::uint64_t Executive::dropped() const {
+    rtx_host_counters counters{};
+    rtx_host_get_counters(&counters);
+    return counters.failed[RTX_OP_ALLOC] + counters.failed[RTX_OP_SEND];
+}
+
+// ---- Floors -------------------------------------------------------------------------------
+
+namespace {
+
+using err::LOG_HEADER_SIZE;
+using err::LOG_RECORD_COUNT;
+using err::LOG_RECORD_SIZE;
+
+off_t record_at(std::size_t n) {
+    return static_cast<off_t>(LOG_HEADER_SIZE + (n - 1) * LOG_RECORD_SIZE);
+}
+
+// Record number k of the ring (1 to 25).
+std::size_t ring(std::size_t k) {
+    return k % LOG_RECORD_COUNT + 1;
+}
+
+void set_digits(std::uint8_t* field, std::size_t width, std::size_t value) {
+    for (std::size_t i = width; i-- > 0; value /= 10)
+        field[i] = static_cast<std::uint8_t>('0' + value % 10);
+}
+
+// The fields of a new record, filled as cheaply as possible (the floor is the system calls).
+void fill_record(std::uint8_t* record, std::size_t i, std::size_t previous) {
+    using namespace err::logfmt;
+    const StreamEntry& e = stream_entry(i);
+    set_digits(record + kRecCode, kCodeWidth, e.number);
+    set_digits(record + kRecPrevious, kRecordNumberWidth, previous);
+    set_digits(record + kRecNext, kRecordNumberWidth, 0);
+    record[kRecState] = 'V';
+    const std::size_t n = std::strlen(e.text);
+    std::memset(record + kRecText, ' ', kTextWidth);
+    std::memcpy(record + kRecText, e.text, n < kTextWidth ? n : kTextWidth);
+}
+
+bool pread_all(int fd, std::uint8_t* buffer, std::size_t size, off_t at) {
+    return pread(fd, buffer, size, at) == static_cast<ssize_t>(size);
+}
+
+bool pwrite_all(int fd, const std::uint8_t* buffer, std::size_t size, off_t at) {
+    return pwrite(fd, buffer, size, at) == static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+FloorLog::FloorLog(const std::string& source_path, const std::string& path) : path_(path) {
+    std::error_code ec;
+    std::filesystem::copy_file(source_path, path, std::filesystem::copy_options::overwrite_existing,
+                               ec);
+    if (ec) die("cannot copy the log file for the floor");
+}
+
+bool FloorLog::archive_free(std::size_t i) {
+    using namespace err::logfmt;
+    const std::size_t free_nr = ring(i);
+    const std::size_t newest = ring(i + LOG_RECORD_COUNT - 1);
+    std::uint8_t record[LOG_RECORD_SIZE];
+    std::uint8_t previous[LOG_RECORD_SIZE];
+    std::uint8_t header[LOG_HEADER_SIZE];
+
+    const int fd = open(path_.c_str(), O_RDWR);
+    if (fd < 0) return false;
+    bool ok = pread_all(fd, record, sizeof record, record_at(free_nr)) &&
+              pread_all(fd, previous, sizeof previous, record_at(newest));
+    if (ok) {
+        set_digits(previous + kRecNext, kRecordNumberWidth, free_nr);
+        ok = pwrite_all(fd, previous, sizeof previous, record_at(newest));
+    }
+    if (ok) {
+        fill_record(record, i, newest);
+        ok = pwrite_all(fd, record, sizeof record, record_at(free_nr));
+    }
+    if (ok) ok = pread_all(fd, header, sizeof header, 0);
+    if (ok) {
+        set_digits(header + kHdrErrorStart, kRecordNumberWidth, free_nr);
+        ok = pwrite_all(fd, header, sizeof header, 0);
+    }
+    return close(fd) == 0 && ok;
+}
+
+bool FloorLog::archive_ring(std::size_t i) {
+    using namespace err::logfmt;
+    const std::size_t oldest = ring(i);
+    const std::size_t next_oldest = ring(i + 1);
+    const std::size_t newest = ring(i + LOG_RECORD_COUNT - 1);
+    std::uint8_t record[LOG_RECORD_SIZE];
+    std::uint8_t local[LOG_RECORD_SIZE];
+    std::uint8_t header[LOG_HEADER_SIZE];
+
+    const int fd = open(path_.c_str(), O_RDWR);
+    if (fd < 0) return false;
+    bool ok = pread_all(fd, record, sizeof record, record_at(oldest)) &&
+              pread_all(fd, local, sizeof local, record_at(next_oldest));
+    if (ok) {
+        set_digits(local + kRecPrevious, kRecordNumberWidth, 0);
+        ok = pwrite_all(fd, local, sizeof local, record_at(next_oldest));
+    }
+    if (ok) ok = pread_all(fd, local, sizeof local, record_at(newest));
+    if (ok) {
+        set_digits(local + kRecNext, kRecordNumberWidth, oldest);
+        ok = pwrite_all(fd, local, sizeof local, record_at(newest));
+    }
+    if (ok) {
+        fill_record(record, i, newest);
+        ok = pwrite_all(fd, record, sizeof record, record_at(oldest));
+    }
+    if (ok) ok = pread_all(fd, header, sizeof header, 0);
+    if (ok) {
+        set_digits(header + kHdrErrorStart, kRecordNumberWidth, oldest);
+        set_digits(header + kHdrErrorEnd, kRecordNumberWidth, next_oldest);
+        ok = pwrite_all(fd, header, sizeof header, 0);
+    }
+    return close(fd) == 0 && ok;
+}
+
+// ---- Peer ---------------------------------------------------------------------------------
+
+std::shared_ptr<spdlog::logger> make_peer_logger(const std::string& path) {
+    auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, true);
+    auto logger = std::make_shared<spdlog::logger>("peer", std::move(sink));
+    logger->set_level(spdlog::level::trace);
+    logger->flush_on(
+        spdlog::level::trace);  // every message reaches the file before the call returns
+    return logger;
+}
+
+void peer_report(spdlog::logger& logger, std::size_t i) {
+    const StreamEntry& e = stream_entry(i);
+    logger.error("{:05d} {}:{} {}", e.number, e.file, e.line, e.text);
+}
+
+// ---- Full log -----------------------------------------------------------------------------
+
+std::string make_full_user_log(const Executive& executive) {
+    if (!err::init_log_file(1)) die("cannot set the user log up");
+    for (std::size_t i = 0; i < 30; ++i) {
+        const StreamEntry& e = stream_entry(i);
+        if (!err::archive_error(1, e.number, e.text, "BENCH", e.file, e.line))
+            die("cannot archive into the user log");
+    }
+    return executive.host_path("LOG/USERERR.LOG");
+}
+
+std::size_t read_file_once(const std::string& path) {
+    std::uint8_t buffer[err::LOG_FILE_SIZE + 1];
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return 0;
+    std::size_t total = 0;
+    for (;;) {
+        const ssize_t n = read(fd, buffer + total, sizeof buffer - total);
+        if (n <= 0) break;
+        total += static_cast<std::size_t>(n);
+        if (total == sizeof buffer) break;
+    }
+    close(fd);
+    return total;
+}
+
+}  // namespace errbench

@@ -1,0 +1,119 @@
+// What the benchmarks share: a fresh host executive in a temporary root (with the error task
+// running, or with a plain thread that drains ERROR_MBX), a table of user errors, the stream of
+// reports that every side writes, the POSIX floors of one archive, and the peer logger.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace spdlog {
+class logger;
+}
+
+namespace errbench {
+
+// ---- The errors -------------------------------------------------------------------------
+
+// Module number of the benchmark's table: user errors with EF_ARCHIVE and no actions.
+constexpr std::uint16_t kModule = 7;
+
+// One report of the stream: what a caller hands to EReportError (and to the peer logger).
+struct StreamEntry {
+    std::uint16_t number;
+    const char* file;
+    std::int32_t line;
+    const char* text;
+};
+
+// The i-th report of the stream (the stream cycles through a few realistic reports).
+const StreamEntry& stream_entry(std::size_t i);
+
+// Sends the i-th report with EReportError; returns its result (0 when queued).
+int report(std::size_t i);
+
+// ---- A host executive -------------------------------------------------------------------
+
+enum class Receiver {
+    ErrorTask,  // the real error task, started through init_function, archiving into LOG/
+    Drain,      // no task: a thread takes every message from ERROR_MBX and frees it
+};
+
+// A fresh executive (reset if an earlier one ran in this process) in a new temporary root with
+// LOG/ and a TARNBOOT.INI that names both logs; the console echo is off. ERROR_MBX, ERROR_QMBX,
+// GUI_MBX and IECSTATE_MBX exist, plus a private reply mailbox. The benchmark table is
+// registered. With Receiver::ErrorTask the system is started and the constructor returns once
+// the task serves its mailbox. The destructor shuts the executive down and removes the root.
+class Executive {
+  public:
+    explicit Executive(Receiver receiver);
+    ~Executive();
+    Executive(const Executive&) = delete;
+    Executive& operator=(const Executive&) = delete;
+
+    // Error task only: an empty message with reply_mode 2; returns when its default response
+    // is back, so everything sent before it has been handled.
+    void sync();
+    // Error task only: a command without data and without an answer (e.g. 614, erase all
+    // user errors).
+    void command(std::uint16_t code);
+    // Waits until ERROR_MBX holds fewer than depth messages (the producer's window, so that
+    // the mailbox and the segment pool never grow with the length of a run).
+    void wait_below(std::uint32_t depth) const;
+
+    std::uint16_t error_mbx() const { return error_mbx_; }
+    // Reports lost so far: failed allocations and sends (must stay 0 in a valid run).
+    std::uint64_t dropped() const;
+    const std::string& root() const { return root_; }
+    std::string host_path(const std::string& relative) const { return root_ + "/" + relative; }
+
+  private:
+    std::string root_;
+    std::uint16_t error_mbx_ = 0;
+    std::uint16_t reply_mbx_ = 0;
+    std::uint16_t sync_sender_ = 0x7000;
+    std::vector<std::thread> drainers_;
+};
+
+// ---- The floor: one archive by hand with POSIX calls ------------------------------------
+
+// A log file of the same kind as the task's (15848 bytes, one header and 25 records), on which
+// the floors run: each call is one archive of a user error with the fewest system calls.
+class FloorLog {
+  public:
+    // Copies the valid log file at source_path to path.
+    FloorLog(const std::string& source_path, const std::string& path);
+
+    // A log with a free record: open, read the free record, read and rewrite the previous
+    // newest, write the new record, read and rewrite the header, close (8 system calls).
+    bool archive_free(std::size_t i);
+    // A full log whose ring wraps (the overflow record exists): open, read the oldest, read
+    // and rewrite the next oldest (it becomes the oldest), read and rewrite the previous
+    // newest, write the new record over the oldest, read and rewrite the header, close
+    // (10 system calls).
+    bool archive_ring(std::size_t i);
+
+  private:
+    std::string path_;
+};
+
+// ---- The peer -----------------------------------------------------------------------------
+
+// A synchronous spdlog logger with one file sink that flushes after every message.
+std::shared_ptr<spdlog::logger> make_peer_logger(const std::string& path);
+// Writes the i-th report of the stream (number, file, line, text) through the peer.
+void peer_report(spdlog::logger& logger, std::size_t i);
+
+// ---- A full log for validation and export ------------------------------------------------
+
+// In an executive without the error task: sets the user log up (init_log_file) and archives
+// 30 errors, so that it is full and holds the overflow record. Returns its host path.
+std::string make_full_user_log(const Executive& executive);
+
+// Reads the whole file once with POSIX open, read and close; returns the bytes read.
+std::size_t read_file_once(const std::string& path);
+
+}  // namespace errbench

@@ -1,0 +1,295 @@
+// The benchmark suite. Every family compares against a floor measured in the same run:
+//   caller/*     the caller's cost of EReportError vs a bare _rtx_sendmessage of a segment
+//                allocated beforehand, with 1, 2, 4 and 8 reporting threads; a thread drains
+//                ERROR_MBX on both sides;
+//   archive/*    reports per second through the running error task into the user log, vs the
+//                fewest POSIX calls one archive needs (floor/*);
+//   peer/*       the same stream written by spdlog to a file, flushed per message;
+//   logops/*     validation and export of a full log vs reading the file once.
+// bench/run turns the JSON output into the table of ratios.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "bench_support.h"
+#include "err/err.h"
+#include "log.h"
+#include "log_format.h"
+#include "rtx/rtx.h"
+#include "rtx/rtx_host.h"
+
+using errbench::Executive;
+using errbench::Receiver;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::unique_ptr<Executive> g_executive;
+std::unique_ptr<errbench::FloorLog> g_floor;
+std::shared_ptr<spdlog::logger> g_peer;
+std::string g_full_log;
+
+// ---- Set-up shared by the families --------------------------------------------------------
+
+void setup_drain(const benchmark::State&) {
+    g_executive = std::make_unique<Executive>(Receiver::Drain);
+}
+
+void setup_task(const benchmark::State&) {
+    g_executive = std::make_unique<Executive>(Receiver::ErrorTask);
+}
+
+// The error task with a full user log: every further report wraps the ring.
+void setup_task_full(const benchmark::State& state) {
+    setup_task(state);
+    for (std::size_t i = 0; i < 30; ++i) errbench::report(i);
+    g_executive->sync();
+}
+
+void setup_floor(const benchmark::State& state) {
+    setup_task(state);  // the task has created a fresh user log: the floor works on a copy
+    g_floor = std::make_unique<errbench::FloorLog>(g_executive->host_path("LOG/USERERR.LOG"),
+                                                   g_executive->host_path("LOG/FLOOR.LOG"));
+}
+
+void setup_peer(const benchmark::State& state) {
+    setup_drain(state);
+    g_peer = errbench::make_peer_logger(g_executive->host_path("LOG/PEER.LOG"));
+}
+
+void setup_full_log(const benchmark::State& state) {
+    setup_drain(state);
+    g_full_log = errbench::make_full_user_log(*g_executive);
+}
+
+void teardown(const benchmark::State&) {
+    g_peer.reset();
+    g_floor.reset();
+    g_executive.reset();
+}
+
+void note_dropped(benchmark::State& state) {
+    if (state.thread_index() == 0 && g_executive)
+        state.counters["dropped"] = static_cast<double>(g_executive->dropped());
+}
+
+// ---- Caller cost --------------------------------------------------------------------------
+
+constexpr std::size_t kBatch = 64;       // calls timed together (one clock read per batch)
+constexpr std::uint32_t kWindow = 2048;  // most messages waiting on ERROR_MBX before a batch
+
+enum class CallerSide { Report, FloorSend, Peer };
+
+// One iteration is a batch of kBatch calls, timed by the thread itself; the set-up of a batch
+// (waiting for the drain, allocating the floor's segments) is not timed. ns_per_call is the
+// mean time a caller spends in one call, averaged over the threads.
+void caller(benchmark::State& state, CallerSide side) {
+    std::array<std::uint16_t, kBatch> segments{};
+    std::size_t i = static_cast<std::size_t>(state.thread_index()) * 1000003u;
+    double timed = 0;
+    std::uint64_t calls = 0, failures = 0;
+    const std::uint16_t mailbox = g_executive->error_mbx();
+    for (auto _ : state) {
+        if (side != CallerSide::Peer) g_executive->wait_below(kWindow);
+        if (side == CallerSide::FloorSend) {
+            for (std::uint16_t& segment : segments) {
+                rtx_status status{};
+                old_rtx_global_alloc(&segment, REPORT_SEGMENT_SIZE, 0, 0, &status, "err_bench",
+                                     __LINE__);
+                if (status.status != RTX_OK) {
+                    state.SkipWithError("cannot allocate a segment");
+                    return;
+                }
+                auto* p = static_cast<std::uint8_t*>(buildptr(segment, 0));
+                std::memset(p, 0, REPORT_SEGMENT_SIZE);
+                p[MSG_BLOCK_COUNT] = 1;
+            }
+        }
+        const auto t0 = Clock::now();
+        switch (side) {
+            case CallerSide::Report:
+                for (std::size_t k = 0; k < kBatch; ++k) failures += errbench::report(i++) != 0;
+                break;
+            case CallerSide::FloorSend:
+                for (std::uint16_t segment : segments) {
+                    rtx_status status{};
+                    failures += _rtx_sendmessage(mailbox, segment, 0, &status) != 0;
+                }
+                break;
+            case CallerSide::Peer:
+                for (std::size_t k = 0; k < kBatch; ++k) errbench::peer_report(*g_peer, i++);
+                break;
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.SetIterationTime(seconds);
+        timed += seconds;
+        calls += kBatch;
+    }
+    state.counters["ns_per_call"] = benchmark::Counter(timed * 1e9 / static_cast<double>(calls),
+                                                       benchmark::Counter::kAvgThreads);
+    state.counters["calls_per_s"] = benchmark::Counter(static_cast<double>(calls) / timed);
+    state.counters["failed"] = static_cast<double>(failures);
+    note_dropped(state);
+}
+
+// ---- Archive throughput -------------------------------------------------------------------
+
+constexpr std::size_t kStreamBatch = 250;  // reports per timed batch of the stream
+constexpr std::uint32_t kTaskWindow = 1024;
+
+void rate_counters(benchmark::State& state, double timed, std::uint64_t reports) {
+    state.counters["us_per_report"] = timed * 1e6 / static_cast<double>(reports);
+    state.counters["reports_per_s"] = static_cast<double>(reports) / timed;
+}
+
+// A stream of reports through the running error task into a full user log (the ring wraps on
+// every report). The batch is timed from its first report until the task has handled the
+// batch (the default response to a final message).
+void archive_stream(benchmark::State& state) {
+    std::size_t i = 0;
+    double timed = 0;
+    std::uint64_t reports = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        for (std::size_t k = 0; k < kStreamBatch; ++k) {
+            if (k % 64 == 0) g_executive->wait_below(kTaskWindow);
+            errbench::report(i++);
+        }
+        g_executive->sync();
+        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.SetIterationTime(seconds);
+        timed += seconds;
+        reports += kStreamBatch;
+    }
+    rate_counters(state, timed, reports);
+    note_dropped(state);
+}
+
+// 24 reports into a user log whose errors were erased just before (not timed): every report
+// takes a free record, the case the 8-call floor describes.
+void archive_free_records(benchmark::State& state) {
+    constexpr std::size_t kFree = 24;
+    std::size_t i = 0;
+    double timed = 0;
+    std::uint64_t reports = 0;
+    for (auto _ : state) {
+        g_executive->command(CMD_ERASE_ALL_USER);
+        g_executive->sync();
+        const auto t0 = Clock::now();
+        for (std::size_t k = 0; k < kFree; ++k) errbench::report(i++);
+        g_executive->sync();
+        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.SetIterationTime(seconds);
+        timed += seconds;
+        reports += kFree;
+    }
+    rate_counters(state, timed, reports);
+    note_dropped(state);
+}
+
+void floor_archive(benchmark::State& state, bool ring) {
+    std::size_t i = 0;
+    double timed = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        const bool ok = ring ? g_floor->archive_ring(i) : g_floor->archive_free(i);
+        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+        if (!ok) {
+            state.SkipWithError("floor archive failed");
+            return;
+        }
+        state.SetIterationTime(seconds);
+        timed += seconds;
+        ++i;
+    }
+    rate_counters(state, timed, i);
+}
+
+// ---- Validation and export of a full log --------------------------------------------------
+
+void logops(benchmark::State& state, int which) {
+    for (auto _ : state) {
+        bool ok = true;
+        switch (which) {
+            case 0:
+                ok = err::open_log_file(1);  // the start-up validation of the user log
+                break;
+            case 1:
+                ok = err::export_log(1, "\\EXPORT.TXT");
+                break;
+            default:
+                ok = errbench::read_file_once(g_full_log) == err::LOG_FILE_SIZE;
+                break;
+        }
+        if (!ok) {
+            state.SkipWithError("log operation failed");
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using benchmark::RegisterBenchmark;
+
+    for (auto [name, side] : {std::pair{"caller/EReportError", CallerSide::Report},
+                              std::pair{"caller/floor_send", CallerSide::FloorSend}}) {
+        RegisterBenchmark(name, [side = side](benchmark::State& s) { caller(s, side); })
+            ->Setup(setup_drain)
+            ->Teardown(teardown)
+            ->UseManualTime()
+            ->Threads(1)
+            ->Threads(2)
+            ->Threads(4)
+            ->Threads(8);
+    }
+    RegisterBenchmark("peer/spdlog_flush_each",
+                      [](benchmark::State& s) { caller(s, CallerSide::Peer); })
+        ->Setup(setup_peer)
+        ->Teardown(teardown)
+        ->UseManualTime()
+        ->Threads(1)
+        ->Threads(2);
+
+    RegisterBenchmark("archive/task_full_ring", archive_stream)
+        ->Setup(setup_task_full)
+        ->Teardown(teardown)
+        ->UseManualTime();
+    RegisterBenchmark("archive/task_free_records", archive_free_records)
+        ->Setup(setup_task)
+        ->Teardown(teardown)
+        ->UseManualTime();
+    RegisterBenchmark("floor/posix_free_record",
+                      [](benchmark::State& s) { floor_archive(s, false); })
+        ->Setup(setup_floor)
+        ->Teardown(teardown)
+        ->UseManualTime();
+    RegisterBenchmark("floor/posix_full_ring", [](benchmark::State& s) { floor_archive(s, true); })
+        ->Setup(setup_floor)
+        ->Teardown(teardown)
+        ->UseManualTime();
+
+    RegisterBenchmark("logops/validate_full_log", [](benchmark::State& s) { logops(s, 0); })
+        ->Setup(setup_full_log)
+        ->Teardown(teardown);
+    RegisterBenchmark("logops/export_full_log", [](benchmark::State& s) { logops(s, 1); })
+        ->Setup(setup_full_log)
+        ->Teardown(teardown);
+    RegisterBenchmark("logops/read_file_once", [](benchmark::State& s) { logops(s, 2); })
+        ->Setup(setup_full_log)
+        ->Teardown(teardown);
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
