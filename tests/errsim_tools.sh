@@ -87,6 +87,15 @@ errsim_demo)
     run "$errlog" verify demo-root/LOG/SYSERR.LOG
     expect_rc 0
     ;;
+errsim_interactive)
+    # The buttons typed: 2 (CANCEL), Enter (the queued RETRY), x (no such button) then 1
+    # (ABORT), and end of input (the first marked button, OK).
+    run "$errsim" --interactive --quiet --script "$data/interactive.errsim" <<<$'2\n\nx\n1'
+    expect_rc 0
+    expect_out interactive.out
+    grep -q '^|   2) CANCEL$' err.txt || fail "box 1 not drawn"
+    grep -q 'no such button: x' err.txt || fail "a wrong choice was not refused"
+    ;;
 errsim_module)
     run "$errsim" --module "$lib/libexample_module.so" --script "$data/../../../examples/example.errsim"
     expect_rc 0

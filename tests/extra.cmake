@@ -18,7 +18,7 @@ if(TARGET errlog_view_test AND TARGET errlog_core)
 endif()
 # Runs of the tools themselves (tests/errsim_tools.sh; expected files in tests/data/errsim).
 if(TARGET errsim AND TARGET errlog AND TARGET example_module)
-    foreach(case errsim_basic errsim_second_run errsim_script_error errsim_demo errsim_module
+    foreach(case errsim_basic errsim_second_run errsim_script_error errsim_demo errsim_interactive errsim_module
                  errsim_corrupt_log errlog_cli)
         add_test(NAME ${case}
                  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/errsim_tools.sh ${case}

@@ -328,7 +328,9 @@ class Environment {
             std::fprintf(o, "|   %zu) %s\n", i + 1, box.buttons[i].label.c_str());
         std::fprintf(o, "+%s\n", std::string(60, '-').c_str());
         for (;;) {
-            std::fprintf(o, "choose 1-%zu or a button name (Enter: %s): ", box.buttons.size(),
+            const std::string range =
+                box.buttons.size() == 1 ? "1" : "1-" + std::to_string(box.buttons.size());
+            std::fprintf(o, "choose %s or a button name (Enter: %s): ", range.c_str(),
                          box.buttons[preset].label.c_str());
             std::fflush(o);
             char line[128];
