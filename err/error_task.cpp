@@ -101,26 +101,15 @@ void export_command(ByteView message, ByteView block, int log_id) {
     const char* name = reinterpret_cast<const char*>(block.data() + EXPORT_FILE_NAME);
     if (!export_log(log_id, name)) return;
 
-    const std::size_t size = MSG_HEADER_SIZE + block.size();
-    rtx_status status{};
     std::uint16_t segment = 0;
-    old_rtx_global_alloc(&segment, std::uint32_t(size), 0, 0, &status, kOrigin,
-                         log_id == 0 ? kLineExportSystem : kLineExportUser);
-    if (status.status != RTX_OK) return;
-    ByteSpan out(buildptr(segment, 0), rtx_segment_size(segment));
-    if (!out.has(0, size)) {
-        rtx_global_free(segment, &status);
+    ByteSpan out;
+    if (!begin_answer(message, MSG_HEADER_SIZE + block.size(),
+                      log_id == 0 ? kLineExportSystem : kLineExportUser, segment, out)) {
         return;
     }
-    out.fill(0, 0, MSG_HEADER_SIZE);
-    out.put_u16(MSG_SENDER_ID, ERR_SENDER_ID);
-    out.put_u16(MSG_REPLY_MODE, REPLY_MODE_NONE);
-    out.put_u16(MSG_REPLY_MBX, 0);
-    out.put_u16(MSG_REPLIED_SENDER, message.u16_or(MSG_SENDER_ID, 0));
-    out.put_u16(MSG_REPLIED_TAG, message.u16_or(MSG_REPLIED_TAG, 0));
-    out.put_u16(MSG_BLOCK_COUNT, 1);
     out.put_bytes(MSG_HEADER_SIZE, block.data(), block.size());
     out.put_u16(MSG_HEADER_SIZE + BLK_COMMAND, CMD_RESPONSE);
+    rtx_status status{};
     send_response(message.data(), segment, &status);
     E_enable_show_once_flag(log_id == 0 ? 0 : 1);
 }
@@ -242,6 +231,26 @@ void startup_failure(const rtx_status* status) {
     rtx_status suspend_status{};
     rtx_suspendtask(0, &suspend_status);
     // Resumed: the caller goes on with the next start-up step.
+}
+
+bool begin_answer(ByteView message, std::size_t size, int line, std::uint16_t& segment,
+                  ByteSpan& out) {
+    rtx_status status{};
+    old_rtx_global_alloc(&segment, std::uint32_t(size), 0, 0, &status, kOrigin, line);
+    if (status.status != RTX_OK) return false;
+    out = ByteSpan(buildptr(segment, 0), rtx_segment_size(segment));
+    if (size < MSG_HEADER_SIZE || !out.has(0, size)) {
+        rtx_global_free(segment, &status);
+        return false;
+    }
+    out.fill(0, 0, size);
+    out.put_u16(MSG_SENDER_ID, ERR_SENDER_ID);
+    out.put_u16(MSG_REPLY_MODE, REPLY_MODE_NONE);
+    out.put_u16(MSG_REPLY_MBX, 0);
+    out.put_u16(MSG_REPLIED_SENDER, message.u16_or(MSG_SENDER_ID, 0));
+    out.put_u16(MSG_REPLIED_TAG, message.u16_or(MSG_REPLIED_TAG, 0));
+    out.put_u16(MSG_BLOCK_COUNT, 1);
+    return true;
 }
 
 void dispatch_message(const std::uint8_t* message_bytes, std::size_t size) {

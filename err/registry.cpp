@@ -11,33 +11,25 @@
 #include "registry.h"
 #include "rtx/rtx.h"
 
-// The layout other modules compile against: fixed offsets with 32-bit pointers; on a 64-bit
-// host the same order with native pointers.
+// The layout other modules compile against: five words, then five pointers, packed. With
+// 32-bit pointers that is exactly the firmware's 30-byte record; on a 64-bit host the same
+// order with native pointers.
+namespace {
+constexpr std::size_t kPtr = sizeof(void*);
+}
+static_assert(offsetof(ErrTableEntry, id) == 0);
+static_assert(offsetof(ErrTableEntry, flags) == 2);
+static_assert(offsetof(ErrTableEntry, state) == 4);
+static_assert(offsetof(ErrTableEntry, action_a) == 6);
+static_assert(offsetof(ErrTableEntry, action_b) == 8);
+static_assert(offsetof(ErrTableEntry, text_a) == 10);
+static_assert(offsetof(ErrTableEntry, text_b) == 10 + kPtr);
+static_assert(offsetof(ErrTableEntry, component) == 10 + 2 * kPtr);
+static_assert(offsetof(ErrTableEntry, mb_kind_a) == 10 + 3 * kPtr);
+static_assert(offsetof(ErrTableEntry, mb_kind_b) == 10 + 4 * kPtr);
+static_assert(sizeof(ErrTableEntry) == 10 + 5 * kPtr);
 #if defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 4
-static_assert(sizeof(ErrTableEntry) == 30);
-static_assert(offsetof(ErrTableEntry, id) == 0);
-static_assert(offsetof(ErrTableEntry, flags) == 2);
-static_assert(offsetof(ErrTableEntry, state) == 4);
-static_assert(offsetof(ErrTableEntry, action_a) == 6);
-static_assert(offsetof(ErrTableEntry, action_b) == 8);
-static_assert(offsetof(ErrTableEntry, text_a) == 10);
-static_assert(offsetof(ErrTableEntry, text_b) == 14);
-static_assert(offsetof(ErrTableEntry, component) == 18);
-static_assert(offsetof(ErrTableEntry, mb_kind_a) == 22);
-static_assert(offsetof(ErrTableEntry, mb_kind_b) == 26);
-#else
-static_assert(sizeof(void*) == 8);
-static_assert(sizeof(ErrTableEntry) == 50);
-static_assert(offsetof(ErrTableEntry, id) == 0);
-static_assert(offsetof(ErrTableEntry, flags) == 2);
-static_assert(offsetof(ErrTableEntry, state) == 4);
-static_assert(offsetof(ErrTableEntry, action_a) == 6);
-static_assert(offsetof(ErrTableEntry, action_b) == 8);
-static_assert(offsetof(ErrTableEntry, text_a) == 10);
-static_assert(offsetof(ErrTableEntry, text_b) == 18);
-static_assert(offsetof(ErrTableEntry, component) == 26);
-static_assert(offsetof(ErrTableEntry, mb_kind_a) == 34);
-static_assert(offsetof(ErrTableEntry, mb_kind_b) == 42);
+static_assert(sizeof(ErrTableEntry) == 30 && offsetof(ErrTableEntry, mb_kind_b) == 26);
 #endif
 
 namespace err {

@@ -18,7 +18,6 @@ namespace err {
 
 namespace {
 
-constexpr const char* kOrigin = "err_task";
 constexpr int kLineReportAnswer = 1738;
 
 constexpr const char* kTextArchiveFailed =
@@ -152,27 +151,15 @@ void handle_unknown(const Report& r, TaskState& st) {
 
 // The report answer: 22 bytes, one block with command 4 and the result.
 void answer_report(ByteView message, ByteView block, std::uint16_t result) {
-    rtx_status status{};
     std::uint16_t segment = 0;
-    old_rtx_global_alloc(&segment, RESPONSE_SIZE, 0, 0, &status, kOrigin, kLineReportAnswer);
-    if (status.status != RTX_OK) return;  // no answer, nothing printed
-    ByteSpan out(buildptr(segment, 0), rtx_segment_size(segment));
-    if (!out.has(0, RESPONSE_SIZE)) {
-        rtx_global_free(segment, &status);
-        return;
-    }
-    out.fill(0, 0, RESPONSE_SIZE);
-    out.put_u16(MSG_SENDER_ID, ERR_SENDER_ID);
-    out.put_u16(MSG_REPLY_MODE, REPLY_MODE_NONE);
-    out.put_u16(MSG_REPLY_MBX, 0);
-    out.put_u16(MSG_REPLIED_SENDER, message.u16_or(MSG_SENDER_ID, 0));
-    out.put_u16(MSG_REPLIED_TAG, message.u16_or(MSG_REPLIED_TAG, 0));
-    out.put_u16(MSG_BLOCK_COUNT, 1);
+    ByteSpan out;
+    if (!begin_answer(message, RESPONSE_SIZE, kLineReportAnswer, segment, out)) return;
     out.put_u16(MSG_HEADER_SIZE + BLK_COMMAND, CMD_RESPONSE);
     out.put_u16(MSG_HEADER_SIZE + BLK_LENGTH, RESPONSE_BLOCK_LENGTH);
     out.put_u16(MSG_HEADER_SIZE + BLK_TAG1, block.u16_or(BLK_TAG1, 0));
     out.put_u16(MSG_HEADER_SIZE + BLK_TAG2, block.u16_or(BLK_TAG2, 0));
     out.put_u16(MSG_HEADER_SIZE + RESPONSE_RESULT, result);
+    rtx_status status{};
     send_response(message.data(), segment, &status);
 }
 

@@ -33,6 +33,15 @@ inline constexpr const char* kTextReceiveFailed =
 inline constexpr const char* kTextChainStopped =
     "error_task:\n-----------\nAction chain stopped\nError nr.: %d\nAction:    %d\n";
 
+// ---- Answers ----
+// Allocates an answer of size bytes (at least the 12-byte header) for the received message,
+// with origin "err_task" and line, and fills its header: sender 5505, no reply wanted,
+// replied_sender and replied_tag from the request, one block. The rest is zero. Returns false
+// (nothing to free, nothing sent) when no segment could be had; otherwise the caller fills the
+// block and hands the segment to send_response, which takes it over.
+bool begin_answer(ByteView message, std::size_t size, int line, std::uint16_t& segment,
+                  ByteSpan& out);
+
 // ---- Report processing (command 601) ----
 // message: the whole received segment (its header is at least 12 bytes); block: the 601
 // block, bounded by its block_length and the segment. Answers the reporter itself when the
