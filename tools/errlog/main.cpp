@@ -218,7 +218,8 @@ int main(int argc, char** argv) {
         "salvage", "Every record of a (corrupt) log that still reads as an error, oldest first");
     salvage->add_option("FILE", file, "Log file, typically the .BAK of a corrupt log")->required();
     salvage->add_flag("--json", as_json, "Print JSON");
-    salvage->add_option("--archive", archive, "Also write the records as an archive file");
+    salvage->add_option("--archive", archive, "Also write the records as an archive file")
+        ->type_name("OUT");
 
     auto* create = app.add_subcommand("create", "Write a new, empty log file");
     create->add_option("FILE", file, "Log file")->required();

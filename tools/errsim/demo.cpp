@@ -14,6 +14,7 @@ define 5 103 ARCHIVE           16 16 "Sample %s rejected"           "Sample %s r
 define 5 104 ARCHIVE           17 17 "Tray %s missing"              "Tray %s missing"   "TRAY"    mb_auto_box  -
 define 5 105 ARCHIVE|IEC_TEXT  18 18 "Lid %s unlocked"              "Lid %s unlocked"   "LID"     -            -
 define 5 106 ARCHIVE           13 13 "Lamp %s is aging"             "Lamp %s is aging"  "LAMP"    mb_abort_retry -
+define 5 107 ARCHIVE           1  1  "Cover %s open: go on?"        -                   "COVER"   mb_nonmodal_abort_continue -
 define 5 200 SYSTEM|ARCHIVE    12 12 "Motor %s stalled"             "Motor %s stalled"  "MOTOR"   mb_abort_continue -
 define 5 201 SYSTEM|ARCHIVE    0  0  "Temperature %s: %s C"         -                   "THERMO"  -            -
 
@@ -33,6 +34,9 @@ echo "Now the user chose CANCEL: the reporter's answer carries code 4"
 echo "A WARNING box with ABORT and RETRY; the user chooses RETRY"
 answer RETRY
 report 106 "L1" reply
+
+echo "A box that is not modal, without a title; CONTINUE is its first marked button"
+report 107 "C1" reply
 
 echo "An asynchronous OK box (mb_ok): the task does not wait, the answer reaches ERROR_MBX as command 618"
 report 102 reply

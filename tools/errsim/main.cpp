@@ -48,17 +48,22 @@ int main(int argc, char** argv) {
     app.add_option("--root", options.root,
                    "Root folder of the executive; created with its LOG folder, and given a "
                    "default TARNBOOT.INI when it has none")
-        ->capture_default_str();
-    app.add_option("--script", script_path, "Script file, or - for stdin (default: the demo)");
+        ->capture_default_str()
+        ->type_name("DIR");
+    app.add_option("--script", script_path, "Script file, or - for stdin (default: the demo)")
+        ->type_name("FILE|-");
     app.add_option("--module", options.modules,
                    "Firmware module (shared library) to load before the system starts; "
-                   "its load-time entry registers its error table. May be repeated");
+                   "its load-time entry registers its error table. May be repeated")
+        ->type_name("PATH")
+        ->allow_extra_args(false);
     app.add_flag("--interactive", options.interactive,
                  "Show each message box with buttons in the terminal and ask for the button");
     app.add_flag("--quiet", options.quiet, "Leave out the console: lines");
     app.add_option("--timeout", options.timeout_seconds,
                    "Seconds to wait for the error task to handle one command (0: no limit)")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("SECONDS");
     app.add_flag("--check", check_only, "Only parse the script; exit 0 when it is valid");
     app.add_flag("--print-demo", print_demo, "Print the built-in demo script and exit");
 
