@@ -31,14 +31,6 @@ bool write_formatted(rtx_file* file, const char* line, std::size_t size, int n) 
     return rtx_file_write(file, line, static_cast<std::size_t>(n)) == static_cast<std::size_t>(n);
 }
 
-int trimmed(const std::uint8_t* record, std::size_t offset, std::size_t width) {
-    return static_cast<int>(trimmed_length(record + offset, static_cast<std::uint16_t>(width)));
-}
-
-const char* chars(const std::uint8_t* record, std::size_t offset) {
-    return reinterpret_cast<const char*>(record + offset);
-}
-
 }  // namespace
 
 std::uint16_t trimmed_length(const std::uint8_t* field, std::uint16_t width) {
@@ -54,7 +46,7 @@ bool export_log(int log_id, const char* archive_name) {
     rtx_file* out = rtx_file_open(archive_name, "wb");
     if (!out) return false;  // the log is not touched
 
-    char line[512];
+    char line[kArchiveLineMax];
 
     if (!open_log_stream(log_id)) {
         // The log's header stays as it was.
@@ -68,8 +60,7 @@ bool export_log(int log_id, const char* archive_name) {
     }
 
     LogHeader& h = log_slot(log_id).header;
-    int n = std::snprintf(line, sizeof line, "%.*d\r\n%d\r\n%s\r\n", 3, 0,
-                          static_cast<int>(h.new_records), h.overflow_record != 0 ? "O" : "N");
+    int n = format_archive_head(line, sizeof line, 0, h.new_records, h.overflow_record != 0);
     if (!write_formatted(out, line, sizeof line, n)) result = false;
 
     std::uint8_t record[LOG_RECORD_SIZE];
@@ -77,11 +68,7 @@ bool export_log(int log_id, const char* archive_name) {
         if (!read_log_record(log_id, record, h.overflow_record)) {
             result = false;
         } else {
-            n = std::snprintf(line, sizeof line, "%d\r\n\r\n%.*s\r\n$$$\r\n\r\n%.*s\r\n%.*s\r\n",
-                              static_cast<int>(h.overflow_record),
-                              trimmed(record, kRecText, kTextWidth), chars(record, kRecText),
-                              static_cast<int>(kDateWidth), chars(record, kRecDate),
-                              static_cast<int>(kTimeWidth), chars(record, kRecTime));
+            n = format_overflow_entry(line, sizeof line, h.overflow_record, record);
             // The count names the entries actually in the file.
             if (write_formatted(out, line, sizeof line, n))
                 ++count;
@@ -98,13 +85,7 @@ bool export_log(int log_id, const char* archive_name) {
             result = false;
             break;
         }
-        n = std::snprintf(
-            line, sizeof line, "%d\r\n%.*s\r\n%.*s\r\n$$$\r\n%.*s\r\n%.*s\r\n%.*s\r\n",
-            static_cast<int>(nr), static_cast<int>(kCodeWidth), chars(record, kRecCode),
-            trimmed(record, kRecText, kTextWidth), chars(record, kRecText),
-            trimmed(record, kRecComponent, kComponentWidth), chars(record, kRecComponent),
-            static_cast<int>(kDateWidth), chars(record, kRecDate), static_cast<int>(kTimeWidth),
-            chars(record, kRecTime));
+        n = format_record_entry(line, sizeof line, nr, record);
         if (write_formatted(out, line, sizeof line, n))
             ++count;
         else
@@ -116,7 +97,7 @@ bool export_log(int log_id, const char* archive_name) {
     h.new_records = 0;
     if (!close_log(log_id)) result = false;
 
-    n = std::snprintf(line, sizeof line, "%.*d\r\n", 3, static_cast<int>(count));
+    n = format_archive_count(line, sizeof line, count);
     if (rtx_file_seek(out, 0, SEEK_SET) != 0 || !write_formatted(out, line, sizeof line, n))
         result = false;
 

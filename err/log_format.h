@@ -292,5 +292,39 @@ inline std::uint16_t header_link(const std::uint8_t* h, std::size_t offset) {
     return static_cast<std::uint16_t>(read_number(h + offset, kRecordNumberWidth));
 }
 
+// ---- Archive file (export) ----
+// The lines of the archive file, shared by the error task's export and the errlog tool. Each
+// formats into out (size bytes) with snprintf and returns what snprintf returns: the caller
+// writes the n bytes when 0 <= n < size. kArchiveLineMax holds any of them.
+inline constexpr std::size_t kArchiveLineMax = 512;
+
+inline int format_archive_head(char* out, std::size_t size, int count, int new_records,
+                               bool overflow) {
+    return std::snprintf(out, size, "%.*d\r\n%d\r\n%s\r\n", 3, count, new_records,
+                         overflow ? "O" : "N");
+}
+inline int format_archive_count(char* out, std::size_t size, int count) {
+    return std::snprintf(out, size, "%.*d\r\n", 3, count);
+}
+// The overflow entry of record r (number nr): number, empty line, text, "$$$", empty line,
+// date, time.
+inline int format_overflow_entry(char* out, std::size_t size, int nr, const std::uint8_t* r) {
+    const char* c = reinterpret_cast<const char*>(r);
+    return std::snprintf(out, size, "%d\r\n\r\n%.*s\r\n$$$\r\n\r\n%.*s\r\n%.*s\r\n", nr,
+                         static_cast<int>(trimmed_width(r + kRecText, kTextWidth)), c + kRecText,
+                         static_cast<int>(kDateWidth), c + kRecDate, static_cast<int>(kTimeWidth),
+                         c + kRecTime);
+}
+// The entry of error record r (number nr): number, code, text, "$$$", component, date, time.
+inline int format_record_entry(char* out, std::size_t size, int nr, const std::uint8_t* r) {
+    const char* c = reinterpret_cast<const char*>(r);
+    return std::snprintf(out, size, "%d\r\n%.*s\r\n%.*s\r\n$$$\r\n%.*s\r\n%.*s\r\n%.*s\r\n", nr,
+                         static_cast<int>(kCodeWidth), c + kRecCode,
+                         static_cast<int>(trimmed_width(r + kRecText, kTextWidth)), c + kRecText,
+                         static_cast<int>(trimmed_width(r + kRecComponent, kComponentWidth)),
+                         c + kRecComponent, static_cast<int>(kDateWidth), c + kRecDate,
+                         static_cast<int>(kTimeWidth), c + kRecTime);
+}
+
 }  // namespace logfmt
 }  // namespace err

@@ -259,34 +259,16 @@ std::string archive_text(std::uint16_t new_records, const std::optional<Entry>& 
                          const std::vector<Entry>& newest_first) {
     // The same lines, byte for byte, that the error task's export writes.
     std::string out;
-    char line[512];
-    std::size_t count = (overflow ? 1 : 0) + newest_first.size();
-    auto chars = [](const Entry& e, std::size_t offset) {
-        return reinterpret_cast<const char*>(e.raw.data() + offset);
+    char line[kArchiveLineMax];
+    const int count = (overflow ? 1 : 0) + static_cast<int>(newest_first.size());
+    auto add = [&](int n) {
+        if (n > 0 && static_cast<std::size_t>(n) < sizeof line) out.append(line, std::size_t(n));
     };
-    auto trimmed = [](const Entry& e, std::size_t offset, std::size_t width) {
-        return static_cast<int>(trimmed_width(e.raw.data() + offset, width));
-    };
-    std::snprintf(line, sizeof line, "%.*d\r\n%d\r\n%s\r\n", 3, static_cast<int>(count),
-                  static_cast<int>(new_records), overflow ? "O" : "N");
-    out += line;
-    if (overflow) {
-        std::snprintf(line, sizeof line, "%d\r\n\r\n%.*s\r\n$$$\r\n\r\n%.*s\r\n%.*s\r\n",
-                      static_cast<int>(overflow->record), trimmed(*overflow, kRecText, kTextWidth),
-                      chars(*overflow, kRecText), static_cast<int>(kDateWidth),
-                      chars(*overflow, kRecDate), static_cast<int>(kTimeWidth),
-                      chars(*overflow, kRecTime));
-        out += line;
-    }
-    for (const Entry& e : newest_first) {
-        std::snprintf(line, sizeof line, "%d\r\n%.*s\r\n%.*s\r\n$$$\r\n%.*s\r\n%.*s\r\n%.*s\r\n",
-                      static_cast<int>(e.record), static_cast<int>(kCodeWidth), chars(e, kRecCode),
-                      trimmed(e, kRecText, kTextWidth), chars(e, kRecText),
-                      trimmed(e, kRecComponent, kComponentWidth), chars(e, kRecComponent),
-                      static_cast<int>(kDateWidth), chars(e, kRecDate),
-                      static_cast<int>(kTimeWidth), chars(e, kRecTime));
-        out += line;
-    }
+    add(format_archive_head(line, sizeof line, count, new_records, overflow.has_value()));
+    if (overflow)
+        add(format_overflow_entry(line, sizeof line, overflow->record, overflow->raw.data()));
+    for (const Entry& e : newest_first)
+        add(format_record_entry(line, sizeof line, e.record, e.raw.data()));
     return out;
 }
 
