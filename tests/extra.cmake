@@ -27,3 +27,13 @@ if(TARGET errsim AND TARGET errlog AND TARGET example_module)
         set_tests_properties(${case} PROPERTIES TIMEOUT 120 ENVIRONMENT "TZ=UTC0")
     endforeach()
 endif()
+# ---- Reliability ----
+# Crash consistency, short: errsim killed 20 times while archiving (scripts/crash-consistency;
+# the long run is scripts/long-runs).
+if(TARGET errsim AND TARGET errlog)
+    add_test(NAME crash_consistency_short
+             COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/crash-consistency 20 --seed 2026
+                     --max-delay 300 --bin $<TARGET_FILE_DIR:errsim>)
+    set_tests_properties(crash_consistency_short PROPERTIES TIMEOUT 300
+                         ENVIRONMENT "EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};TZ=UTC0")
+endif()
