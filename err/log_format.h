@@ -206,12 +206,24 @@ inline void encode_text(std::uint8_t* dest, std::size_t width, const char* text)
 // leading digits. No NUL.
 inline void encode_number(std::uint8_t* dest, std::size_t width, std::uint16_t value) {
     if (width >= 6) width = 5;
-    // "%.*d" with the width as precision gives the same digits as "%0*.*d" with the width as
-    // both field width and precision: at least width digits, zero-padded.
-    char digits[16];
-    int w = static_cast<int>(width);
-    std::snprintf(digits, sizeof digits, "%.*d", w, static_cast<int>(value));
-    std::memcpy(dest, digits, width);
+    if (width == 0) return;
+    // The digits of "%.*d" with the width as precision, written by hand: the log operations
+    // write several numbers per record, and a formatted print costs far more than the digits.
+    char digits[5];
+    std::size_t n = 0;
+    unsigned v = value;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);  // lowest digit first
+        v /= 10;
+    } while (v != 0);
+    if (n <= width) {
+        std::memset(dest, '0', width - n);
+        for (std::size_t i = 0; i < n; ++i)
+            dest[width - 1 - i] = static_cast<std::uint8_t>(digits[i]);
+    } else {
+        for (std::size_t i = 0; i < width; ++i)
+            dest[i] = static_cast<std::uint8_t>(digits[n - 1 - i]);
+    }
 }
 
 // Number of characters up to the last one that is not a blank; 0 for an all-blank field.
@@ -220,14 +232,38 @@ inline std::size_t trimmed_width(const std::uint8_t* field, std::size_t width) {
     return width;
 }
 
+// Two digits of a value from 0 to 99 at out; false (nothing written) for any other value.
+inline bool two_digits(int value, char* out) {
+    if (value < 0 || value > 99) return false;
+    out[0] = static_cast<char>('0' + value / 10);
+    out[1] = static_cast<char>('0' + value % 10);
+    return true;
+}
+
 // "DD.MMM.YY" and "HH:MM:SS" of a broken-down local time, into buffers of at least 12 bytes.
+// Values of two digits are written by hand (each record gets a stamp); anything else goes
+// through the formatted print, which gives the same text.
 inline void format_date(const std::tm& t, char* out, std::size_t size) {
     int month = t.tm_mon >= 0 && t.tm_mon < 12 ? t.tm_mon : 0;
     int year = t.tm_year % 100;
     if (year < 0) year += 100;
+    if (size >= 10 && two_digits(t.tm_mday, out) && two_digits(year, out + 7)) {
+        out[2] = '.';
+        std::memcpy(out + 3, kMonthNames[month], 3);
+        out[6] = '.';
+        out[9] = '\0';
+        return;
+    }
     std::snprintf(out, size, "%02d.%s.%02d", t.tm_mday, kMonthNames[month], year);
 }
 inline void format_time(const std::tm& t, char* out, std::size_t size) {
+    if (size >= 9 && two_digits(t.tm_hour, out) && two_digits(t.tm_min, out + 3) &&
+        two_digits(t.tm_sec, out + 6)) {
+        out[2] = ':';
+        out[5] = ':';
+        out[8] = '\0';
+        return;
+    }
     std::snprintf(out, size, "%02d:%02d:%02d", t.tm_hour, t.tm_min, t.tm_sec);
 }
 

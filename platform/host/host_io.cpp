@@ -1,19 +1,30 @@
 // Host executive: root path and path mapping, file access, INI files, boot console and the
 // executive's small text helpers.
 #include <dirent.h>
+#include <fcntl.h>
 #include <ini.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "host_state.h"
 
+// A file stream without a buffer of its own: every read and write is one positioned system
+// call (pread, pwrite) at the stream's position, so a write has reached the file system when
+// it returns, and a seek is only arithmetic. A log operation then costs one system call per
+// record it reads or writes, plus the open and the close.
 struct rtx_file {
-    FILE* fp;
+    int fd;
+    off_t position;  // where the next read or write starts
+    bool append;     // "a" modes: every write goes to the end of the file
 };
 
 namespace rtx_host_detail {
@@ -144,6 +155,30 @@ FILE* open_in_folder(const std::string& folder, const std::string& file_name) {
 
 constexpr size_t kMaxIniHandles = 1024;
 
+// The open flags of an fopen mode ("rb", "r+b", "wb", "w+b", "ab", ...); false for a mode
+// that fopen would refuse. "b" changes nothing on the host.
+bool open_flags(const char* mode, int* flags, bool* append) {
+    const bool plus = std::strchr(mode, '+') != nullptr;
+    *append = false;
+    switch (mode[0]) {
+        case 'r':
+            *flags = plus ? O_RDWR : O_RDONLY;
+            break;
+        case 'w':
+            *flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+            break;
+        case 'a':
+            *flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+            *append = true;
+            break;
+        default:
+            return false;
+    }
+    if (std::strchr(mode, 'x') && mode[0] == 'w') *flags |= O_EXCL;
+    *flags |= O_CLOEXEC;
+    return true;
+}
+
 }  // namespace
 
 void reset_console() {
@@ -215,31 +250,55 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
             return nullptr;
         }
     }
-    const std::string host = map_exec_path(current_root(), path);
-    FILE* fp = std::fopen(host.c_str(), mode);
-    if (!fp) {
+    int flags = 0;
+    bool append = false;
+    int fd = -1;
+    if (open_flags(mode, &flags, &append)) {
+        const std::string host = map_exec_path(current_root(), path);
+        do {
+            fd = ::open(host.c_str(), flags, 0666);
+        } while (fd < 0 && errno == EINTR);
+    }
+    if (fd < 0) {
         State& s = state();
         Lock lk(s.m);
         note_failure(s, RTX_OP_FILE_OPEN);
         return nullptr;
     }
-    return new rtx_file{fp};
+    return new rtx_file{fd, 0, append};
 }
 
+// As fseek: a position before the start of the file fails; one past its end is allowed.
 int rtx_file_seek(rtx_file* file, long offset, int whence) {
     State& s = state();
     {
         Lock lk(s.m);
         if (take_fault(s, RTX_OP_FILE_SEEK)) return -1;
     }
-    if (file && std::fseek(file->fp, offset, whence) == 0) return 0;
+    if (file) {
+        off_t base = -1;
+        struct stat st;
+        if (whence == SEEK_SET) {
+            base = 0;
+        } else if (whence == SEEK_CUR) {
+            base = file->position;
+        } else if (whence == SEEK_END && ::fstat(file->fd, &st) == 0) {
+            base = st.st_size;
+        }
+        if (base >= 0 && (offset >= 0 ? base <= std::numeric_limits<off_t>::max() - offset
+                                      : base + offset >= 0)) {
+            file->position = base + offset;
+            return 0;
+        }
+    }
     Lock lk(s.m);
     note_failure(s, RTX_OP_FILE_SEEK);
     return -1;
 }
 
 long rtx_file_tell(rtx_file* file) {
-    return file ? std::ftell(file->fp) : -1L;
+    if (!file || file->position > std::numeric_limits<long>::max()) return -1L;
+    return static_cast<long>(file->position);
 }
 
 size_t rtx_file_read(rtx_file* file, void* buffer, size_t size) {
@@ -248,7 +307,17 @@ size_t rtx_file_read(rtx_file* file, void* buffer, size_t size) {
         Lock lk(s.m);
         if (take_fault(s, RTX_OP_FILE_READ)) return 0;
     }
-    size_t n = file && buffer ? std::fread(buffer, 1, size, file->fp) : 0;
+    size_t n = 0;
+    if (file && buffer) {
+        auto* p = static_cast<uint8_t*>(buffer);
+        while (n < size) {
+            const ssize_t got = ::pread(file->fd, p + n, size - n, file->position);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;  // the end of the file, or an error
+            n += static_cast<size_t>(got);
+            file->position += got;
+        }
+    }
     if (n < size) {
         Lock lk(s.m);
         note_failure(s, RTX_OP_FILE_READ);
@@ -256,7 +325,8 @@ size_t rtx_file_read(rtx_file* file, void* buffer, size_t size) {
     return n;
 }
 
-// Flushed before it is judged: a write counts only when the bytes reached the file system.
+// Judged when the bytes have reached the file system: the stream keeps no buffer, so a write
+// that returns has been handed over whole (or reports how much was).
 size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size) {
     State& s = state();
     {
@@ -265,8 +335,20 @@ size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size) {
     }
     size_t n = 0;
     if (file && buffer) {
-        n = std::fwrite(buffer, 1, size, file->fp);
-        if (std::fflush(file->fp) != 0) n = 0;
+        const auto* p = static_cast<const uint8_t*>(buffer);
+        while (n < size) {
+            // An append stream writes at the end whatever its position, as fopen's "a" does.
+            const ssize_t put = file->append ? ::write(file->fd, p + n, size - n)
+                                             : ::pwrite(file->fd, p + n, size - n, file->position);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) break;
+            n += static_cast<size_t>(put);
+            file->position += put;
+        }
+        if (file->append) {
+            const off_t end = ::lseek(file->fd, 0, SEEK_CUR);
+            if (end >= 0) file->position = end;
+        }
     }
     if (n < size) {
         Lock lk(s.m);
@@ -277,7 +359,7 @@ size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size) {
 
 int rtx_file_close(rtx_file* file) {
     if (!file) return -1;
-    int rc = std::fclose(file->fp);
+    const int rc = ::close(file->fd);
     delete file;
     return rc == 0 ? 0 : -1;
 }
