@@ -20,9 +20,10 @@ fail() {
     echo "FAIL ($case_name): $*"
     failed=1
 }
-# run CMD...: stdout to out.txt, stderr to err.txt, status to $rc.
+# run CMD...: stdout to out.txt, stderr to err.txt, status to $rc. EMULATOR (qemu-i386 for
+# the 32-bit build on kernels that cannot run it) prefixes the command when set.
 run() {
-    "$@" >out.txt 2>err.txt
+    ${EMULATOR:-} "$@" >out.txt 2>err.txt
     rc=$?
 }
 mask() {

@@ -24,7 +24,8 @@ if(TARGET errsim AND TARGET errlog AND TARGET example_module)
                  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/errsim_tools.sh ${case}
                          $<TARGET_FILE_DIR:errsim> $<TARGET_FILE_DIR:example_module>
                          ${CMAKE_CURRENT_SOURCE_DIR}/data/errsim)
-        set_tests_properties(${case} PROPERTIES TIMEOUT 120 ENVIRONMENT "TZ=UTC0")
+        set_tests_properties(${case} PROPERTIES TIMEOUT 120
+                             ENVIRONMENT "EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};TZ=UTC0")
     endforeach()
 endif()
 # ---- Reliability ----
