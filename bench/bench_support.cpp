@@ -122,9 +122,13 @@ Executive::Executive(Receiver receiver) {
     }
     used = true;
 
-    char folder[] = "/tmp/err_bench_XXXXXX";
-    if (!mkdtemp(folder)) die("cannot make a temporary folder");
-    root_ = folder;
+    // Under TMPDIR (default /tmp): the logs live on that folder's file system.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/err_bench_XXXXXX";
+    std::vector<char> folder(pattern.begin(), pattern.end());
+    folder.push_back('\0');
+    if (!mkdtemp(folder.data())) die("cannot make a temporary folder");
+    root_ = folder.data();
     std::filesystem::create_directory(root_ + "/LOG");
     {
         std::ofstream ini(root_ + "/TARNBOOT.INI");

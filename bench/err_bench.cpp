@@ -82,8 +82,8 @@ void note_dropped(benchmark::State& state) {
 
 // ---- Caller cost --------------------------------------------------------------------------
 
-constexpr std::size_t kBatch = 64;       // calls timed together (one clock read per batch)
-constexpr std::uint32_t kWindow = 2048;  // most messages waiting on ERROR_MBX before a batch
+constexpr std::size_t kBatch = 64;      // calls timed together (one clock read per batch)
+constexpr std::uint32_t kWindow = 256;  // most messages waiting on ERROR_MBX before a batch
 // Seconds of timed calls per run. Only the calls are timed, and the untimed set-up of a batch
 // (allocating the floor's segments) takes longer than the sends, so a run lasts a few times this.
 constexpr double kCallerMinTime = 0.1;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prints the ratio table of one bench/run from the files it left in its results folder.
 
-Usage: report.py RESULTS_FOLDER STRACE_REPORTS
+Usage: report.py RESULTS_FOLDER STRACE_REPORTS CALLGRIND_REPORTS
 
 Every figure is the median over the repetitions of one run; the spread (lowest and highest
 repetition) follows in brackets where it matters."""
@@ -35,7 +35,7 @@ class Figures:
 
     def find(self, prefix, threads=None):
         for name, reps in self.runs.items():
-            if not name.startswith(prefix + "/"):
+            if name != prefix and not name.startswith(prefix + "/"):
                 continue
             if threads is not None and f"/threads:{threads}" not in name:
                 continue
@@ -125,6 +125,41 @@ def strace_per_report(folder, mode, n):
         if abs(d) >= 0.005:
             per[name] = d
     return per
+
+
+def callgrind_counts(path):
+    """Inclusive instruction counts of the two calls and the program total in one report."""
+    counts = {}
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        for line in f:
+            parts = line.split()
+            if not parts:
+                continue
+            value = parts[0].replace(",", "")
+            if not value.isdigit():
+                continue
+            if "PROGRAM TOTALS" in line:
+                counts["total"] = int(value)
+            for fn in ("EReportError", "_rtx_sendmessage"):
+                if fn not in counts and re.search(r"\?\?\?:" + fn + r" \[", line):
+                    counts[fn] = int(value)
+    return counts
+
+
+def instructions(folder, n):
+    """Instructions per call from the callgrind runs: {mode: {function or 'total': Ir}}."""
+    result = {}
+    for mode in ("report", "send"):
+        base = callgrind_counts(os.path.join(folder, f"callgrind-{mode}-0.txt"))
+        full = callgrind_counts(os.path.join(folder, f"callgrind-{mode}-{n}.txt"))
+        if not base or not full:
+            continue
+        per = {k: v / n for k, v in full.items() if k != "total"}
+        per["total"] = (full.get("total", 0) - base.get("total", 0)) / n
+        result[mode] = per
+    return result
 
 
 def max_rss_kb(folder, n):
@@ -231,15 +266,26 @@ def main():
     p("")
 
     # 5. Scaling.
-    p("5. Caller cost by number of reporting threads (2 cores: beyond 2 threads they share them)")
-    p("   threads   EReportError   bare send   ratio   reports/s (all threads)")
+    p("5. Caller cost by number of reporting threads (2 cores: beyond 2 threads they share them;")
+    p("   the cost is the time one caller spends in one call, averaged over the threads)")
+    p("   threads   EReportError   bare send   ratio")
     for t in (1, 2, 4, 8):
         ours = fig.value("caller/EReportError", "ns_per_call", t)
         flo = fig.value("caller/floor_send", "ns_per_call", t)
-        rate = fig.value("caller/EReportError", "calls_per_s", t)
-        p(f"   {t:>7}   {fmt_ns(ours):>12}   {fmt_ns(flo):>9}   {fmt_ratio(ratio(ours, flo)):>5}"
-          f"   {fmt_rate(rate):>10}")
+        p(f"   {t:>7}   {fmt_ns(ours):>12}{spread(ours, fmt_ns):<22}   {fmt_ns(flo):>9}"
+          f"{spread(flo, fmt_ns):<22}   {fmt_ratio(ratio(ours, flo)):>5}")
     p("")
+
+    # Instructions, which the load of the machine does not change.
+    ir = instructions(folder, int(sys.argv[3]) if len(sys.argv) > 3 else 20000)
+    if ir:
+        p("Instructions per call (callgrind, both threads of the run: caller and drain)")
+        rep, snd = ir.get("report"), ir.get("send")
+        if rep and snd and rep.get("EReportError") and snd.get("_rtx_sendmessage"):
+            p(f"   EReportError {rep['EReportError']:.0f}   bare send {snd['_rtx_sendmessage']:.0f}"
+              f"   ratio {rep['EReportError'] / snd['_rtx_sendmessage']:.2f}x"
+              f"   (whole run per report: {rep['total']:.0f} and {snd['total']:.0f})")
+        p("")
 
     # Memory.
     small, big = max_rss_kb(folder, 10000), max_rss_kb(folder, 100000)

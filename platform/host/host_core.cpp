@@ -3,10 +3,12 @@
 // variable carries every wake-up; the executive is small and correctness beats throughput.
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "host_state.h"
 
@@ -50,6 +52,11 @@ std::string counted(const char* name) {
     return std::string(name + 1, static_cast<unsigned char>(name[0]));
 }
 
+// The characters of a counted name, without a copy.
+std::string_view counted_view(const char* name) {
+    return std::string_view(name + 1, static_cast<unsigned char>(name[0]));
+}
+
 Segment* find_segment(State& s, uint16_t id) {
     return id == 0 ? nullptr : s.segments[id].get();
 }
@@ -79,16 +86,50 @@ Task* find_task_by_name(State& s, const std::string& name) {
     pthread_exit(nullptr);
 }
 
+// AddressSanitizer builds (g++ and clang) pool no segments.
+#if defined(__SANITIZE_ADDRESS__)
+#define RTX_HOST_NO_POOL 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RTX_HOST_NO_POOL 1
+#endif
+#endif
+
+// Pool class of a data size (index into State::spare), or kSpareClasses when not pooled.
+uint32_t spare_class(uint32_t size) {
+#if defined(RTX_HOST_NO_POOL)
+    (void)size;
+    return kSpareClasses;
+#else
+    uint32_t c = 0;
+    for (uint32_t cap = kSmallestSpareClass; c < kSpareClasses; ++c, cap <<= 1)
+        if (size <= cap) return c;
+    return kSpareClasses;
+#endif
+}
+
+// A segment object with room for size bytes: a pooled one of its class, else a new one.
+std::unique_ptr<Segment> take_segment(State& s, uint32_t size) {
+    const uint32_t c = spare_class(size);
+    if (c < kSpareClasses && !s.spare[c].empty()) {
+        std::unique_ptr<Segment> seg = std::move(s.spare[c].back());
+        s.spare[c].pop_back();
+        return seg;
+    }
+    auto seg = std::unique_ptr<Segment>(new (std::nothrow) Segment);
+    if (!seg) return nullptr;
+    // At least one byte, so that a segment of size 0 still has an address of its own.
+    const uint32_t capacity = c < kSpareClasses ? kSmallestSpareClass << c : (size ? size : 1);
+    seg->data.reset(new (std::nothrow) uint8_t[capacity]);
+    if (!seg->data) return nullptr;
+    seg->capacity = capacity;
+    s.segment_by_address[reinterpret_cast<uintptr_t>(seg->data.get())] = seg.get();
+    return seg;
+}
+
 uint16_t alloc_locked(State& s, uint32_t size, const char* file, int line, uint16_t* out) {
     *out = 0;
     if (s.segments_in_use >= s.segment_limit || size > kMaxSegmentSize) return RTX_E_NOMEM;
-    auto seg = std::make_unique<Segment>();
-    // At least one byte, so that a segment of size 0 still has an address of its own.
-    seg->data.reset(new (std::nothrow) uint8_t[size ? size : 1]());
-    if (!seg->data) return RTX_E_NOMEM;
-    seg->size = size;
-    seg->file = file ? file : "";
-    seg->line = line;
     // Ids go round the whole range before one is used again, which keeps a stale id from
     // naming a fresh segment soon after it was freed.
     uint32_t id = s.next_segment;
@@ -98,8 +139,16 @@ uint16_t alloc_locked(State& s, uint32_t size, const char* file, int line, uint1
         ++id;
     }
     if (s.segments[id]) return RTX_E_NOMEM;
+    std::unique_ptr<Segment> seg = take_segment(s, size);
+    if (!seg) return RTX_E_NOMEM;
+    std::memset(seg->data.get(), 0, size ? size : 1);  // a new segment reads as zeros
+    seg->size = size;
+    seg->file.assign(file ? file : "");
+    seg->line = line;
+    seg->answered = false;
+    seg->queued_on = 0;
+    seg->id = static_cast<uint16_t>(id);
     s.next_segment = id + 1;
-    s.segment_by_address[reinterpret_cast<uintptr_t>(seg->data.get())] = static_cast<uint16_t>(id);
     s.segments[id] = std::move(seg);
     ++s.segments_in_use;
     if (s.segments_in_use > s.segments_peak) s.segments_peak = s.segments_in_use;
@@ -120,9 +169,19 @@ uint16_t free_locked(State& s, uint16_t id) {
                 }
         }
     }
-    s.segment_by_address.erase(reinterpret_cast<uintptr_t>(seg->data.get()));
-    s.segments[id].reset();
+    std::unique_ptr<Segment> owned = std::move(s.segments[id]);
     --s.segments_in_use;
+    owned->id = 0;
+    owned->queued_on = 0;
+    const uint32_t c = spare_class(owned->capacity);
+    if (c < kSpareClasses && owned->capacity == kSmallestSpareClass << c) {
+        const size_t keep = std::max(kMinSparePerClass, kSpareBytesPerClass / owned->capacity);
+        if (s.spare[c].size() < keep) {
+            s.spare[c].push_back(std::move(owned));
+            return RTX_OK;
+        }
+    }
+    s.segment_by_address.erase(reinterpret_cast<uintptr_t>(owned->data.get()));
     return RTX_OK;
 }
 
@@ -142,11 +201,11 @@ uint16_t segment_at(State& s, const void* address, uint32_t* offset) {
     auto it = s.segment_by_address.upper_bound(a);
     if (it == s.segment_by_address.begin()) return 0;
     --it;
-    Segment* seg = s.segments[it->second].get();
+    const Segment* seg = it->second;
     uintptr_t off = a - it->first;
-    if (!seg || off >= (seg->size ? seg->size : 1)) return 0;
+    if (seg->id == 0 || off >= (seg->size ? seg->size : 1)) return 0;  // pooled, or past it
     *offset = static_cast<uint32_t>(off);
-    return it->second;
+    return seg->id;
 }
 
 // Reads the u16 at header offset field of the request at offset off; 0 when the segment
@@ -257,7 +316,7 @@ void rtx_searchcatalog(uint16_t* out_id, const char* counted_name, uint16_t, rtx
     if (out_id) *out_id = 0;
     uint16_t st = take_fault(s, RTX_OP_LOOKUP);
     if (!st) {
-        auto it = counted_name ? s.catalog.find(counted(counted_name)) : s.catalog.end();
+        auto it = counted_name ? s.catalog.find(counted_view(counted_name)) : s.catalog.end();
         if (it == s.catalog.end()) {
             st = RTX_E_NOT_FOUND;
             note_failure(s, RTX_OP_LOOKUP);
@@ -585,8 +644,9 @@ void rtx_host_reset(void) {
                 pthread_join(t->thread, nullptr);  // its body has returned
             }
         s.shutting_down = false;
-        for (auto& seg : s.segments) seg.reset();
         s.segment_by_address.clear();
+        for (auto& seg : s.segments) seg.reset();
+        for (auto& pool : s.spare) pool.clear();
         s.segment_limit = kDefaultSegmentLimit;
         s.next_segment = 1;
         s.segments_in_use = 0;

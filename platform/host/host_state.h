@@ -22,11 +22,22 @@ namespace rtx_host_detail {
 constexpr uint32_t kMaxIds = 65535;              // ids are 16-bit and never 0
 constexpr uint32_t kDefaultSegmentLimit = 4096;  // segments alive at once
 constexpr uint32_t kMaxSegmentSize = 64u << 20;  // a larger request is refused (RTX_E_NOMEM)
+// Freed segments of up to 4096 bytes are kept for reuse, by size class (64, 128, ... 4096
+// bytes), up to kSpareBytesPerClass of buffers in each class (at least kMinSparePerClass
+// segments), so that a message costs no heap allocation and no change of the address map,
+// while the pool stays bounded (under 4 MiB in all). Sanitizer builds keep none: there a freed
+// segment is returned to the heap, so that a use after free is still caught.
+constexpr uint32_t kSpareClasses = 7;
+constexpr uint32_t kSmallestSpareClass = 64;
+constexpr size_t kSpareBytesPerClass = 512u << 10;
+constexpr size_t kMinSparePerClass = 256;
 
 struct Segment {
     std::unique_ptr<uint8_t[]> data;
     uint32_t size = 0;
-    std::string file;  // allocation origin, for leak diagnostics
+    uint32_t capacity = 0;  // bytes of data (a pooled buffer may be larger than size)
+    uint16_t id = 0;        // 0 while the segment waits in the pool of freed segments
+    std::string file;       // allocation origin, for leak diagnostics
     int line = 0;
     bool answered = false;   // send_response has answered the request in it
     uint16_t queued_on = 0;  // mailbox it waits on, 0 when not queued
@@ -76,7 +87,9 @@ struct State {
     bool shutting_down = false;
 
     std::vector<std::unique_ptr<Segment>> segments;  // index = id
-    std::map<uintptr_t, uint16_t> segment_by_address;
+    // Start address of the data of every live or pooled segment (pooled ones have id 0).
+    std::map<uintptr_t, Segment*> segment_by_address;
+    std::vector<std::unique_ptr<Segment>> spare[kSpareClasses];
     uint32_t segment_limit = kDefaultSegmentLimit;
     uint32_t next_segment = 1;
     uint64_t segments_in_use = 0;
@@ -85,7 +98,8 @@ struct State {
     std::vector<std::unique_ptr<Mailbox>> mailboxes;  // index = id - 1
     std::vector<std::unique_ptr<Semaphore>> semaphores;
     std::vector<std::unique_ptr<Task>> tasks;
-    std::map<std::string, uint16_t> catalog;  // key: the name's characters as bytes
+    // key: the name's characters as bytes; std::less<> finds a name without copying it
+    std::map<std::string, uint16_t, std::less<>> catalog;
     std::vector<InitFunction> inits;
 
     Fault faults[RTX_OP_COUNT];
