@@ -156,7 +156,7 @@ Executive::Executive(Receiver receiver) {
     if (receiver == Receiver::ErrorTask) {
         rtx_host_system_start();
         sync();
-    } else {
+    } else if (receiver == Receiver::Drain) {
         drainers_.emplace_back([mbx = error_mbx_] { drain(mbx); });
     }
 }
@@ -194,6 +194,16 @@ void Executive::command(std::uint16_t code) {
 void Executive::wait_below(std::uint32_t depth) const {
     while (rtx_host_mailbox_depth(error_mbx_) >= depth)
         std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
+void Executive::take_all() const {
+    for (;;) {
+        std::uint16_t segment = 0;
+        rtx_status status{};
+        _rtx_getmessage(&segment, error_mbx_, 0, 0, &status);  // 0: do not wait
+        if (status.status != RTX_OK) return;
+        free_segment(segment);
+    }
 }
 
 std::uint64_t Executive::dropped() const {

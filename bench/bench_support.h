@@ -40,6 +40,7 @@ int report(std::size_t i);
 enum class Receiver {
     ErrorTask,  // the real error task, started through init_function, archiving into LOG/
     Drain,      // no task: a thread takes every message from ERROR_MBX and frees it
+    Caller,     // no task and no thread: the caller empties ERROR_MBX itself (take_all)
 };
 
 // A fresh executive (reset if an earlier one ran in this process) in a new temporary root with
@@ -65,6 +66,8 @@ class Executive {
     void wait_below(std::uint32_t depth) const;
 
     std::uint16_t error_mbx() const { return error_mbx_; }
+    // Receiver::Caller: takes every message waiting on ERROR_MBX and frees it.
+    void take_all() const;
     // Reports lost so far: failed allocations and sends (must stay 0 in a valid run).
     std::uint64_t dropped() const;
     const std::string& root() const { return root_; }

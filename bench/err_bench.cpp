@@ -2,6 +2,8 @@
 //   caller/*     the caller's cost of EReportError vs a bare _rtx_sendmessage of a segment
 //                allocated beforehand, with 1, 2, 4 and 8 reporting threads; a thread drains
 //                ERROR_MBX on both sides;
+//   caller_alone/* the same calls with no other thread: the caller empties the mailbox
+//                between its batches, untimed;
 //   archive/*    reports per second through the running error task into the user log, vs the
 //                fewest POSIX calls one archive needs (floor/*);
 //   peer/*       the same stream written by spdlog to a file, flushed per message;
@@ -40,6 +42,10 @@ std::string g_full_log;
 
 void setup_drain(const benchmark::State&) {
     g_executive = std::make_unique<Executive>(Receiver::Drain);
+}
+
+void setup_caller_drains(const benchmark::State&) {
+    g_executive = std::make_unique<Executive>(Receiver::Caller);
 }
 
 void setup_task(const benchmark::State&) {
@@ -99,8 +105,12 @@ void caller(benchmark::State& state, CallerSide side) {
     double timed = 0;
     std::uint64_t calls = 0, failures = 0;
     const std::uint16_t mailbox = g_executive->error_mbx();
+    const bool caller_drains = state.range(0) == 1;
     for (auto _ : state) {
-        if (side != CallerSide::Peer) g_executive->wait_below(kWindow);
+        if (caller_drains)
+            g_executive->take_all();
+        else if (side != CallerSide::Peer)
+            g_executive->wait_below(kWindow);
         if (side == CallerSide::FloorSend) {
             for (std::uint16_t& segment : segments) {
                 rtx_status status{};
@@ -246,6 +256,7 @@ int main(int argc, char** argv) {
     for (auto [name, side] : {std::pair{"caller/EReportError", CallerSide::Report},
                               std::pair{"caller/floor_send", CallerSide::FloorSend}}) {
         RegisterBenchmark(name, [side = side](benchmark::State& s) { caller(s, side); })
+            ->Arg(0)
             ->Setup(setup_drain)
             ->Teardown(teardown)
             ->UseManualTime()
@@ -255,8 +266,20 @@ int main(int argc, char** argv) {
             ->Threads(4)
             ->Threads(8);
     }
+    // The same calls with nobody else running: the caller empties the mailbox between its
+    // batches (not timed), so that only the cost of the calls themselves is measured.
+    for (auto [name, side] : {std::pair{"caller_alone/EReportError", CallerSide::Report},
+                              std::pair{"caller_alone/floor_send", CallerSide::FloorSend}}) {
+        RegisterBenchmark(name, [side = side](benchmark::State& s) { caller(s, side); })
+            ->Arg(1)
+            ->Setup(setup_caller_drains)
+            ->Teardown(teardown)
+            ->UseManualTime()
+            ->MinTime(kCallerMinTime);
+    }
     RegisterBenchmark("peer/spdlog_flush_each",
                       [](benchmark::State& s) { caller(s, CallerSide::Peer); })
+        ->Arg(0)
         ->Setup(setup_peer)
         ->Teardown(teardown)
         ->UseManualTime()

@@ -194,6 +194,13 @@ def main():
     p(f"   EReportError          {fmt_ns(rep1):>10}{spread(rep1, fmt_ns)}")
     p(f"   floor: bare send      {fmt_ns(flo1):>10}{spread(flo1, fmt_ns)}")
     p(f"   ratio                 {fmt_ratio(r1):>10}   goal <= 1.5x: {verdict(r1, 1.5, True)}")
+    rep0 = fig.value("caller_alone/EReportError", "ns_per_call")
+    flo0 = fig.value("caller_alone/floor_send", "ns_per_call")
+    r0 = ratio(rep0, flo0)
+    p("   the same calls alone (no other thread; the caller empties the mailbox, untimed):")
+    p(f"   EReportError          {fmt_ns(rep0):>10}{spread(rep0, fmt_ns)}")
+    p(f"   floor: bare send      {fmt_ns(flo0):>10}{spread(flo0, fmt_ns)}")
+    p(f"   ratio                 {fmt_ratio(r0):>10}   goal <= 1.5x: {verdict(r0, 1.5, True)}")
     p("")
 
     # 2. Archive throughput.
