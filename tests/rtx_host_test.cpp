@@ -365,6 +365,14 @@ TEST_F(RtxHost, PathMapping) {
     EXPECT_EQ(mapped("\\\\LOG\\\\A.LOG"), "/tmp/x/LOG/A.LOG");
     char small[8];
     EXPECT_EQ(rtx_map_path("\\LOG\\SYSERR.LOG", small, sizeof small), -1);
+    // No name leaves the root folder through a ".." step; ".." inside a name is harmless.
+    char buf[260];
+    EXPECT_EQ(rtx_map_path("..\\etc\\passwd", buf, sizeof buf), -1);
+    EXPECT_EQ(rtx_map_path("\\LOG\\..\\..\\x", buf, sizeof buf), -1);
+    EXPECT_EQ(rtx_map_path("/tmp/x/LOG/../../y", buf, sizeof buf), -1);
+    EXPECT_EQ(rtx_file_open("\\LOG\\..\\..\\escaped.txt", "wb"), nullptr);
+    EXPECT_EQ(rtx_file_rename("\\A.LOG", "..\\A.LOG"), -1);
+    EXPECT_EQ(mapped("\\LOG\\A..B.LOG"), "/tmp/x/LOG/A..B.LOG");
 
     rtx_host_set_root("./errsim-root/");
     char root[260];

@@ -97,7 +97,21 @@ std::string normal_root(const std::string& root) {
 // - a drive prefix such as "D:" is dropped and the rest is taken below the root (the host has
 //   one root folder for every drive);
 // - a path that already starts with the root folder is used as it is;
-// - any other path, with or without a leading separator, is taken below the root folder.
+// - any other path, with or without a leading separator, is taken below the root folder;
+// - a path whose part below the root holds a ".." step maps to nothing (the empty path, which
+//   no file operation finds): a name that another task sends, such as an archive file name,
+//   can never reach a file outside the root folder.
+bool has_parent_step(const std::string& p, std::size_t from) {
+    std::size_t start = from;
+    while (start <= p.size()) {
+        std::size_t end = p.find('/', start);
+        if (end == std::string::npos) end = p.size();
+        if (end - start == 2 && p.compare(start, 2, "..") == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 std::string map_exec_path(const std::string& root_folder, const char* exec) {
     const std::string root = normal_root(root_folder);
     std::string p = slashes(exec);
@@ -106,6 +120,7 @@ std::string map_exec_path(const std::string& root_folder, const char* exec) {
     const bool under_root =
         p.compare(0, root.size(), root) == 0 &&
         (p.size() == root.size() || p[root.size()] == '/' || root.back() == '/');
+    if (has_parent_step(p, under_root ? root.size() : 0)) return std::string();
     if (under_root) return p;
     if (p.empty()) return root;
     if (p[0] == '/') return root.back() == '/' ? root + p.substr(1) : root + p;
@@ -230,7 +245,7 @@ void rtx_get_root_path(int, char* buffer) {
 int rtx_map_path(const char* exec_path, char* buffer, size_t size) {
     if (!exec_path || !buffer || size == 0) return -1;
     const std::string host = map_exec_path(current_root(), exec_path);
-    if (host.size() + 1 > size) {
+    if (host.empty() || host.size() + 1 > size) {
         buffer[0] = '\0';
         return -1;
     }
