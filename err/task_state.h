@@ -11,7 +11,7 @@
 
 namespace err {
 
-constexpr std::size_t kPathSize = 260;  // log paths, root path and backup name, NUL included
+constexpr std::size_t kPathSize = 260;    // log paths, root path and backup name, NUL included
 constexpr std::size_t kTextBufSize = 81;  // 80 characters of error text and the NUL
 
 // In-memory copy of a log's five header links, written back by close_log.
@@ -63,10 +63,14 @@ struct TaskState {
 TaskState& task_state();
 
 // The slot of log_id: 0 is the system log, any other value the user log.
-inline LogSlot& log_slot(int log_id) { return task_state().logs[log_id == 0 ? 0 : 1]; }
+inline LogSlot& log_slot(int log_id) {
+    return task_state().logs[log_id == 0 ? 0 : 1];
+}
 
 // Name of a log in console texts: "SYSTEM" or "USER".
-inline const char* log_name(int log_id) { return log_id == 0 ? "SYSTEM" : "USER"; }
+inline const char* log_name(int log_id) {
+    return log_id == 0 ? "SYSTEM" : "USER";
+}
 
 // Back to the values at load; for tests that drive the task's parts without the task.
 void reset_task_state();

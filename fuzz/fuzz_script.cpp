@@ -33,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fuzzsup::fail("answer with an unknown button");
     }
     std::set<std::uint16_t> modules;
-    for (const errsim::TableSpec& t : result.script.tables) {
+    for (const errsim::TableDef& t : result.script.tables) {
         if (!modules.insert(t.module).second) fuzzsup::fail("module listed twice");
-        for (const errsim::EntrySpec& e : t.entries) {
+        for (const errsim::EntryDef& e : t.entries) {
             if (e.line < 1 || e.line > lines) fuzzsup::fail("define line outside the script");
         }
     }

@@ -37,12 +37,12 @@ extern "C" {
 /* Report (command 601): 232-byte segment, block_length 220, ErrorReport from block byte 8. */
 #define REPORT_SEGMENT_SIZE 232
 #define REPORT_BLOCK_LENGTH 220
-#define REPORT_ERROR_NR 8   /* u16 */
-#define REPORT_RESERVED 10  /* u16, 0 */
-#define REPORT_LINE 12      /* i32 */
-#define REPORT_FILE 16      /* char[80], not always terminated */
+#define REPORT_ERROR_NR 8  /* u16 */
+#define REPORT_RESERVED 10 /* u16, 0 */
+#define REPORT_LINE 12     /* i32 */
+#define REPORT_FILE 16     /* char[80], not always terminated */
 #define REPORT_FILE_SIZE 80
-#define REPORT_INFO 96      /* char[120], not always terminated */
+#define REPORT_INFO 96 /* char[120], not always terminated */
 #define REPORT_INFO_SIZE 120
 
 /* Commands on ERROR_MBX. */
@@ -79,7 +79,7 @@ extern "C" {
 #define ARCHIVE_ALL_VALUE 8
 #define RESPONSE_RESULT 8 /* report answer: u16 result; block_length 10 */
 #define RESPONSE_BLOCK_LENGTH 10
-#define RESPONSE_SIZE 22 /* header and the one block of a report answer */
+#define RESPONSE_SIZE 22     /* header and the one block of a report answer */
 #define REPLIED_NONE 0xFFFFu /* replied_sender / replied_tag of requests the task starts */
 
 /* Commands the error task sends. */
@@ -95,7 +95,8 @@ extern "C" {
 #define BOX_FLAGS 16
 #define BOX_TITLE_OFFSET 18
 #define BOX_TEXT_OFFSET 20
-#define BOX_BUTTONS 22 /* 5 descriptors of 4 words: label offset, answer length, answer offset, 0 */
+#define BOX_BUTTONS 22 /* 5 descriptors of 4 words: label offset, answer length, answer offset, 0 \
+                        */
 #define BOX_BUTTON_DESC_SIZE 8
 #define BOX_MAX_BUTTONS 5
 #define BOX_RESERVED 62 /* u16, 0 */
@@ -122,18 +123,30 @@ extern "C" {
 #define API_BLOCK_LENGTH 24
 #define API_ERROR_TWO_PARAMS 25018
 #define API_ERROR_ONE_PARAM 1378
-#define API_WORD0 8  /* block offsets: data word 0 */
-#define API_PARAM2 18 /* data word 5 */
-#define API_PARAM1 20 /* data word 6 */
+#define API_WORD0 8     /* block offsets: data word 0 */
+#define API_PARAM2 18   /* data word 5 */
+#define API_PARAM1 20   /* data word 6 */
 #define API_ERROR_NR 22 /* data word 7 */
 
 /* Catalog names: counted strings, a length byte and then the characters. */
-#define CATALOG_ERROR_MBX "\x09" "ERROR_MBX"
-#define CATALOG_ERROR_QMBX "\x0a" "ERROR_QMBX"
-#define CATALOG_GUI_MBX "\x07" "GUI_MBX"
-#define CATALOG_IECSTATE_MBX "\x0c" "IECSTATE_MBX"
-#define CATALOG_API_MBX "\x07" "API_MBX"
-#define CATALOG_ERROR_TASK "\x0a" "ERROR_TASK"
+#define CATALOG_ERROR_MBX \
+    "\x09"                \
+    "ERROR_MBX"
+#define CATALOG_ERROR_QMBX \
+    "\x0a"                 \
+    "ERROR_QMBX"
+#define CATALOG_GUI_MBX \
+    "\x07"              \
+    "GUI_MBX"
+#define CATALOG_IECSTATE_MBX \
+    "\x0c"                   \
+    "IECSTATE_MBX"
+#define CATALOG_API_MBX \
+    "\x07"              \
+    "API_MBX"
+#define CATALOG_ERROR_TASK \
+    "\x0a"                 \
+    "ERROR_TASK"
 
 #ifdef __cplusplus
 }

@@ -2,7 +2,8 @@
 
 namespace errsim {
 
-const char* const kDemoScript = R"DEMO(# errsim demo: every path a user meets, from empty logs to both logs shown as tables.
+const char* const kDemoScript =
+    R"DEMO(# errsim demo: every path a user meets, from empty logs to both logs shown as tables.
 # Print it with `errsim --print-demo`; run a copy with `errsim --script FILE`.
 
 # The demo's own firmware module (number 5). Columns:

@@ -258,8 +258,8 @@ std::optional<std::string> parse_kind(LineParser& p, const char* what) {
     fail(std::string("define: unknown box kind '") + w + "' (one of the nine mb_ functions or -)");
 }
 
-EntrySpec parse_define(LineParser& p, std::uint16_t& module) {
-    EntrySpec e;
+EntryDef parse_define(LineParser& p, std::uint16_t& module) {
+    EntryDef e;
     module = static_cast<std::uint16_t>(p.number("MODULE", 0, 19));
     e.id = p.u16("ID");
     if (e.id == 0xFFFF) fail("define: ID 0xFFFF is the end-of-table mark");
@@ -507,13 +507,13 @@ ParseResult parse_script(std::string_view text) {
                 LineParser p(name, std::move(tokens));
                 if (name == "define") {
                     std::uint16_t module = 0;
-                    EntrySpec e = parse_define(p, module);
+                    EntryDef e = parse_define(p, module);
                     e.line = line_nr;
-                    TableSpec* table = nullptr;
+                    TableDef* table = nullptr;
                     for (auto& t : result.script.tables)
                         if (t.module == module) table = &t;
                     if (!table) {
-                        result.script.tables.push_back(TableSpec{module, {}});
+                        result.script.tables.push_back(TableDef{module, {}});
                         table = &result.script.tables.back();
                     }
                     table->entries.push_back(std::move(e));

@@ -13,7 +13,7 @@
 namespace errsim {
 
 // One `define` line: one entry of a script table.
-struct EntrySpec {
+struct EntryDef {
     int line = 0;  // script line that defined it
     std::uint16_t id = 0;
     std::uint16_t flags = 0;
@@ -27,9 +27,9 @@ struct EntrySpec {
 };
 
 // The `define` lines of one module number, in line order (the end entry is not listed).
-struct TableSpec {
+struct TableDef {
     std::uint16_t module = 0;
-    std::vector<EntrySpec> entries;
+    std::vector<EntryDef> entries;
 };
 
 enum class Op {
@@ -84,7 +84,7 @@ struct Command {
 };
 
 struct Script {
-    std::vector<TableSpec> tables;  // in order of each module's first define line
+    std::vector<TableDef> tables;   // in order of each module's first define line
     std::vector<Command> commands;  // every other command, in line order
 };
 

@@ -419,9 +419,9 @@ struct ScriptTables {
     }
 
     void register_all(const Script& script) {
-        for (const TableSpec& spec : script.tables) {
+        for (const TableDef& def : script.tables) {
             std::vector<ErrTableEntry> table;
-            for (const EntrySpec& e : spec.entries) {
+            for (const EntryDef& e : def.entries) {
                 ErrTableEntry entry{};
                 entry.id = e.id;
                 entry.flags = e.flags;
@@ -439,7 +439,7 @@ struct ScriptTables {
             end.id = ERR_TABLE_END;
             table.push_back(end);
             tables.push_back(std::move(table));
-            E_RegisterErrorTable(spec.module, tables.back().data());
+            E_RegisterErrorTable(def.module, tables.back().data());
         }
     }
 };

@@ -46,13 +46,13 @@ typedef struct rtx_status {
 #define RTX_PACKED __attribute__((packed))
 #endif
 typedef struct RTX_PACKED rtx_task_descriptor {
-    uint8_t type;         /* task kind; the error task passes 130 */
-    uint8_t unused;       /* not set by the module */
-    void (*start)(void);  /* the task's body; it never returns */
-    uint16_t data_seg;    /* 0 */
-    uint32_t stack_base;  /* 0: the executive provides the stack */
-    uint16_t stack_size;  /* bytes of stack wanted (the error task: 10000) */
-    uint16_t priority;    /* 1 */
+    uint8_t type;        /* task kind; the error task passes 130 */
+    uint8_t unused;      /* not set by the module */
+    void (*start)(void); /* the task's body; it never returns */
+    uint16_t data_seg;   /* 0 */
+    uint32_t stack_base; /* 0: the executive provides the stack */
+    uint16_t stack_size; /* bytes of stack wanted (the error task: 10000) */
+    uint16_t priority;   /* 1 */
 } rtx_task_descriptor;
 #if defined(_MSC_VER)
 #pragma pack(pop)
@@ -85,8 +85,8 @@ void rtx_searchcatalog(uint16_t* out_id, const char* counted_name, uint16_t opti
 /* Allocates a segment of size bytes (contents zero on the host) from a bounded pool;
  * src_file and line name the allocation's origin. Fails with RTX_E_NOMEM when the pool is
  * exhausted. */
-void old_rtx_global_alloc(uint16_t* out_segment, uint32_t size, uint16_t option1,
-                          uint16_t option2, rtx_status* status, const char* src_file, int line);
+void old_rtx_global_alloc(uint16_t* out_segment, uint32_t size, uint16_t option1, uint16_t option2,
+                          rtx_status* status, const char* src_file, int line);
 /* Address of byte offset of segment, or null for an unknown segment or offset past its end. */
 void* buildptr(uint16_t segment, uint32_t offset);
 /* Size in bytes of segment, 0 for an unknown one. Every read of a received message stays
