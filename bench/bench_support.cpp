@@ -109,6 +109,50 @@ int report(std::size_t i) {
     return EReportError(e.file, e.line, e.number, e.text);
 }
 
+namespace {
+
+// The bytes EReportError sends for each report of the stream (directory parts cut).
+using ReportBytes = std::array<std::uint8_t, REPORT_SEGMENT_SIZE>;
+std::array<ReportBytes, 4> prepare_reports() {
+    std::array<ReportBytes, 4> all{};
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        std::uint8_t* p = all[k].data();
+        const StreamEntry& e = kStream[k];
+        put16(p + MSG_BLOCK_COUNT, 1);
+        std::uint8_t* b = p + MSG_HEADER_SIZE;
+        put16(b + BLK_COMMAND, CMD_REPORT_ERROR);
+        put16(b + BLK_LENGTH, REPORT_BLOCK_LENGTH);
+        put16(b + REPORT_ERROR_NR, e.number);
+        const auto line = static_cast<std::uint32_t>(e.line);
+        put16(b + REPORT_LINE, static_cast<std::uint16_t>(line));
+        put16(b + REPORT_LINE + 2, static_cast<std::uint16_t>(line >> 16));
+        const char* file = e.file;
+        EVcut_path(&file);
+        std::strncpy(reinterpret_cast<char*>(b + REPORT_FILE), file, REPORT_FILE_SIZE);
+        std::strncpy(reinterpret_cast<char*>(b + REPORT_INFO), e.text, REPORT_INFO_SIZE);
+    }
+    return all;
+}
+
+const std::array<ReportBytes, 4> kPrepared = prepare_reports();
+
+}  // namespace
+
+int report_by_executive_calls(std::size_t i) {
+    static const char kErrorMbx[] = CATALOG_ERROR_MBX;
+    rtx_status status{};
+    std::uint16_t mailbox = 0;
+    rtx_searchcatalog(&mailbox, kErrorMbx, 0, &status);
+    if (status.status != RTX_OK) return status.status;
+    std::uint16_t segment = 0;
+    old_rtx_global_alloc(&segment, REPORT_SEGMENT_SIZE, 0, 0, &status, "err_bench", __LINE__);
+    if (status.status != RTX_OK) return status.status;
+    std::memcpy(buildptr(segment, 0), kPrepared[i % kPrepared.size()].data(), REPORT_SEGMENT_SIZE);
+    const int result = _rtx_sendmessage(mailbox, segment, 0, &status);
+    if (status.status != RTX_OK) free_segment(segment);
+    return result;
+}
+
 // ---- Executive ----------------------------------------------------------------------------
 
 Executive::Executive(Receiver receiver) {

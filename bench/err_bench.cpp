@@ -4,6 +4,9 @@
 //                ERROR_MBX on both sides;
 //   caller_alone/* the same calls with no other thread: the caller empties the mailbox
 //                between its batches, untimed;
+//   caller*/executive_calls  the executive calls every report makes (lookup, alloc, address,
+//                send) with a prepared report copied in: what is left of EReportError beside
+//                it is the module's own work;
 //   archive/*    reports per second through the running error task into the user log, vs the
 //                fewest POSIX calls one archive needs (floor/*);
 //   peer/*       the same stream written by spdlog to a file, flushed per message;
@@ -94,7 +97,7 @@ constexpr std::uint32_t kWindow = 256;  // most messages waiting on ERROR_MBX be
 // (allocating the floor's segments) takes longer than the sends, so a run lasts a few times this.
 constexpr double kCallerMinTime = 0.1;
 
-enum class CallerSide { Report, FloorSend, Peer };
+enum class CallerSide { Report, FloorSend, ExecutiveCalls, Peer };
 
 // One iteration is a batch of kBatch calls, timed by the thread itself; the set-up of a batch
 // (waiting for the drain, allocating the floor's segments) is not timed. ns_per_call is the
@@ -135,6 +138,10 @@ void caller(benchmark::State& state, CallerSide side) {
                     rtx_status status{};
                     failures += _rtx_sendmessage(mailbox, segment, 0, &status) != 0;
                 }
+                break;
+            case CallerSide::ExecutiveCalls:
+                for (std::size_t k = 0; k < kBatch; ++k)
+                    failures += errbench::report_by_executive_calls(i++) != 0;
                 break;
             case CallerSide::Peer:
                 for (std::size_t k = 0; k < kBatch; ++k) errbench::peer_report(*g_peer, i++);
@@ -268,8 +275,18 @@ int main(int argc, char** argv) {
     }
     // The same calls with nobody else running: the caller empties the mailbox between its
     // batches (not timed), so that only the cost of the calls themselves is measured.
-    for (auto [name, side] : {std::pair{"caller_alone/EReportError", CallerSide::Report},
-                              std::pair{"caller_alone/floor_send", CallerSide::FloorSend}}) {
+    RegisterBenchmark("caller/executive_calls",
+                      [](benchmark::State& s) { caller(s, CallerSide::ExecutiveCalls); })
+        ->Arg(0)
+        ->Setup(setup_drain)
+        ->Teardown(teardown)
+        ->UseManualTime()
+        ->MinTime(kCallerMinTime)
+        ->Threads(1);
+    for (auto [name, side] :
+         {std::pair{"caller_alone/EReportError", CallerSide::Report},
+          std::pair{"caller_alone/floor_send", CallerSide::FloorSend},
+          std::pair{"caller_alone/executive_calls", CallerSide::ExecutiveCalls}}) {
         RegisterBenchmark(name, [side = side](benchmark::State& s) { caller(s, side); })
             ->Arg(1)
             ->Setup(setup_caller_drains)
