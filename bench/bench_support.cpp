@@ -308,43 +308,56 @@ FloorLog::FloorLog(const std::string& source_path, const std::string& path) : pa
     if (ec) die("cannot copy the log file for the floor");
 }
 
-bool FloorLog::archive_free(std::size_t i) {
+namespace {
+
+// The steps both floors end with, on the open log fd: read and rewrite the previous newest
+// record so that it points to slot, write the i-th record into slot, read and rewrite the
+// header, which names slot as the newest and, when oldest is not null, *oldest as the oldest.
+// record holds what was read from slot. Closes fd.
+bool link_write_and_close(int fd, std::size_t i, std::size_t slot, std::size_t newest,
+                          std::uint8_t* record, const std::size_t* oldest) {
     using namespace err::logfmt;
-    const std::size_t free_nr = ring(i);
-    const std::size_t newest = ring(i + LOG_RECORD_COUNT - 1);
-    std::uint8_t record[LOG_RECORD_SIZE];
     std::uint8_t previous[LOG_RECORD_SIZE];
     std::uint8_t header[LOG_HEADER_SIZE];
-
-    const int fd = open(path_.c_str(), O_RDWR);
-    if (fd < 0) return false;
-    bool ok = pread_all(fd, record, sizeof record, record_at(free_nr)) &&
-              pread_all(fd, previous, sizeof previous, record_at(newest));
+    bool ok = pread_all(fd, previous, sizeof previous, record_at(newest));
     if (ok) {
-        set_digits(previous + kRecNext, kRecordNumberWidth, free_nr);
+        set_digits(previous + kRecNext, kRecordNumberWidth, slot);
         ok = pwrite_all(fd, previous, sizeof previous, record_at(newest));
     }
     if (ok) {
         fill_record(record, i, newest);
-        ok = pwrite_all(fd, record, sizeof record, record_at(free_nr));
+        ok = pwrite_all(fd, record, LOG_RECORD_SIZE, record_at(slot));
     }
     if (ok) ok = pread_all(fd, header, sizeof header, 0);
     if (ok) {
-        set_digits(header + kHdrErrorStart, kRecordNumberWidth, free_nr);
+        set_digits(header + kHdrErrorStart, kRecordNumberWidth, slot);
+        if (oldest) set_digits(header + kHdrErrorEnd, kRecordNumberWidth, *oldest);
         ok = pwrite_all(fd, header, sizeof header, 0);
     }
     return close(fd) == 0 && ok;
+}
+
+}  // namespace
+
+bool FloorLog::archive_free(std::size_t i) {
+    using namespace err::logfmt;
+    const std::size_t free_nr = ring(i);
+    std::uint8_t record[LOG_RECORD_SIZE];
+    const int fd = open(path_.c_str(), O_RDWR);
+    if (fd < 0) return false;
+    if (!pread_all(fd, record, sizeof record, record_at(free_nr))) {
+        close(fd);
+        return false;
+    }
+    return link_write_and_close(fd, i, free_nr, ring(i + LOG_RECORD_COUNT - 1), record, nullptr);
 }
 
 bool FloorLog::archive_ring(std::size_t i) {
     using namespace err::logfmt;
     const std::size_t oldest = ring(i);
     const std::size_t next_oldest = ring(i + 1);
-    const std::size_t newest = ring(i + LOG_RECORD_COUNT - 1);
     std::uint8_t record[LOG_RECORD_SIZE];
     std::uint8_t local[LOG_RECORD_SIZE];
-    std::uint8_t header[LOG_HEADER_SIZE];
-
     const int fd = open(path_.c_str(), O_RDWR);
     if (fd < 0) return false;
     bool ok = pread_all(fd, record, sizeof record, record_at(oldest)) &&
@@ -353,22 +366,12 @@ bool FloorLog::archive_ring(std::size_t i) {
         set_digits(local + kRecPrevious, kRecordNumberWidth, 0);
         ok = pwrite_all(fd, local, sizeof local, record_at(next_oldest));
     }
-    if (ok) ok = pread_all(fd, local, sizeof local, record_at(newest));
-    if (ok) {
-        set_digits(local + kRecNext, kRecordNumberWidth, oldest);
-        ok = pwrite_all(fd, local, sizeof local, record_at(newest));
+    if (!ok) {
+        close(fd);
+        return false;
     }
-    if (ok) {
-        fill_record(record, i, newest);
-        ok = pwrite_all(fd, record, sizeof record, record_at(oldest));
-    }
-    if (ok) ok = pread_all(fd, header, sizeof header, 0);
-    if (ok) {
-        set_digits(header + kHdrErrorStart, kRecordNumberWidth, oldest);
-        set_digits(header + kHdrErrorEnd, kRecordNumberWidth, next_oldest);
-        ok = pwrite_all(fd, header, sizeof header, 0);
-    }
-    return close(fd) == 0 && ok;
+    return link_write_and_close(fd, i, oldest, ring(i + LOG_RECORD_COUNT - 1), record,
+                                &next_oldest);
 }
 
 // ---- Peer ---------------------------------------------------------------------------------

@@ -53,26 +53,24 @@ class Figures:
         return statistics.median(values), min(values), max(values)
 
 
-def fmt_ns(v):
+def fmt_scaled(v, steps):
+    """The median of v with the first unit of steps [(threshold, divisor, format)] it reaches."""
     if v is None:
         return "n/a"
-    ns = v[0]
-    if ns >= 1e6:
-        return f"{ns / 1e6:.2f} ms"
-    if ns >= 1e3:
-        return f"{ns / 1e3:.1f} us"
-    return f"{ns:.0f} ns"
+    for threshold, divisor, form in steps:
+        if v[0] >= threshold:
+            return form.format(v[0] / divisor)
+    return "n/a"
+
+
+def fmt_ns(v):
+    return fmt_scaled(v, [(1e6, 1e6, "{:.2f} ms"), (1e3, 1e3, "{:.1f} us"),
+                          (float("-inf"), 1, "{:.0f} ns")])
 
 
 def fmt_rate(v):
-    if v is None:
-        return "n/a"
-    r = v[0]
-    if r >= 1e6:
-        return f"{r / 1e6:.2f} M/s"
-    if r >= 1e3:
-        return f"{r / 1e3:.1f} k/s"
-    return f"{r:.0f} /s"
+    return fmt_scaled(v, [(1e6, 1e6, "{:.2f} M/s"), (1e3, 1e3, "{:.1f} k/s"),
+                          (float("-inf"), 1, "{:.0f} /s")])
 
 
 def spread(v, unit_fn):
