@@ -140,6 +140,8 @@ const std::array<ReportBytes, 4> kPrepared = prepare_reports();
 
 int report_by_executive_calls(std::size_t i) {
     static const char kErrorMbx[] = CATALOG_ERROR_MBX;
+    const char* file = stream_entry(i).file;
+    EVcut_path(&file);  // a call into the executive; its result is in the prepared report
     rtx_status status{};
     std::uint16_t mailbox = 0;
     rtx_searchcatalog(&mailbox, kErrorMbx, 0, &status);

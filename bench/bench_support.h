@@ -35,9 +35,9 @@ const StreamEntry& stream_entry(std::size_t i);
 // Sends the i-th report with EReportError; returns its result (0 when queued).
 int report(std::size_t i);
 
-// The executive calls that every report makes, without the module: looks up ERROR_MBX,
-// allocates a 232-byte segment, takes its address, copies in the i-th report prepared
-// beforehand and sends it. Returns 0 when queued.
+// The executive calls that every report makes, without the module: cuts the directory part
+// of the file name, looks up ERROR_MBX, allocates a 232-byte segment, takes its address,
+// copies in the i-th report prepared beforehand and sends it. Returns 0 when queued.
 int report_by_executive_calls(std::size_t i);
 
 // ---- A host executive -------------------------------------------------------------------

@@ -201,8 +201,8 @@ def main():
     p(f"   ratio                 {fmt_ratio(r0):>10}   goal <= 1.5x: {verdict(r0, 1.5, True)}")
     exe1 = fig.value("caller/executive_calls", "ns_per_call", 1)
     exe0 = fig.value("caller_alone/executive_calls", "ns_per_call")
-    p("   where the difference goes: the executive calls every report makes (lookup, alloc,")
-    p("   address, send; a prepared report copied in), against the bare send and EReportError:")
+    p("   where the difference goes: the executive calls every report makes (cut path, lookup,")
+    p("   alloc, address, send; a prepared report copied in), against the send and EReportError:")
     p(f"   with the drain    {fmt_ns(exe1):>10}{spread(exe1, fmt_ns)}"
       f"   x floor {fmt_ratio(ratio(exe1, flo1))}   EReportError / it {fmt_ratio(ratio(rep1, exe1))}")
     p(f"   alone             {fmt_ns(exe0):>10}{spread(exe0, fmt_ns)}"
