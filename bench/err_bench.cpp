@@ -10,17 +10,21 @@
 //   archive/*    reports per second through the running error task into the user log, vs the
 //                fewest POSIX calls one archive needs (floor/*);
 //   peer/*       the same stream written by spdlog to a file, flushed per message;
-//   logops/*     validation and export of a full log vs reading the file once.
+//   logops/*     validation and export of a full log vs reading the file once;
+//   machine/line_round_trip  what one hand-over between two threads costs on this machine: a
+//                word passed to another thread and back (two cache-line transfers).
 // bench/run turns the JSON output into the table of ratios.
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "bench_support.h"
 #include "err/err.h"
@@ -257,6 +261,44 @@ void logops(benchmark::State& state, int which) {
 
 }  // namespace
 
+namespace {
+
+// Two threads pass one counter back and forth; the time of one round trip is the least any
+// hand-over of a message between two running threads costs here (the word moves between the
+// cores' caches twice).
+void line_round_trip(benchmark::State& state) {
+    constexpr std::uint32_t kTrips = 20000;
+    std::atomic<std::uint32_t> word{0};
+    std::atomic<bool> done{false};
+    std::thread partner([&] {
+        std::uint32_t seen = 0;
+        while (!done.load(std::memory_order_relaxed)) {
+            const std::uint32_t v = word.load(std::memory_order_acquire);
+            if (v != seen && v % 2 == 1) {
+                word.store(v + 1, std::memory_order_release);
+                seen = v + 1;
+            }
+        }
+    });
+    std::uint32_t v = 0;
+    for (auto _ : state) {
+        for (std::uint32_t k = 0; k < kTrips; ++k) {
+            word.store(++v, std::memory_order_release);
+            while (word.load(std::memory_order_acquire) != v + 1) {
+            }
+            ++v;
+        }
+    }
+    done.store(true);
+    partner.join();
+    // A rate inverted is seconds per trip; counting trips in billions makes it nanoseconds.
+    const double trips = static_cast<double>(state.iterations()) * kTrips;
+    state.counters["ns_per_trip"] =
+        benchmark::Counter(trips / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using benchmark::RegisterBenchmark;
 
@@ -331,6 +373,8 @@ int main(int argc, char** argv) {
     RegisterBenchmark("logops/read_file_once", [](benchmark::State& s) { logops(s, 2); })
         ->Setup(setup_full_log)
         ->Teardown(teardown);
+
+    RegisterBenchmark("machine/line_round_trip", line_round_trip)->UseRealTime();
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

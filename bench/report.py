@@ -207,6 +207,8 @@ def main():
       f"   x floor {fmt_ratio(ratio(exe1, flo1))}   EReportError / it {fmt_ratio(ratio(rep1, exe1))}")
     p(f"   alone             {fmt_ns(exe0):>10}{spread(exe0, fmt_ns)}"
       f"   x floor {fmt_ratio(ratio(exe0, flo0))}   EReportError / it {fmt_ratio(ratio(rep0, exe0))}")
+    trip = fig.value("machine/line_round_trip", "ns_per_trip")
+    p(f"   one word passed to another thread and back (two cache-line transfers): {fmt_ns(trip)}")
     p("")
 
     # 2. Archive throughput.
