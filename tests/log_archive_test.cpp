@@ -1,4 +1,4 @@
-// Archiving errors: record filling, linking, the overflow record, new_records, failures.
+// Archiving errors: record filling, linking, the overflow record, new_records.
 #include <string>
 
 #include "log_test_helpers.h"
@@ -6,8 +6,6 @@
 using namespace log_test;
 
 namespace {
-
-const std::string kUser = "\\LOG\\USERERR.LOG";
 
 // A clock that tests can move.
 std::time_t g_now = kFixedNow;
@@ -24,23 +22,6 @@ class LogArchive : public LogTest {
     }
 };
 
-RecordFields error_record(unsigned nr, unsigned prev, unsigned next, unsigned code,
-                          const std::string& text) {
-    RecordFields f;
-    f.nr = nr;
-    f.state = 'V';
-    f.previous = prev;
-    f.next = next;
-    f.code = code;
-    f.text = text;
-    f.component = "COMP";
-    f.date = kDate;
-    f.time = kTime;
-    f.file = "file.c";
-    f.line = "10";
-    return f;
-}
-
 TEST_F(LogArchive, FirstTwoErrorsAreLinkedInTheExactLayout) {
     for (int log_id : {0, 1}) {  // the system log stores its errors like the user log
         SCOPED_TRACE(log_id);
@@ -51,27 +32,10 @@ TEST_F(LogArchive, FirstTwoErrorsAreLinkedInTheExactLayout) {
         EXPECT_EQ(header(log_id), hdr(2, 1, 2, 0, 3));
         EXPECT_EQ(err::log_slot(log_id).stream, nullptr);
 
-        RecordFields r1;
-        r1.nr = 1;
-        r1.state = 'V';
-        r1.previous = 0;
-        r1.next = 2;
-        r1.code = 42;
-        r1.text = "abc";
-        r1.component = "LAMP";
-        r1.date = kDate;
-        r1.time = kTime;
-        r1.file = "src/lamp.c";
-        r1.line = "123";
-        RecordFields r2 = r1;
-        r2.nr = 2;
-        r2.previous = 1;
-        r2.next = 0;
-        r2.code = 65535;
-        r2.text = "";       // null text: all blank
-        r2.component = "";  // null component: all blank
-        r2.file = "-";      // null file: "-" and blanks
-        r2.line = "-7";
+        const RecordFields r1 = {1,     'V',          0,    2, 42, "abc", "LAMP", kDate,
+                                 kTime, "src/lamp.c", "123"};
+        // Null text and component: all blank; null file: "-" and blanks.
+        const RecordFields r2 = {2, 'V', 1, 0, 65535, "", "", kDate, kTime, "-", "-7"};
         std::string expected = header_bytes(2, 1, 2, 0, 3) + record_bytes(r1) + record_bytes(r2);
         for (unsigned n = 3; n <= 25; ++n) expected += record_bytes(new_record(n));
         EXPECT_EQ(bytes_of(log_id), expected);
@@ -115,18 +79,18 @@ TEST_F(LogArchive, FullLogTurnsTheOldestIntoTheOverflowRecord) {
     EXPECT_EQ(b.substr(0, kHeader), header_bytes(2, 3, 24, 1, 0));
 
     // Record 1: the overflow record, with the state, file and line the oldest error had.
-    RecordFields overflow = error_record(1, 0, 0, 0, "MESSAGE BUFFER OVERFLOW");
+    RecordFields overflow = archived(1, 0, 0, 0, "MESSAGE BUFFER OVERFLOW");
     overflow.component = "";
     overflow.date = "08.MAR.04";
     overflow.time = "09:06:31";
     EXPECT_EQ(rfield(b, 1, 0, kRecord), record_bytes(overflow));
     // Record 2 takes the new error; record 3 is now the oldest; record 25 links forward to 2.
-    RecordFields newest = error_record(2, 25, 0, 125, "E125");
+    RecordFields newest = archived(2, 25, 0, 125, "E125");
     newest.date = "08.MAR.04";
     newest.time = "09:06:31";
     EXPECT_EQ(rfield(b, 2, 0, kRecord), record_bytes(newest));
-    EXPECT_EQ(rfield(b, 3, 0, kRecord), record_bytes(error_record(3, 0, 4, 102, "E102")));
-    EXPECT_EQ(rfield(b, 25, 0, kRecord), record_bytes(error_record(25, 24, 2, 124, "E124")));
+    EXPECT_EQ(rfield(b, 3, 0, kRecord), record_bytes(archived(3, 0, 4, 102, "E102")));
+    EXPECT_EQ(rfield(b, 25, 0, kRecord), record_bytes(archived(25, 24, 2, 124, "E124")));
     EXPECT_TRUE(check_bytes(b).ok());
 
     // The 27th takes record 3; the overflow record stays; new_records stays at 24.
@@ -158,62 +122,6 @@ TEST_F(LogArchive, NewRecordsStopsAtItsLimit) {
     archive_n(1, 1);  // makes the overflow record: the limit is 24 from now on
     EXPECT_EQ(header(1).new_records, 24);
     EXPECT_EQ(hfield(bytes_of(1), H_NEW), "024");
-}
-
-TEST_F(LogArchive, FailuresPrintTheirTextAndLeaveARecoverableFile) {
-    struct Case {
-        const char* what;
-        unsigned before;  // errors archived before the fault
-        rtx_host_op op;
-        std::uint32_t skip;
-        std::string text;
-    };
-    const std::string pos1 =
-        "error_task:\n-----------\nFailed to position to record 1\nin log file " + kUser + "\n";
-    const std::string read =
-        "error_task:\n-----------\nFailed to read from log file " + kUser + "\n";
-    const std::string write =
-        "error_task:\n-------------Failed to write to log file " + kUser + "\n";
-    // Calls of the first archive on a new log: open; seek+read record 1; seek+write record 1;
-    // seek+read header; seek+write header.
-    const Case cases[] = {
-        {"open", 0, RTX_OP_FILE_OPEN, 0,
-         "error_task:\n-----------\nFailed to open file " + kUser + "\n"},
-        {"seek to the free record", 0, RTX_OP_FILE_SEEK, 0, pos1},
-        {"read the free record", 0, RTX_OP_FILE_READ, 0, read},
-        {"write the new record", 0, RTX_OP_FILE_WRITE, 0, write},
-        {"read the header", 0, RTX_OP_FILE_READ, 1, read},
-        {"seek before the header", 0, RTX_OP_FILE_SEEK, 2, read},
-        {"write the header", 0, RTX_OP_FILE_WRITE, 1, write},
-        {"seek before the header write", 0, RTX_OP_FILE_SEEK, 3, write},
-        // With one error archived, the neighbour (the old newest) is read and written.
-        {"read the old newest", 1, RTX_OP_FILE_READ, 1, read},
-        {"write the old newest", 1, RTX_OP_FILE_WRITE, 0, write},
-        // With 25 archived, the overflow record is made first.
-        {"read the oldest", 25, RTX_OP_FILE_READ, 0, read},
-        {"write the overflow record", 25, RTX_OP_FILE_WRITE, 0, write},
-        {"write the next oldest", 25, RTX_OP_FILE_WRITE, 1, write},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        err::reset_task_state();
-        std::filesystem::remove(user_path());
-        std::filesystem::remove(bak_of(1));
-        rtx_host_clear_faults();
-        start_log(1);
-        archive_n(1, c.before);
-        const err::LogHeader before = header(1);
-        rtx_host_fail(c.op, c.skip, 1, RTX_E_INJECTED);
-        rtx_host_console_clear();
-        EXPECT_FALSE(err::archive_error(1, 7, "text", "COMP", "f.c", 1));
-        EXPECT_EQ(console(), c.text);
-        EXPECT_EQ(err::log_slot(1).stream, nullptr);  // the stream never stays open
-        if (c.op == RTX_OP_FILE_OPEN) {
-            EXPECT_EQ(header(1), before);
-        }
-        rtx_host_clear_faults();
-        expect_valid_or_recovered(1);
-    }
 }
 
 TEST_F(LogArchive, LinkAboveTheRecordsFailsQuietly) {

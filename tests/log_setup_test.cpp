@@ -9,16 +9,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUser = "\\LOG\\USERERR.LOG";
-const std::string kUserBak = "\\LOG\\USERERR.BAK";
-
-std::string open_failed(const std::string& path) {
-    return "error_task:\n-----------\nFailed to open file " + path + "\n";
-}
-std::string write_failed(const std::string& path) {
-    return "error_task:\n-------------Failed to write to log file " + path + "\n";
-}
-
 // Errors 3 (oldest), 7, 5 (newest), overflow record 9, the rest free.
 std::string valid_image() {
     std::vector<unsigned> free_chain = {1, 2, 4, 6, 8};
@@ -66,54 +56,70 @@ TEST_F(LogSetup, ValidFileIsUsedUnchangedAndItsHeaderLoaded) {
     EXPECT_EQ(console(), "");
 }
 
+// image with one field changed: in the header (record 0) or in a record.
+std::string edited(std::string image, unsigned record, std::size_t offset, const char* value) {
+    if (record == 0)
+        set_hfield(image, offset, value);
+    else
+        set_rfield(image, record, offset, value);
+    return image;
+}
+
 struct Corruption {
     const char* what;
     std::string bytes;
     err::LogFault fault;
+    const char* reason;  // as the validation describes it
 };
 
+// One corrupt image for each rule of the validation.
 std::vector<Corruption> corruptions() {
-    std::vector<Corruption> c;
-    const std::string fresh = new_file();
-    c.push_back({"empty file", "", err::LogFault::header_short});
-    c.push_back({"shorter than a header", fresh.substr(0, 372), err::LogFault::header_short});
-    c.push_back({"15847 bytes", fresh.substr(0, kFile - 1), err::LogFault::length_mismatch});
-    c.push_back({"15849 bytes", fresh + "x", err::LogFault::length_mismatch});
-    std::string field = fresh;
-    set_hfield(field, H_LENGTH, "15847");
-    c.push_back({"length field 15847", field, err::LogFault::length_mismatch});
-    std::string longer = fresh + record_bytes(new_record(26));
-    set_hfield(longer, H_LENGTH, "16467");
-    c.push_back({"26 records, length field agrees", longer, err::LogFault::length_not_standard});
-    std::string overflow = fresh;
-    set_hfield(overflow, H_OVERFLOW, "026");
-    c.push_back({"overflow record 026", overflow, err::LogFault::overflow_out_of_range});
-    std::string loop = fresh;
-    set_rfield(loop, 25, R_PREV, "001");
-    c.push_back({"free chain loops", loop, err::LogFault::record_met_twice});
-    std::string shared = fresh;
-    set_hfield(shared, H_START, "003");
-    set_hfield(shared, H_END, "003");
-    c.push_back({"error chain shares a free record", shared, err::LogFault::record_met_twice});
-    std::string on_chain = fresh;
-    set_hfield(on_chain, H_OVERFLOW, "005");
-    c.push_back({"overflow record on the free chain", on_chain, err::LogFault::record_met_twice});
-    std::string lost = fresh;
-    set_rfield(lost, 10, R_PREV, "000");
-    c.push_back({"records 11 to 25 on no chain", lost, err::LogFault::record_unaccounted});
-    std::string forward = valid_image();
-    set_rfield(forward, 3, R_NEXT, "000");
-    c.push_back({"forward links broken", forward, err::LogFault::record_unaccounted});
-    std::string error_loop = valid_image();
-    set_rfield(error_loop, 3, R_PREV, "005");
-    c.push_back({"error chain loops", error_loop, err::LogFault::record_met_twice});
-    return c;
+    using F = err::LogFault;
+    const std::string fresh = new_file(), valid = valid_image();
+    const std::string longer = edited(fresh + record_bytes(new_record(26)), 0, H_LENGTH, "16467");
+    return {
+        {"empty file", "", F::header_short,
+         "too short: only 0 of the header record's 373 bytes can be read"},
+        {"shorter than a header", fresh.substr(0, 372), F::header_short,
+         "too short: only 372 of the header record's 373 bytes can be read"},
+        {"15847 bytes", fresh.substr(0, kFile - 1), F::length_mismatch,
+         "length field mismatch: the header says 15848 bytes, the file has 15847"},
+        {"15849 bytes", fresh + "x", F::length_mismatch,
+         "length field mismatch: the header says 15848 bytes, the file has 15849"},
+        {"length field 15847", edited(fresh, 0, H_LENGTH, "15847"), F::length_mismatch,
+         "length field mismatch: the header says 15847 bytes, the file has 15848"},
+        {"26 records, length field agrees", longer, F::length_not_standard,
+         "wrong length: 16467 bytes (a log file has 15848)"},
+        {"overflow record 026", edited(fresh, 0, H_OVERFLOW, "026"), F::overflow_out_of_range,
+         "bad overflow record number 026 (must be 0 to 25)"},
+        {"free chain loops", edited(fresh, 25, R_PREV, "001"), F::record_met_twice,
+         "record 1 met twice in the free chain: the chain loops (check 1)"},
+        {"error chain shares a free record",
+         edited(edited(fresh, 0, H_START, "003"), 0, H_END, "003"), F::record_met_twice,
+         "record 3 is on two chains: the free chain and the error chain walked back from the "
+         "newest error (check 1)"},
+        {"overflow record on the free chain", edited(fresh, 0, H_OVERFLOW, "005"),
+         F::record_met_twice, "the overflow record 5 is on the free chain (check 1)"},
+        {"records 11 to 25 on no chain", edited(fresh, 10, R_PREV, "000"), F::record_unaccounted,
+         "record 11 is on no chain and is not the overflow record (check 1)"},
+        {"forward links broken", edited(valid, 3, R_NEXT, "000"), F::record_unaccounted,
+         "record 5 is on no chain and is not the overflow record (check 2)"},
+        {"forward walk loops", edited(valid, 7, R_NEXT, "003"), F::record_met_twice,
+         "record 3 met twice in the error chain walked forward from the oldest error: the chain "
+         "loops (check 2)"},
+        {"error chain loops", edited(valid, 3, R_PREV, "005"), F::record_met_twice,
+         "record 5 met twice in the error chain walked back from the newest error: the chain loops "
+         "(check 1)"},
+    };
 }
 
 TEST_F(LogSetup, CorruptFilesAreMovedToTheBackupAndReplaced) {
     for (const Corruption& c : corruptions()) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(check_bytes(c.bytes).fault, c.fault);
+        char reason[200];
+        err::describe_log_check(check_bytes(c.bytes), reason, sizeof reason);
+        EXPECT_STREQ(reason, c.reason);
         err::reset_task_state();
         write_file(bak_of(1), "an older backup");
         write_file(user_path(), c.bytes);
@@ -152,8 +158,7 @@ TEST_F(LogSetup, FailedRenameStillGivesAFreshFile) {
     ASSERT_TRUE(err::init_log_file(1));
     EXPECT_EQ(console(),
               "error_task (open_log_file):\n---------------------------\n"
-              "Failed to rename file " +
-                  kUser + " to " + kUserBak + "\n");
+              "Failed to rename file \\LOG\\USERERR.LOG to \\LOG\\USERERR.BAK\n");
     EXPECT_FALSE(fs::exists(bak_of(1)));
     EXPECT_EQ(bytes_of(1), new_file());
 }
@@ -244,72 +249,51 @@ TEST_F(LogSetup, PathsThatDoNotFitAreRefused) {
     EXPECT_EQ(read_file(root_ / "LOG" / name), "corrupt");
 }
 
-TEST_F(LogSetup, CreationFailuresSwitchTheLogOffAndRecoverAtTheNextStart) {
-    struct Case {
-        const char* what;
-        rtx_host_op op;
-        std::uint32_t skip;
-        std::string text;
-    };
-    // Calls while creating: open "rb" (fails: no file), open "wb"; writes: header, 25
-    // records, header again; one seek before the last write.
-    const Case cases[] = {
-        {"open for writing", RTX_OP_FILE_OPEN, 1, open_failed(kUser)},
-        {"first header write", RTX_OP_FILE_WRITE, 0, write_failed(kUser)},
-        {"fifth record", RTX_OP_FILE_WRITE, 5, write_failed(kUser)},
-        {"last header write", RTX_OP_FILE_WRITE, 26, write_failed(kUser)},
-        {"seek back to the header", RTX_OP_FILE_SEEK, 0, write_failed(kUser)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        err::reset_task_state();
-        fs::remove(user_path());
-        rtx_host_clear_faults();
-        rtx_host_fail(c.op, c.skip, 1, RTX_E_INJECTED);
-        rtx_host_console_clear();
-        EXPECT_FALSE(err::init_log_file(1));
-        EXPECT_EQ(console(), c.text);
-        EXPECT_STREQ(err::log_slot(1).path, "");
-        // What was left behind is replaced at the next start.
-        rtx_host_clear_faults();
-        err::reset_task_state();
-        EXPECT_TRUE(err::init_log_file(1));
-        EXPECT_EQ(bytes_of(1), new_file());
-    }
-}
-
-TEST_F(LogSetup, FailuresWhileValidatingTreatTheFileAsCorrupt) {
+// A failed call while a missing file is created switches the log off; the next start replaces
+// what was left. Calls: open "rb" (fails: no file), open "wb"; writes: header, 25 records,
+// header again; one seek before the last write.
+// A failed call while a valid file is checked treats it as corrupt: it is moved to the backup
+// and replaced. Calls: open "rb", open "r+b"; seek to the start, read the header, seek to the
+// end; then per record of the walks a seek and a read.
+TEST_F(LogSetup, FailedCallsSwitchTheLogOffOrTreatTheFileAsCorrupt) {
     const std::string image = valid_image();
     struct Case {
         const char* what;
+        bool file_exists;
         rtx_host_op op;
         std::uint32_t skip;
         std::string text;
     };
-    // Calls while validating: open "rb", open "r+b"; seek to the start, read the header,
-    // seek to the end; then per record of the walks a seek and a read.
     const Case cases[] = {
-        {"read-write open", RTX_OP_FILE_OPEN, 1, open_failed(kUser)},
-        {"header read", RTX_OP_FILE_READ, 0, ""},
-        {"seek to the end", RTX_OP_FILE_SEEK, 1, ""},
-        {"seek to a record", RTX_OP_FILE_SEEK, 2,
-         "error_task:\n-----------\nFailed to position to record 1\nin log file " + kUser + "\n"},
-        {"record read", RTX_OP_FILE_READ, 3,
-         "error_task:\n-----------\nFailed to read from log file " + kUser + "\n"},
+        {"create: open for writing", false, RTX_OP_FILE_OPEN, 1, open_failed()},
+        {"create: first header write", false, RTX_OP_FILE_WRITE, 0, write_failed()},
+        {"create: fifth record", false, RTX_OP_FILE_WRITE, 5, write_failed()},
+        {"create: last header write", false, RTX_OP_FILE_WRITE, 26, write_failed()},
+        {"create: seek back to the header", false, RTX_OP_FILE_SEEK, 0, write_failed()},
+        {"check: read-write open", true, RTX_OP_FILE_OPEN, 1, open_failed()},
+        {"check: header read", true, RTX_OP_FILE_READ, 0, ""},
+        {"check: seek to the end", true, RTX_OP_FILE_SEEK, 1, ""},
+        {"check: seek to a record", true, RTX_OP_FILE_SEEK, 2, position_failed(1)},
+        {"check: record read", true, RTX_OP_FILE_READ, 3, read_failed()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        err::reset_task_state();
-        fs::remove(bak_of(1));
-        write_file(user_path(), image);
-        rtx_host_clear_faults();
+        restart_without_user_log();
+        if (c.file_exists) write_file(user_path(), image);
         rtx_host_fail(c.op, c.skip, 1, RTX_E_INJECTED);
         rtx_host_console_clear();
-        EXPECT_TRUE(err::init_log_file(1));
+        EXPECT_EQ(err::init_log_file(1), c.file_exists);
         EXPECT_EQ(console(), c.text);
-        EXPECT_EQ(read_file(bak_of(1)), image);
+        if (c.file_exists) {
+            EXPECT_EQ(read_file(bak_of(1)), image);
+            EXPECT_EQ(header(1), hdr(0, 0, 0, 0, 1));
+        } else {
+            EXPECT_STREQ(err::log_slot(1).path, "");
+            rtx_host_clear_faults();
+            err::reset_task_state();
+            EXPECT_TRUE(err::init_log_file(1));
+        }
         EXPECT_EQ(bytes_of(1), new_file());
-        EXPECT_EQ(header(1), hdr(0, 0, 0, 0, 1));
     }
 }
 

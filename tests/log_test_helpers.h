@@ -102,6 +102,17 @@ inline std::string record_bytes(const RecordFields& f) {
     return r;
 }
 
+// A record as archive_n leaves it: component "COMP", file "file.c", line 10, the fixed clock.
+inline RecordFields archived(unsigned nr, unsigned previous, unsigned next, unsigned code,
+                             const std::string& text) {
+    return {nr, 'V', previous, next, code, text, "COMP", kDate, kTime, "file.c", "10"};
+}
+// Such a record once erased: blank code, text and component, next 0; date, time, file and line
+// kept.
+inline RecordFields freed(unsigned nr, unsigned previous) {
+    return {nr, 'E', previous, 0, 0, "", "", kDate, kTime, "file.c", "10"};
+}
+
 inline RecordFields new_record(unsigned n) {
     RecordFields f;
     f.nr = n;
@@ -184,6 +195,51 @@ inline std::string console() {
     return rtx_host_console_text();
 }
 
+// The texts of failed file calls on a log.
+const std::string kUserLog = "\\LOG\\USERERR.LOG";
+inline std::string open_failed(const std::string& path = kUserLog) {
+    return "error_task:\n-----------\nFailed to open file " + path + "\n";
+}
+inline std::string read_failed(const std::string& path = kUserLog) {
+    return "error_task:\n-----------\nFailed to read from log file " + path + "\n";
+}
+inline std::string write_failed(const std::string& path = kUserLog) {
+    return "error_task:\n-------------Failed to write to log file " + path + "\n";
+}
+inline std::string position_failed(unsigned record, const std::string& path = kUserLog) {
+    return "error_task:\n-----------\nFailed to position to record " + std::to_string(record) +
+           "\nin log file " + path + "\n";
+}
+
+// One entry of an archive file, stamped by the fixed clock.
+inline std::string archive_entry(unsigned nr, unsigned code, const std::string& text,
+                                 const std::string& component) {
+    return std::to_string(nr) + "\r\n" + num(code, 5) + "\r\n" + text + "\r\n$$$\r\n" + component +
+           "\r\n" + kDate + "\r\n" + kTime + "\r\n";
+}
+
+// A command block of 616/617: 8-byte head, count at byte 8, numbers from byte 10. count may
+// differ from the numbers given (to test the bound by the block's length).
+inline std::vector<std::uint8_t> erase_block(const std::vector<std::uint16_t>& numbers,
+                                             std::uint16_t count) {
+    std::vector<std::uint8_t> b(10 + 2 * numbers.size(), 0);
+    b[0] = 616 & 0xFF;
+    b[1] = 616 >> 8;
+    b[2] = static_cast<std::uint8_t>(b.size());
+    b[8] = static_cast<std::uint8_t>(count);
+    b[9] = static_cast<std::uint8_t>(count >> 8);
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        b[10 + 2 * i] = static_cast<std::uint8_t>(numbers[i]);
+        b[11 + 2 * i] = static_cast<std::uint8_t>(numbers[i] >> 8);
+    }
+    return b;
+}
+inline bool erase(int log_id, const std::vector<std::uint16_t>& numbers) {
+    const std::vector<std::uint8_t> b =
+        erase_block(numbers, static_cast<std::uint16_t>(numbers.size()));
+    return err::erase_selected_errors(log_id, b.data(), b.size());
+}
+
 inline err::LogCheckResult check_bytes(const std::string& bytes) {
     return err::check_log_image(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
@@ -226,6 +282,13 @@ class LogTest : public ::testing::Test {
     }
     std::string bytes_of(int log_id) const { return read_file(path_of(log_id)); }
 
+    // Forgets the task state and any fault; no user log file or backup is left.
+    void restart_without_user_log() {
+        err::reset_task_state();
+        rtx_host_clear_faults();
+        std::filesystem::remove(user_path());
+        std::filesystem::remove(bak_of(1));
+    }
     // Sets up the log (creating its file) and clears the console.
     void start_log(int log_id) {
         ASSERT_TRUE(err::init_log_file(log_id)) << console();
@@ -261,13 +324,7 @@ class LogTest : public ::testing::Test {
 
 inline err::LogHeader hdr(std::uint16_t start, std::uint16_t end, std::uint16_t news,
                           std::uint16_t overflow, std::uint16_t empty) {
-    err::LogHeader h;
-    h.error_start_record = start;
-    h.error_end_record = end;
-    h.new_records = news;
-    h.overflow_record = overflow;
-    h.empty_record = empty;
-    return h;
+    return {start, end, news, overflow, empty};
 }
 
 }  // namespace log_test

@@ -1,0 +1,131 @@
+// A single failed file call while archiving, erasing or exporting: the operation fails with
+// exactly its text (or none), never leaves the stream open, and leaves a file that either still
+// validates or is moved aside and recreated at the next start.
+#include <string>
+#include <vector>
+
+#include "log_test_helpers.h"
+
+using namespace log_test;
+
+namespace {
+
+enum class Op { archive, erase, erase_all, export_log };
+
+struct Fault {
+    const char* what;
+    Op op;
+    unsigned errors;  // archived into records 1, 2, ... before the fault
+    rtx_host_op call;
+    std::uint32_t skip;  // calls of that kind that succeed first
+    std::string text;
+    std::string archive = "";                  // export: the archive file afterwards
+    std::vector<std::uint16_t> numbers = {3};  // erase: the records listed
+};
+
+const char* kArchive = "\\LOG\\ARCHIVE.TXT";
+
+std::vector<Fault> faults() {
+    const std::string read = read_failed(), write = write_failed();
+    const std::string e3 = archive_entry(3, 102, "E102", "COMP"),
+                      e2 = archive_entry(2, 101, "E101", "COMP"),
+                      e1 = archive_entry(1, 100, "E100", "COMP");
+    return {
+        // The first archive on a new log: open; seek+read record 1; seek+write record 1;
+        // seek+read header; seek+write header.
+        {"archive: open", Op::archive, 0, RTX_OP_FILE_OPEN, 0, open_failed()},
+        {"archive: seek to the free record", Op::archive, 0, RTX_OP_FILE_SEEK, 0,
+         position_failed(1)},
+        {"archive: read the free record", Op::archive, 0, RTX_OP_FILE_READ, 0, read},
+        {"archive: write the new record", Op::archive, 0, RTX_OP_FILE_WRITE, 0, write},
+        {"archive: read the header", Op::archive, 0, RTX_OP_FILE_READ, 1, read},
+        {"archive: seek before the header", Op::archive, 0, RTX_OP_FILE_SEEK, 2, read},
+        {"archive: write the header", Op::archive, 0, RTX_OP_FILE_WRITE, 1, write},
+        {"archive: seek before the header write", Op::archive, 0, RTX_OP_FILE_SEEK, 3, write},
+        // With one error archived, the neighbour (the old newest) is read and written.
+        {"archive: read the old newest", Op::archive, 1, RTX_OP_FILE_READ, 1, read},
+        {"archive: write the old newest", Op::archive, 1, RTX_OP_FILE_WRITE, 0, write},
+        // With 25 archived, the overflow record is made first.
+        {"archive: read the oldest", Op::archive, 25, RTX_OP_FILE_READ, 0, read},
+        {"archive: write the overflow record", Op::archive, 25, RTX_OP_FILE_WRITE, 0, write},
+        {"archive: write the next oldest", Op::archive, 25, RTX_OP_FILE_WRITE, 1, write},
+        // Erasing record 3 of five errors.
+        {"erase: open", Op::erase, 5, RTX_OP_FILE_OPEN, 0, open_failed()},
+        {"erase: read the listed record", Op::erase, 5, RTX_OP_FILE_READ, 0, read, "", {3, 4}},
+        {"erase: read a neighbour", Op::erase, 5, RTX_OP_FILE_READ, 1, read},
+        {"erase: write a neighbour", Op::erase, 5, RTX_OP_FILE_WRITE, 0, write},
+        {"erase: write the freed record", Op::erase, 5, RTX_OP_FILE_WRITE, 2, write},
+        {"erase: seek to a record", Op::erase, 5, RTX_OP_FILE_SEEK, 0, position_failed(3)},
+        {"erase: header read", Op::erase, 5, RTX_OP_FILE_READ, 3, read},
+        {"erase all: open", Op::erase_all, 5, RTX_OP_FILE_OPEN, 0, open_failed()},
+        {"erase all: first read", Op::erase_all, 5, RTX_OP_FILE_READ, 1, read},
+        {"erase all: read", Op::erase_all, 5, RTX_OP_FILE_READ, 2, read},
+        {"erase all: write", Op::erase_all, 5, RTX_OP_FILE_WRITE, 1, write},
+        {"erase all: header write", Op::erase_all, 5, RTX_OP_FILE_WRITE, 5, write},
+        // Exporting three errors. Reads: records 3, 2, 1, then the header. Writes: the head,
+        // three entries, the log header, the count. Each read and write has its seek.
+        {"export: second record unreadable", Op::export_log, 3, RTX_OP_FILE_READ, 1, read,
+         "001\r\n3\r\nN\r\n" + e3},
+        {"export: head not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 0, "", "000\r\n"},
+        {"export: second entry not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 2, "",
+         "001\r\n3\r\nN\r\n" + e3},
+        {"export: log header not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 4, write,
+         "003\r\n3\r\nN\r\n" + e3 + e2 + e1},
+        {"export: count not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 5, "",
+         "000\r\n3\r\nN\r\n" + e3 + e2 + e1},
+        // Seeks: three records, two in close_log, then back to the archive's first line.
+        {"export: seek back to the count", Op::export_log, 3, RTX_OP_FILE_SEEK, 5, "",
+         "000\r\n3\r\nN\r\n" + e3 + e2 + e1},
+        {"export: seek to the second record", Op::export_log, 3, RTX_OP_FILE_SEEK, 1,
+         position_failed(2), "001\r\n3\r\nN\r\n" + e3},
+    };
+}
+
+bool run(const Fault& f) {
+    switch (f.op) {
+        case Op::archive:
+            return err::archive_error(1, 7, "text", "COMP", "f.c", 1);
+        case Op::erase:
+            return erase(1, f.numbers);
+        case Op::erase_all:
+            return err::erase_all_errors(1);
+        case Op::export_log:
+            return err::export_log(1, kArchive);
+    }
+    return true;
+}
+
+class LogFaults : public LogTest {};
+
+TEST_F(LogFaults, FailedCallsPrintTheirTextAndLeaveARecoverableFile) {
+    for (const Fault& f : faults()) {
+        SCOPED_TRACE(f.what);
+        restart_without_user_log();
+        start_log(1);
+        archive_n(1, f.errors);
+        const err::LogHeader before = header(1);
+        rtx_host_fail(f.call, f.skip, 1, RTX_E_INJECTED);
+        EXPECT_FALSE(run(f));
+        EXPECT_EQ(console(), f.text);
+        EXPECT_EQ(err::log_slot(1).stream, nullptr);
+        // A log that does not open is left as it was.
+        if (f.call == RTX_OP_FILE_OPEN) {
+            EXPECT_EQ(header(1), before);
+        }
+        // Erase all clears the error chain and the count even when a record fails.
+        if (f.op == Op::erase_all && f.call != RTX_OP_FILE_OPEN) {
+            EXPECT_EQ(header(1).error_start_record, 0);
+            EXPECT_EQ(header(1).new_records, 0);
+        }
+        // An export that has begun resets the count of new errors; the archive holds what
+        // was written, its count true to the entries.
+        if (f.op == Op::export_log) {
+            EXPECT_EQ(read_file(root_ / "LOG" / "ARCHIVE.TXT"), f.archive);
+            EXPECT_EQ(header(1).new_records, 0);
+        }
+        rtx_host_clear_faults();
+        expect_valid_or_recovered(1);
+    }
+}
+
+}  // namespace
