@@ -15,12 +15,20 @@
 #include <thread>
 #include <vector>
 
+#include "core_helpers.h"
 #include "rtx/rtx_host.h"
+
+using core_test::counters;
 
 namespace {
 
+// A catalog name: a count byte, then the bytes (only the first count of them are the name).
+std::string counted(int count, const char* bytes) {
+    return std::string(1, static_cast<char>(count)) + bytes;
+}
+
 std::string cname(const char* text) {
-    return std::string(1, static_cast<char>(std::strlen(text))) + text;
+    return counted(static_cast<int>(std::strlen(text)), text);
 }
 
 uint16_t alloc(uint32_t size, uint16_t* status_out = nullptr) {
@@ -31,12 +39,34 @@ uint16_t alloc(uint32_t size, uint16_t* status_out = nullptr) {
     return seg;
 }
 
+uint16_t alloc_status() {
+    uint16_t status = 0;
+    alloc(4, &status);
+    return status;
+}
+
 uint16_t receive(uint16_t mbx, uint16_t timeout, uint16_t* status_out) {
     uint16_t seg = 0xBEEF;
     rtx_status st{0xFFFF};
     _rtx_getmessage(&seg, mbx, timeout, 0, &st);
     *status_out = st.status;
     return seg;
+}
+
+// The status a catalog entry or lookup leaves.
+uint16_t catalog(uint16_t id, const std::string& name) {
+    rtx_status st{0xFFFF};
+    rtx_catalog(id, name.c_str(), 0, &st);
+    return st.status;
+}
+
+// The id found under name, 0 when the lookup fails (with its status in status_out).
+uint16_t lookup(const std::string& name, uint16_t* status_out = nullptr) {
+    uint16_t id = 0xBEEF;
+    rtx_status st{0xFFFF};
+    rtx_searchcatalog(&id, name.c_str(), 0, &st);
+    if (status_out) *status_out = st.status;
+    return id;
 }
 
 uint16_t u16(uint16_t seg, uint32_t off) {
@@ -68,10 +98,11 @@ std::string read_file(const std::string& path) {
     return ss.str();
 }
 
-std::string mapped(const char* exec) {
-    char buf[512];
-    if (rtx_map_path(exec, buf, sizeof buf) != 0) return "<too long>";
-    return buf;
+// The host path of an executive path, or "<refused R>" with the mapping's result.
+std::string mapped(const std::string& exec, size_t size = 512) {
+    std::vector<char> buf(size);
+    const int result = rtx_map_path(exec.c_str(), buf.data(), size);
+    return result == 0 ? buf.data() : "<refused " + std::to_string(result) + ">";
 }
 
 int format(char* buf, const char* fmt, ...) {
@@ -95,6 +126,7 @@ void wait_suspended(const std::string& name) {
 
 }  // namespace
 
+// Mailboxes hand segments out first in, first out; a poll or a limited wait times out.
 TEST_F(RtxHost, MailboxesAreFifoAndPollOrTimeOut) {
     const uint16_t mbx = rtx_host_create_mailbox(cname("M").c_str());
     ASSERT_NE(mbx, 0);
@@ -127,6 +159,7 @@ TEST_F(RtxHost, MailboxesAreFifoAndPollOrTimeOut) {
     EXPECT_EQ(receive(mbx, 0, &status), segs[2]);
 }
 
+// Many senders, one blocked receiver: each sender's messages arrive in the order sent.
 TEST_F(RtxHost, BlockingReceiveAcrossThreads) {
     const uint16_t mbx = rtx_host_create_mailbox(cname("M").c_str());
     constexpr int kSenders = 8, kEach = 200;
@@ -154,23 +187,21 @@ TEST_F(RtxHost, BlockingReceiveAcrossThreads) {
     }
     for (auto& th : senders) th.join();
     EXPECT_EQ(bad, 0);
-    rtx_host_counters c{};
-    rtx_host_get_counters(&c);
+    const rtx_host_counters c = counters();
     EXPECT_EQ(c.calls[RTX_OP_ALLOC], uint64_t{kSenders * kEach});
     EXPECT_EQ(c.calls[RTX_OP_SEND], uint64_t{kSenders * kEach});
     EXPECT_EQ(c.segments_in_use, 0u);
 }
 
+// The segment pool has a limit; new segments are zeroed; ids and origins are tracked.
 TEST_F(RtxHost, SegmentPoolIsBoundedAndIdsAreChecked) {
     rtx_host_set_segment_limit(3);
-    uint16_t status = 0;
     const uint16_t a = alloc(8), b = alloc(100000), c = alloc(0);
     EXPECT_NE(a, 0);
     EXPECT_NE(b, 0);
     EXPECT_NE(c, 0);
     EXPECT_TRUE(a != b && b != c && a != c);
-    EXPECT_EQ(alloc(8, &status), 0);
-    EXPECT_EQ(status, RTX_E_NOMEM);
+    EXPECT_EQ(alloc_status(), RTX_E_NOMEM);
 
     auto* p = static_cast<const uint8_t*>(buildptr(b, 0));
     bool zero = true;
@@ -192,17 +223,16 @@ TEST_F(RtxHost, SegmentPoolIsBoundedAndIdsAreChecked) {
     EXPECT_EQ(st.status, RTX_E_BAD_ID);
     rtx_global_free(0, &st);
     EXPECT_EQ(st.status, RTX_E_BAD_ID);
-    EXPECT_NE(alloc(8, &status), 0);
-    EXPECT_EQ(status, RTX_OK);
+    EXPECT_EQ(alloc_status(), RTX_OK);
 
-    rtx_host_counters cnt{};
-    rtx_host_get_counters(&cnt);
+    const rtx_host_counters cnt = counters();
     EXPECT_EQ(cnt.segments_in_use, 3u);
     EXPECT_EQ(cnt.segments_peak, 3u);
     EXPECT_EQ(cnt.calls[RTX_OP_ALLOC], 5u);
     EXPECT_EQ(cnt.failed[RTX_OP_ALLOC], 1u);
 }
 
+// buildptr gives an address inside the segment (or its end), null beyond it.
 TEST_F(RtxHost, BuildptrStaysInsideTheSegment) {
     const uint16_t seg = alloc(16);
     auto* base = static_cast<uint8_t*>(buildptr(seg, 0));
@@ -217,6 +247,7 @@ TEST_F(RtxHost, BuildptrStaysInsideTheSegment) {
     EXPECT_EQ(rtx_segment_size(static_cast<uint16_t>(seg + 1)), 0u);
 }
 
+// Answers go where the request header's reply mode and reply mailbox say, at most once.
 TEST_F(RtxHost, ResponsesFollowTheRequestHeader) {
     const uint16_t reply = rtx_host_create_mailbox(cname("REPLY").c_str());
     auto request = [&](uint16_t mode, uint32_t size = 24) {
@@ -229,7 +260,6 @@ TEST_F(RtxHost, ResponsesFollowTheRequestHeader) {
     };
     rtx_status st{};
     uint16_t status = 0;
-    rtx_host_counters c{};
 
     // reply_mode 2, answered: the answer goes to reply_mbx and no default answer follows.
     uint16_t req = request(2);
@@ -258,16 +288,14 @@ TEST_F(RtxHost, ResponsesFollowTheRequestHeader) {
     EXPECT_EQ(rtx_host_mailbox_depth(reply), 0u);
 
     // reply_mode 0: the answer is freed and no default answer is sent.
-    rtx_host_get_counters(&c);
-    const uint64_t before = c.segments_in_use;
+    const uint64_t before = counters().segments_in_use;
     req = request(0);
     answer = alloc(20);
     send_response(buildptr(req, 0), answer, &st);
     EXPECT_EQ(rtx_segment_size(answer), 0u);
     send_default_response(buildptr(req, 0), 5505, &st);
     EXPECT_EQ(rtx_host_mailbox_depth(reply), 0u);
-    rtx_host_get_counters(&c);
-    EXPECT_EQ(c.segments_in_use, before + 1);
+    EXPECT_EQ(counters().segments_in_use, before + 1);
 
     // A request too short to name its reply mailbox gets no answer; nothing is read past it.
     req = request(2, 4);
@@ -283,46 +311,22 @@ TEST_F(RtxHost, ResponsesFollowTheRequestHeader) {
     EXPECT_EQ(st.status, RTX_E_BAD_ID);
 }
 
+// Catalog names compare by their counted bytes, case included.
 TEST_F(RtxHost, CatalogComparesCountedNamesByBytes) {
-    rtx_status st{};
-    uint16_t id = 0;
-    rtx_catalog(10,
-                "\x03"
-                "ABC",
-                0, &st);
-    EXPECT_EQ(st.status, RTX_OK);
-    rtx_catalog(11,
-                "\x02"
-                "AB",
-                0, &st);
-    EXPECT_EQ(st.status, RTX_OK);
-    rtx_catalog(12,
-                "\x02"
-                "ABZ",
-                0, &st);  // only the counted bytes are the name
-    EXPECT_EQ(st.status, RTX_E_EXISTS);
-    rtx_searchcatalog(&id,
-                      "\x03"
-                      "ABC",
-                      0, &st);
-    EXPECT_EQ(id, 10);
-    rtx_searchcatalog(&id,
-                      "\x02"
-                      "ABQ",
-                      0, &st);
-    EXPECT_EQ(id, 11);
-    rtx_searchcatalog(&id,
-                      "\x03"
-                      "abc",
-                      0, &st);
-    EXPECT_EQ(st.status, RTX_E_NOT_FOUND);
-    EXPECT_EQ(id, 0);
+    EXPECT_EQ(catalog(10, cname("ABC")), RTX_OK);
+    EXPECT_EQ(catalog(11, cname("AB")), RTX_OK);
+    EXPECT_EQ(catalog(12, counted(2, "ABZ")), RTX_E_EXISTS);  // only the counted bytes count
+    EXPECT_EQ(lookup(cname("ABC")), 10);
+    EXPECT_EQ(lookup(counted(2, "ABQ")), 11);
+    uint16_t status = 0;
+    EXPECT_EQ(lookup(cname("abc"), &status), 0);
+    EXPECT_EQ(status, RTX_E_NOT_FOUND);
     const uint16_t mbx = rtx_host_create_mailbox("\tERROR_MBX");
-    rtx_searchcatalog(&id, "\tERROR_MBX", 0, &st);
-    EXPECT_EQ(id, mbx);
+    EXPECT_EQ(lookup("\tERROR_MBX"), mbx);
     EXPECT_EQ(rtx_host_create_mailbox("\tERROR_MBX"), 0);
 }
 
+// INI files: sections and keys in any case, values trimmed, looked up by the file's name part.
 TEST_F(RtxHost, IniFilesByFolderSectionAndKey) {
     const std::string root = temp_dir(), other = temp_dir();
     write_file(root + "/TARNBOOT.INI",
@@ -355,6 +359,7 @@ TEST_F(RtxHost, IniFilesByFolderSectionAndKey) {
     EXPECT_STREQ(text, "OTHER");
 }
 
+// Executive paths map below the root; no path leaves it.
 TEST_F(RtxHost, PathMapping) {
     rtx_host_set_root("/tmp/x");
     EXPECT_EQ(mapped("\\LOG\\SYSERR.LOG"), "/tmp/x/LOG/SYSERR.LOG");
@@ -363,13 +368,11 @@ TEST_F(RtxHost, PathMapping) {
     EXPECT_EQ(mapped("D:\\LOG\\A.LOG"), "/tmp/x/LOG/A.LOG");
     EXPECT_EQ(mapped("A.LOG"), "/tmp/x/A.LOG");
     EXPECT_EQ(mapped("\\\\LOG\\\\A.LOG"), "/tmp/x/LOG/A.LOG");
-    char small[8];
-    EXPECT_EQ(rtx_map_path("\\LOG\\SYSERR.LOG", small, sizeof small), -1);
+    EXPECT_EQ(mapped("\\LOG\\SYSERR.LOG", 8), "<refused -1>");
     // No name leaves the root folder through a ".." step; ".." inside a name is harmless.
-    char buf[260];
-    EXPECT_EQ(rtx_map_path("..\\etc\\passwd", buf, sizeof buf), -1);
-    EXPECT_EQ(rtx_map_path("\\LOG\\..\\..\\x", buf, sizeof buf), -1);
-    EXPECT_EQ(rtx_map_path("/tmp/x/LOG/../../y", buf, sizeof buf), -1);
+    EXPECT_EQ(mapped("..\\etc\\passwd"), "<refused -1>");
+    EXPECT_EQ(mapped("\\LOG\\..\\..\\x"), "<refused -1>");
+    EXPECT_EQ(mapped("/tmp/x/LOG/../../y"), "<refused -1>");
     EXPECT_EQ(rtx_file_open("\\LOG\\..\\..\\escaped.txt", "wb"), nullptr);
     EXPECT_EQ(rtx_file_rename("\\A.LOG", "..\\A.LOG"), -1);
     EXPECT_EQ(mapped("\\LOG\\A..B.LOG"), "/tmp/x/LOG/A..B.LOG");
@@ -378,8 +381,7 @@ TEST_F(RtxHost, PathMapping) {
     char root[260];
     rtx_get_root_path(2, root);
     EXPECT_STREQ(root, "./errsim-root/");
-    EXPECT_EQ(mapped((std::string(root) + "\\LOG\\SYSERR.LOG").c_str()),
-              "./errsim-root/LOG/SYSERR.LOG");
+    EXPECT_EQ(mapped(std::string(root) + "\\LOG\\SYSERR.LOG"), "./errsim-root/LOG/SYSERR.LOG");
     EXPECT_EQ(mapped("\\LOG\\SYSERR.LOG"), "./errsim-root/LOG/SYSERR.LOG");
 
     const std::string long_root(400, 'r');
@@ -395,6 +397,7 @@ TEST_F(RtxHost, PathMapping) {
     EXPECT_STREQ(p, "NAME");
 }
 
+// Files opened, written, read, renamed and removed through executive paths.
 TEST_F(RtxHost, FilesThroughExecutivePaths) {
     const std::string root = temp_dir();
     rtx_host_set_root(root.c_str());
@@ -419,29 +422,26 @@ TEST_F(RtxHost, FilesThroughExecutivePaths) {
     EXPECT_NE(rtx_file_remove("\\LOG\\A.BAK"), 0);
 }
 
+// An injected fault lets `skip` calls pass, fails the next `count` with its status (file
+// calls as the C library would), and leaves everything else as it was.
 TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
     rtx_status st{};
     uint16_t status = 0;
     rtx_host_fail(RTX_OP_ALLOC, 1, 2, 0x55);
-    EXPECT_NE(alloc(4, &status), 0);
-    EXPECT_EQ(alloc(4, &status), 0);
-    EXPECT_EQ(status, 0x55);
-    EXPECT_EQ(alloc(4, &status), 0);
-    EXPECT_EQ(status, 0x55);
-    EXPECT_NE(alloc(4, &status), 0);
-    rtx_host_counters c{};
-    rtx_host_get_counters(&c);
+    EXPECT_EQ(alloc_status(), RTX_OK);
+    EXPECT_EQ(alloc_status(), 0x55);
+    EXPECT_EQ(alloc_status(), 0x55);
+    EXPECT_EQ(alloc_status(), RTX_OK);
+    rtx_host_counters c = counters();
     EXPECT_EQ(c.calls[RTX_OP_ALLOC], 4u);
     EXPECT_EQ(c.failed[RTX_OP_ALLOC], 2u);
     EXPECT_EQ(c.segments_in_use, 2u);
 
     const uint16_t mbx = rtx_host_create_mailbox(cname("M").c_str());
-    uint16_t id = 0;
     rtx_host_fail_next(RTX_OP_LOOKUP, 1, 0);  // status 0 stands for RTX_E_INJECTED
-    rtx_searchcatalog(&id, cname("M").c_str(), 0, &st);
-    EXPECT_EQ(st.status, RTX_E_INJECTED);
-    rtx_searchcatalog(&id, cname("M").c_str(), 0, &st);
-    EXPECT_EQ(id, mbx);
+    lookup(cname("M"), &status);
+    EXPECT_EQ(status, RTX_E_INJECTED);
+    EXPECT_EQ(lookup(cname("M")), mbx);
 
     const uint16_t seg = alloc(4);
     rtx_host_fail_next(RTX_OP_SEND, 1, 0x77);
@@ -485,7 +485,7 @@ TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
     uint16_t h = 0;
     EXPECT_EQ(ini_file_read(&h, "ANY.INI"), 0x42);
     rtx_host_fail_next(RTX_OP_SEMA_CREATE, 1, 0x43);
-    rtx_createsema(&id, 1, 1, 0, &st);
+    rtx_createsema(&h, 1, 1, 0, &st);
     EXPECT_EQ(st.status, 0x43);
     rtx_host_fail_next(RTX_OP_TASK_CREATE, 1, 0x44);
     rtx_task_descriptor d{};
@@ -495,13 +495,14 @@ TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
 
     rtx_host_fail_next(RTX_OP_ALLOC, 3, 1);
     rtx_host_clear_faults();
-    EXPECT_NE(alloc(4), 0);
-    rtx_host_get_counters(&c);
+    EXPECT_EQ(alloc_status(), RTX_OK);
+    c = counters();
     EXPECT_EQ(c.failed[RTX_OP_FILE_WRITE], 1u);
     EXPECT_EQ(c.calls[RTX_OP_FILE_WRITE], 3u);
     EXPECT_EQ(c.failed[RTX_OP_FILE_RENAME], 1u);
 }
 
+// Semaphores: timeouts, a full count, bad ids, mutual exclusion and a wake-up across threads.
 TEST_F(RtxHost, SemaphoresBetweenThreads) {
     rtx_status st{};
     uint16_t lock = 0, signal = 0;
@@ -568,8 +569,14 @@ void sema_task() {
 }
 
 std::vector<int> g_inits;
+template <int N>
+void record_init() {
+    g_inits.push_back(N);
+}
 }  // namespace
 
+// Tasks start, suspend and resume; shutdown ends every blocked task without returning into
+// its body; reset gives a fresh executive.
 TEST_F(RtxHost, TasksSuspendResumeAndEndAtShutdown) {
     g_out = rtx_host_create_mailbox(cname("OUT").c_str());
     g_in = rtx_host_create_mailbox(cname("IN").c_str());
@@ -583,10 +590,7 @@ TEST_F(RtxHost, TasksSuspendResumeAndEndAtShutdown) {
     EXPECT_EQ(st.status, RTX_OK);
     EXPECT_EQ(ini_create_task(&d, "\nERROR_TASK", 1000, &st), 0);
     EXPECT_EQ(st.status, RTX_E_EXISTS);
-    uint16_t id = 0;
-    rtx_searchcatalog(&id, "\nERROR_TASK", 0, &st);
-    EXPECT_EQ(st.status, RTX_OK);
-    EXPECT_NE(id, 0);
+    EXPECT_NE(lookup("\nERROR_TASK"), 0);
 
     wait_suspended("\nERROR_TASK");
     EXPECT_EQ(g_stage.load(), 0);
@@ -622,31 +626,28 @@ TEST_F(RtxHost, TasksSuspendResumeAndEndAtShutdown) {
 
     // A fresh executive after reset.
     rtx_host_reset();
-    rtx_searchcatalog(&id, "\nERROR_TASK", 0, &st);
-    EXPECT_EQ(st.status, RTX_E_NOT_FOUND);
+    lookup("\nERROR_TASK", &status);
+    EXPECT_EQ(status, RTX_E_NOT_FOUND);
     const uint16_t mbx = rtx_host_create_mailbox(cname("M").c_str());
     EXPECT_EQ(_rtx_sendmessage(mbx, alloc(2), 0, &st), 0);
     EXPECT_EQ(receive(mbx, RTX_WAIT_FOREVER, &status), 1);
     EXPECT_STREQ(rtx_host_root(), ".");
 }
 
+// Init functions run once each, in registration order, at the system start.
 TEST_F(RtxHost, InitFunctionsRunOnceInOrder) {
-    EXPECT_EQ(register_init_function(
-                  +[] { g_inits.push_back(1); }, "one"),
-              0);
-    EXPECT_EQ(register_init_function(
-                  +[] { g_inits.push_back(2); }, "two"),
-              0);
+    EXPECT_EQ(register_init_function(record_init<1>, "one"), 0);
+    EXPECT_EQ(register_init_function(record_init<2>, "two"), 0);
     EXPECT_NE(register_init_function(nullptr, "none"), 0);
     rtx_host_system_start();
     rtx_host_system_start();
     EXPECT_EQ(g_inits, (std::vector<int>{1, 2}));
-    register_init_function(
-        +[] { g_inits.push_back(3); }, "three");
+    register_init_function(record_init<3>, "three");
     rtx_host_system_start();
     EXPECT_EQ(g_inits, (std::vector<int>{1, 2, 3}));
 }
 
+// The boot console is captured whole (any length, any thread) and passed to a sink.
 TEST_F(RtxHost, ConsoleCaptureAndSink) {
     rtx_host_console_echo(0);
     std::string sunk;
