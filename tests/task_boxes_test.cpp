@@ -5,18 +5,12 @@
 #include <string>
 
 #include "err/err.h"
-#include "rtx/rtx_host.h"
 #include "support/task_harness.h"
 #include "task_state.h"
 
 namespace {
 
-using errtest::Bytes;
-using errtest::concat;
-using errtest::get16;
-using errtest::TaskHarness;
-using errtest::text_bytes;
-using errtest::words;
+using namespace errtest;
 
 constexpr std::uint16_t kModule = 3;
 constexpr std::uint16_t kOkCancel = 4001;
@@ -36,26 +30,29 @@ constexpr std::uint16_t kIecEmpty = 4013;
 const char kLongText[] = "Status text of forty-five characters, exactly";  // 45
 
 ErrTableEntry g_table[] = {
-    errtest::entry(kOkCancel, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_ok_cancel),
-    errtest::entry(kOk, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_ok),
-    errtest::entry(kAbort, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_abort),
-    errtest::entry(kModalClear, 0, ACT_BOX_WARNING, "Box %s", "BOX", mb_modal_clear_close),
-    errtest::entry(kAbortContinue, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_abort_continue),
-    errtest::entry(kNoKind, 0, ACT_BOX, "Box %s", "BOX"),
-    errtest::entry(kNonModal, 0, ACT_BOX, "Box %s", "BOX", mb_nonmodal_abort_continue),
-    errtest::entry(kVariantB, EF_ARCHIVE, ACT_NONE, "Aaa %s", "BOX", nullptr, ACT_BOX_ERROR,
-                   "Bee %s", mb_ok_cancel),
-    errtest::entry(kIecText, EF_IEC_TEXT, ACT_NONE, "A text", "BOX", nullptr, ACT_NONE, kLongText),
-    errtest::entry(kAutoBox, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_auto_box),
-    errtest::entry(kBoxThenApi, 0, ACT_BOX_THEN_API, "Box %s", "BOX", mb_ok_cancel),
-    errtest::entry(kIecSystem, EF_SYSTEM | EF_IEC_TEXT, ACT_NONE, "Sys", "BOX", nullptr, ACT_NONE,
-                   "Sys B"),
-    errtest::entry(kIecEmpty, EF_IEC_TEXT, ACT_NONE, "A", "BOX", nullptr, ACT_NONE, ""),
-    errtest::end_entry(),
+    entry(kOkCancel, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_ok_cancel),
+    entry(kOk, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_ok),
+    entry(kAbort, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_abort),
+    entry(kModalClear, 0, ACT_BOX_WARNING, "Box %s", "BOX", mb_modal_clear_close),
+    entry(kAbortContinue, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_abort_continue),
+    entry(kNoKind, 0, ACT_BOX, "Box %s", "BOX"),
+    entry(kNonModal, 0, ACT_BOX, "Box %s", "BOX", mb_nonmodal_abort_continue),
+    entry(kVariantB, EF_ARCHIVE, ACT_NONE, "Aaa %s", "BOX", nullptr, ACT_BOX_ERROR, "Bee %s",
+          mb_ok_cancel),
+    entry(kIecText, EF_IEC_TEXT, ACT_NONE, "A text", "BOX", nullptr, ACT_NONE, kLongText),
+    entry(kAutoBox, 0, ACT_BOX_ERROR, "Box %s", "BOX", mb_auto_box),
+    entry(kBoxThenApi, 0, ACT_BOX_THEN_API, "Box %s", "BOX", mb_ok_cancel),
+    entry(kIecSystem, EF_SYSTEM | EF_IEC_TEXT, ACT_NONE, "Sys", "BOX", nullptr, ACT_NONE, "Sys B"),
+    entry(kIecEmpty, EF_IEC_TEXT, ACT_NONE, "A", "BOX", nullptr, ACT_NONE, ""),
+    end_entry(),
 };
 
-std::uint16_t result_of(const Bytes& answer) {
-    return get16(answer, 20);
+using TaskBoxes = TaskTest<kModule, g_table>;
+using Words = std::vector<std::uint16_t>;
+
+// A text with its terminating zero.
+Bytes z(const std::string& text) {
+    return text_bytes(text, true);
 }
 
 // The 22-byte answer embedded for a button.
@@ -63,64 +60,44 @@ Bytes button_answer(std::uint16_t command, std::uint16_t sequence, std::uint16_t
     return words({GUI_SENDER_ID, 0, 0, 0xFFFF, 0xFFFF, 1, command, 10, sequence, sequence, code});
 }
 
-// The first 64 bytes of a box request block; descriptors hold {label, 22, answer, 0}.
-Bytes box_head(std::uint16_t block_length, std::uint16_t buttons, std::uint16_t first,
-               std::uint16_t second, std::uint16_t flags, std::uint16_t title_at,
-               std::uint16_t text_at, std::initializer_list<std::pair<int, int>> descriptors) {
-    Bytes out = words(
-        {CMD_SHOW_BOX, block_length, 0, 0, 155, buttons, first, second, flags, title_at, text_at});
+// A whole box request: the header, the block's 64-byte head ({block_length, buttons, first,
+// second, flags, title_at, text_at} and descriptors {label, 22, answer, 0}), then area.
+Bytes box_request(std::uint16_t reply_mode, std::uint16_t reply_mbx, Words head,
+                  std::initializer_list<std::pair<int, int>> descriptors,
+                  std::initializer_list<Bytes> area) {
+    Bytes out = words({ERR_SENDER_ID, reply_mode, reply_mbx, 0xFFFF, 0xFFFF, 1, CMD_SHOW_BOX,
+                       head[0], 0, 0, 155});
+    for (std::size_t i = 1; i < head.size(); ++i) put16(out, out.size(), head[i]);
     for (const auto& d : descriptors) {
         const Bytes desc = words({std::uint16_t(d.first), 22, std::uint16_t(d.second), 0});
         out.insert(out.end(), desc.begin(), desc.end());
     }
-    out.resize(64, 0);
+    out.resize(12 + 64, 0);
+    for (const Bytes& part : area) out.insert(out.end(), part.begin(), part.end());
     return out;
 }
 
-struct BoxFields {
-    std::uint16_t reply_mode, reply_mbx, length, buttons, first, second, flags, title_at, text_at;
-};
-
-BoxFields fields(const Bytes& request) {
-    return {get16(request, 2),  get16(request, 4),  get16(request, 14),
-            get16(request, 22), get16(request, 24), get16(request, 26),
-            get16(request, 28), get16(request, 30), get16(request, 32)};
+// reply_mode, reply_mbx, block_length, buttons, first, second, flags, title_at, text_at.
+Words fields(const Bytes& request) {
+    Words out;
+    for (std::size_t at : {2, 4, 14, 22, 24, 26, 28, 30, 32}) out.push_back(get16(request, at));
+    return out;
 }
 
-void expect_fields(const Bytes& request, BoxFields want, const char* what) {
-    const BoxFields got = fields(request);
-    EXPECT_EQ(got.reply_mode, want.reply_mode) << what;
-    EXPECT_EQ(got.reply_mbx, want.reply_mbx) << what;
-    EXPECT_EQ(got.length, want.length) << what;
-    EXPECT_EQ(got.buttons, want.buttons) << what;
-    EXPECT_EQ(got.first, want.first) << what;
-    EXPECT_EQ(got.second, want.second) << what;
-    EXPECT_EQ(got.flags, want.flags) << what;
-    EXPECT_EQ(got.title_at, want.title_at) << what;
-    EXPECT_EQ(got.text_at, want.text_at) << what;
-}
-
-TEST(TaskBoxes, AwaitedBoxCarriesItsAnswersAndWaitsForTheChosenOne) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// An awaited box carries its answers and the report waits for the chosen one; strays on the
+// reply mailbox are skipped and freed, and each box takes the next sequence number.
+TEST_F(TaskBoxes, AwaitedBoxCarriesItsAnswersAndWaitsForTheChosenOne) {
     h.command(CMD_UI_READY);
     h.choose_button(1);   // CANCEL
     h.send_strays(true);  // answers of another command and another box come first
     EXPECT_EQ(result_of(h.report(kOkCancel, "x")), BTN_CANCEL);
 
     ASSERT_EQ(h.box_requests().size(), 1u);
-    const Bytes expected = concat({
-        words({ERR_SENDER_ID, 2, h.error_qmbx(), 0xFFFF, 0xFFFF, 1}),
-        box_head(130, 2, 0, 0, 0x08, 64, 70, {{76, 79}, {101, 108}}),
-        text_bytes("ERROR", true),                     // 64
-        text_bytes("Box x", true),                     // 70
-        text_bytes("OK", true),                        // 76
-        button_answer(CMD_BOX_ANSWER, 1, BTN_OK),      // 79
-        text_bytes("CANCEL", true),                    // 101
-        button_answer(CMD_BOX_ANSWER, 1, BTN_CANCEL),  // 108
-    });
-    EXPECT_EQ(h.box_requests()[0], expected);
+    EXPECT_EQ(
+        h.box_requests()[0],
+        box_request(2, h.error_qmbx(), {130, 2, 0, 0, 0x08, 64, 70}, {{76, 79}, {101, 108}},
+                    {z("ERROR"), z("Box x"), z("OK"), button_answer(CMD_BOX_ANSWER, 1, BTN_OK),
+                     z("CANCEL"), button_answer(CMD_BOX_ANSWER, 1, BTN_CANCEL)}));
 
     // The next box has the next sequence number in its answers.
     h.choose_button(0);
@@ -133,39 +110,28 @@ TEST(TaskBoxes, AwaitedBoxCarriesItsAnswersAndWaitsForTheChosenOne) {
     // Every segment the task received, the strays among them, was given back.
     h.settle();
     EXPECT_EQ(h.live_segments(), 0u);
-    EXPECT_EQ(h.console(), "");
 }
 
-TEST(TaskBoxes, AnswerOfAnOkBoxGoesToErrorMbxAsCommand618) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// An OK box is not awaited: the report is answered with 0 at once, and the user's answer comes
+// to ERROR_MBX as command 618, which is handled silently.
+TEST_F(TaskBoxes, AnswerOfAnOkBoxGoesToErrorMbxAsCommand618) {
     h.command(CMD_UI_READY);
-    // Not awaited: the report is answered with 0 at once.
     EXPECT_EQ(result_of(h.report(kOk, "y")), 0);
     h.wait_for_boxes(1);
-    h.settle();  // the user's answer, command 618, reaches ERROR_MBX and is handled
+    h.settle();
 
-    const Bytes expected = concat({
-        words({ERR_SENDER_ID, 2, h.error_mbx(), 0xFFFF, 0xFFFF, 1}),
-        box_head(101, 1, 0, 0, 0x08, 64, 70, {{76, 79}}),
-        text_bytes("ERROR", true),
-        text_bytes("Box y", true),
-        text_bytes("OK", true),
-        button_answer(CMD_ASYNC_BOX_ANSWER, 1, BTN_OK),
-    });
     ASSERT_EQ(h.box_requests().size(), 1u);
-    EXPECT_EQ(h.box_requests()[0], expected);
-    // 618 is no unknown command, and the API task hears nothing of it.
-    EXPECT_EQ(h.console(), "");
+    EXPECT_EQ(h.box_requests()[0],
+              box_request(2, h.error_mbx(), {101, 1, 0, 0, 0x08, 64, 70}, {{76, 79}},
+                          {z("ERROR"), z("Box y"), z("OK"),
+                           button_answer(CMD_ASYNC_BOX_ANSWER, 1, BTN_OK)}));
+    // 618 is no unknown command (the console stays empty), and the API task hears nothing.
     EXPECT_TRUE(h.api_messages().empty());
     EXPECT_EQ(h.live_segments(), 0u);
 }
 
-TEST(TaskBoxes, MarksFlagsAndResultsOfTheOtherKinds) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// Marks, flags, titles and results of the other box kinds.
+TEST_F(TaskBoxes, MarksFlagsAndResultsOfTheOtherKinds) {
     h.command(CMD_UI_READY);
     const std::uint16_t q = h.error_qmbx();
 
@@ -185,20 +151,17 @@ TEST(TaskBoxes, MarksFlagsAndResultsOfTheOtherKinds) {
     const std::vector<Bytes> boxes = h.box_requests();
     ASSERT_EQ(boxes.size(), 5u);
     // ERROR\0 at 64, "Box a\0" at 70, "ABORT\0" at 76, answer at 82.
-    expect_fields(boxes[0], {2, q, 104, 1, 0, 0xFFFF, 0x08, 64, 70}, "mb_abort");
+    EXPECT_EQ(fields(boxes[0]), (Words{2, q, 104, 1, 0, 0xFFFF, 0x08, 64, 70}));
     EXPECT_EQ(boxes[0].size(), 12u + 104u);
     // WARNING\0 at 64 (8), text at 72, no buttons.
-    expect_fields(boxes[1], {0, 0, 78, 0, 0, 0xFFFF, 0x08, 64, 72}, "mb_modal_clear_close");
+    EXPECT_EQ(fields(boxes[1]), (Words{0, 0, 78, 0, 0, 0xFFFF, 0x08, 64, 72}));
     EXPECT_EQ(Bytes(boxes[1].begin() + 12 + 64, boxes[1].end()),
-              concat({text_bytes("WARNING", true), text_bytes("Box b", true)}));
-    expect_fields(boxes[2], {0, 0, 76, 0, 0, 0xFFFF, 0x0D, 64, 70}, "mb_auto_box");
+              concat({z("WARNING"), z("Box b")}));
+    EXPECT_EQ(fields(boxes[2]), (Words{0, 0, 76, 0, 0, 0xFFFF, 0x0D, 64, 70}));
     // No title: the text stands at 64.
-    expect_fields(boxes[3], {0, 0, 70, 0, 0, 0, 0x09, 0, 64}, "no kind");
-    EXPECT_EQ(boxes[3],
-              concat({words({ERR_SENDER_ID, 0, 0, 0xFFFF, 0xFFFF, 1}),
-                      box_head(70, 0, 0, 0, 0x09, 0, 64, {}), text_bytes("Box d", true)}));
+    EXPECT_EQ(boxes[3], box_request(0, 0, {70, 0, 0, 0, 0x09, 0, 64}, {}, {z("Box d")}));
     // "Box e\0" at 64, ABORT at 70 (answer 76), CONTINUE at 98 (answer 107).
-    expect_fields(boxes[4], {2, q, 129, 2, 1, 1, 0x0C, 0, 64}, "mb_nonmodal_abort_continue");
+    EXPECT_EQ(fields(boxes[4]), (Words{2, q, 129, 2, 1, 1, 0x0C, 0, 64}));
     EXPECT_EQ(Bytes(boxes[4].begin() + 12 + 22, boxes[4].begin() + 12 + 38),
               words({70, 22, 76, 0, 98, 22, 107, 0}));
     EXPECT_EQ(Bytes(boxes[4].begin() + 12 + 107, boxes[4].end()),
@@ -206,13 +169,10 @@ TEST(TaskBoxes, MarksFlagsAndResultsOfTheOtherKinds) {
     // Sequence numbers: abort 1, modal clear 2, auto box 3, no kind none, non-modal 4.
     EXPECT_EQ(get16(boxes[0], 12 + 82 + 16), 1);
     EXPECT_EQ(err::task_state().box_sequence, 4);
-    EXPECT_EQ(h.console(), "");
 }
 
-TEST(TaskBoxes, BoxesOffOrInterfaceNotReadySendNothing) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// Boxes switched off, an interface that is not ready, or a cleared ES_BOX send nothing.
+TEST_F(TaskBoxes, BoxesOffOrInterfaceNotReadySendNothing) {
     // Interface not ready: 0, even though the kind's default is 7.
     EXPECT_EQ(result_of(h.report(kAbortContinue)), 0);
     // Boxes off: the kind's default answer.
@@ -227,13 +187,10 @@ TEST(TaskBoxes, BoxesOffOrInterfaceNotReadySendNothing) {
     h.settle();
     EXPECT_TRUE(h.box_requests().empty());
     EXPECT_EQ(err::task_state().box_sequence, 0);
-    EXPECT_EQ(h.console(), "");
 }
 
-TEST(TaskBoxes, VariantBShowsBoxesWithoutButtonsAndArchivesTextA) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// In variant B a box shows text B without buttons, and the log gets text A.
+TEST_F(TaskBoxes, VariantBShowsBoxesWithoutButtonsAndArchivesTextA) {
     h.command(CMD_UI_READY);
     h.command(CMD_VARIANT_B);
     // The kind's default answer, without waiting.
@@ -244,27 +201,15 @@ TEST(TaskBoxes, VariantBShowsBoxesWithoutButtonsAndArchivesTextA) {
 
     ASSERT_EQ(h.box_requests().size(), 1u);
     // The segment has room for the kind's buttons, but none is written.
-    const Bytes expected = concat({
-        words({ERR_SENDER_ID, 0, 0, 0xFFFF, 0xFFFF, 1}),
-        box_head(76, 0, 0, 0xFFFF, 0x09, 64, 70, {}),
-        text_bytes("ERROR", true),
-        text_bytes("Bee z", true),
-        Bytes(3 + 22 + 7 + 22, 0),
-    });
-    EXPECT_EQ(h.box_requests()[0], expected);
+    EXPECT_EQ(h.box_requests()[0],
+              box_request(0, 0, {76, 0, 0, 0xFFFF, 0x09, 64, 70}, {},
+                          {z("ERROR"), z("Bee z"), Bytes(3 + 22 + 7 + 22, 0)}));
     EXPECT_EQ(err::task_state().box_sequence, 1);
-
-    // The log gets the variant-A text.
-    const errtest::ArchiveFile user = h.export_log(1);
-    ASSERT_EQ(user.errors.size(), 1u);
-    EXPECT_EQ(user.errors[0].text, "Aaa z");
-    EXPECT_EQ(h.console(), "");
+    EXPECT_EQ(texts(h.export_log(1)), Texts{"Aaa z"});
 }
 
-TEST(TaskBoxes, StatusTextsGoOutInVariantBOnly) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// A status text goes out in variant B only, for a user error with a text, cut to 30 characters.
+TEST_F(TaskBoxes, StatusTextsGoOutInVariantBOnly) {
     // Variant A: no status text.
     EXPECT_EQ(result_of(h.report(kIecText)), 0);
     h.command(CMD_VARIANT_B);
@@ -279,29 +224,25 @@ TEST(TaskBoxes, StatusTextsGoOutInVariantBOnly) {
     ASSERT_EQ(h.status_texts().size(), 1u);
     const Bytes expected = concat({words({ERR_SENDER_ID, 2, h.error_qmbx(), 0xFFFF, 0xFFFF, 1,
                                           CMD_STATUS_TEXT, 41, 0, 0, 61}),
-                                   text_bytes(std::string(kLongText, 30), true)});
+                                   z(std::string(kLongText, 30))});
     EXPECT_EQ(h.status_texts()[0], expected);
     EXPECT_EQ(h.status_texts()[0].size(), 53u);
     // The acknowledgement was taken and given back.
     EXPECT_EQ(h.live_segments(), 0u);
-    EXPECT_EQ(h.console(), "");
 }
 
-TEST(TaskBoxes, ActionSeventeenShowsTheBoxThenNotifies) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// Action 17 shows the box, then notifies the API task whatever the answer, ending with 0.
+TEST_F(TaskBoxes, ActionSeventeenShowsTheBoxThenNotifies) {
     h.command(CMD_UI_READY);
     h.choose_button(1);
-    // Whatever the answer, the chain goes on to the API notification, which ends it with 0.
     EXPECT_EQ(result_of(h.report(kBoxThenApi, "text$4")), 0);
     h.settle();
     ASSERT_EQ(h.box_requests().size(), 1u);
     EXPECT_EQ(get16(h.box_requests()[0], 12 + 20), 64);  // text at 64: no title
-    ASSERT_EQ(h.api_messages().size(), 1u);
-    EXPECT_EQ(h.api_messages()[0],
-              words({ERR_SENDER_ID, 2, h.error_mbx(), 0, 0, 1, CMD_API_NOTIFY, 24, 0, 0,
-                     API_ERROR_ONE_PARAM, 0, 0, 0, 0, 0, 4, kBoxThenApi}));
+    EXPECT_EQ(
+        h.api_messages(),
+        std::vector<Bytes>{words({ERR_SENDER_ID, 2, h.error_mbx(), 0, 0, 1, CMD_API_NOTIFY, 24, 0,
+                                  0, API_ERROR_ONE_PARAM, 0, 0, 0, 0, 0, 4, kBoxThenApi})});
 }
 
 }  // namespace

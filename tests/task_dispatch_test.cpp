@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <tuple>
 
 #include "err/err.h"
 #include "support/task_harness.h"
@@ -12,16 +12,7 @@
 
 namespace {
 
-using errtest::ArchiveFile;
-using errtest::block;
-using errtest::Bytes;
-using errtest::concat;
-using errtest::get16;
-using errtest::message;
-using errtest::report_block;
-using errtest::TaskHarness;
-using errtest::text_bytes;
-using errtest::words;
+using namespace errtest;
 
 constexpr std::uint16_t kModule = 2;
 constexpr std::uint16_t kBoxError = 3001;  // user error, box without buttons
@@ -29,16 +20,25 @@ constexpr std::uint16_t kPlain1 = 3002;
 constexpr std::uint16_t kPlain2 = 3003;
 
 ErrTableEntry g_table[] = {
-    errtest::entry(kBoxError, EF_ARCHIVE, ACT_BOX_ERROR, "Box %s", "DISP", mb_auto_box),
-    errtest::entry(kPlain1, EF_ARCHIVE, ACT_NONE, "Plain one %s", "DISP"),
-    errtest::entry(kPlain2, EF_ARCHIVE, ACT_NONE, "Plain two %s", "DISP"),
-    errtest::end_entry(),
+    entry(kBoxError, EF_ARCHIVE, ACT_BOX_ERROR, "Box %s", "DISP", mb_auto_box),
+    entry(kPlain1, EF_ARCHIVE, ACT_NONE, "Plain one %s", "DISP"),
+    entry(kPlain2, EF_ARCHIVE, ACT_NONE, "Plain two %s", "DISP"),
+    end_entry(),
 };
 
-const std::string kStartupFailure0003 =
-    "Error Task Initialization Error\n-------------------------------\n"
-    "rtx_status.status:     0003\n"
-    "Suspending Error Task\n---------------------\n";
+using TaskDispatch = TaskTest<kModule, g_table>;
+
+std::string startup_failure(const std::string& status) {
+    return "Error Task Initialization Error\n-------------------------------\n"
+           "rtx_status.status:     " +
+           status + "\nSuspending Error Task\n---------------------\n";
+}
+
+// Boxes on, variant B, interface ready, system errors on, archive_all.
+std::tuple<bool, bool, bool, bool, int> switches() {
+    const err::TaskState& st = err::task_state();
+    return {st.boxes_enabled, st.variant_b, st.ui_ready, st.system_errors_enabled, st.archive_all};
+}
 
 std::uint16_t catalog_id(const char* counted_name) {
     std::uint16_t id = 0;
@@ -47,59 +47,49 @@ std::uint16_t catalog_id(const char* counted_name) {
     return status.status == RTX_OK ? id : 0;
 }
 
-std::uintmax_t file_size(const TaskHarness& h, const std::string& relative) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(h.host_path(relative), ec);
-    return ec ? 0 : size;
-}
-
+// A clean start creates both logs, keeps the mailboxes and prints nothing.
 TEST(TaskStartup, CleanStartCreatesTheLogsAndPrintsNothing) {
     TaskHarness h;
     h.start();
-    EXPECT_EQ(h.console(), "");
-    EXPECT_EQ(file_size(h, "LOG/SYSERR.LOG"), 15848u);
-    EXPECT_EQ(file_size(h, "LOG/USERERR.LOG"), 15848u);
-    const err::TaskState& st = err::task_state();
-    EXPECT_EQ(st.error_mbx, h.error_mbx());
-    EXPECT_EQ(st.error_qmbx, h.error_qmbx());
-    EXPECT_TRUE(st.boxes_enabled);
-    EXPECT_TRUE(st.system_errors_enabled);
-    EXPECT_FALSE(st.ui_ready);
-    EXPECT_FALSE(st.variant_b);
-    EXPECT_EQ(st.archive_all, 0);
-    EXPECT_EQ(st.box_sequence, 0);
+    EXPECT_EQ(h.take_console(), "");
+    EXPECT_EQ(h.file_text("LOG/SYSERR.LOG").size(), 15848u);
+    EXPECT_EQ(h.file_text("LOG/USERERR.LOG").size(), 15848u);
+    EXPECT_EQ(err::task_state().error_mbx, h.error_mbx());
+    EXPECT_EQ(err::task_state().error_qmbx, h.error_qmbx());
+    EXPECT_EQ(switches(), std::make_tuple(true, false, false, true, 0));
+    EXPECT_EQ(err::task_state().box_sequence, 0);
 }
 
+// A failed lookup suspends the task in its start; resumed, it finishes the start.
 TEST(TaskStartup, FailedLookupSuspendsTheTaskUntilItIsResumed) {
-    errtest::HarnessOptions options;
+    HarnessOptions options;
     options.error_qmbx = false;  // the second lookup fails
     TaskHarness h(options);
     h.start_only();
     ASSERT_TRUE(h.wait_until_suspended());
-    EXPECT_EQ(h.console(), kStartupFailure0003);
+    EXPECT_EQ(h.take_console(), startup_failure("0003"));
     // Suspended in the middle of its start: the logs are not set up yet.
-    EXPECT_EQ(file_size(h, "LOG/SYSERR.LOG"), 0u);
+    EXPECT_EQ(h.file_text("LOG/SYSERR.LOG").size(), 0u);
 
     // Resumed, it goes on with the remaining lookups, the logs and the main loop.
     h.resume();
     h.sync();
-    EXPECT_EQ(h.console(), kStartupFailure0003);
-    EXPECT_EQ(file_size(h, "LOG/SYSERR.LOG"), 15848u);
-    EXPECT_EQ(file_size(h, "LOG/USERERR.LOG"), 15848u);
+    EXPECT_EQ(h.take_console(), "");
+    EXPECT_EQ(h.file_text("LOG/SYSERR.LOG").size(), 15848u);
+    EXPECT_EQ(h.file_text("LOG/USERERR.LOG").size(), 15848u);
     EXPECT_EQ(err::task_state().gui_mbx, catalog_id(CATALOG_GUI_MBX));
 }
 
+// A system log that cannot be created shows the last lookup's status, suspends the task and,
+// once resumed, leaves both logs off.
 TEST(TaskStartup, FailedSystemLogShowsTheLastLookupStatusAndSkipsTheUserLog) {
-    errtest::HarnessOptions options;
+    HarnessOptions options;
     options.log_folder = false;  // the system log cannot be created
     TaskHarness h(options);
     h.start_only();
     ASSERT_TRUE(h.wait_until_suspended());
-    EXPECT_EQ(h.console(),
-              "error_task:\n-----------\nFailed to open file \\LOG\\SYSERR.LOG\n"
-              "Error Task Initialization Error\n-------------------------------\n"
-              "rtx_status.status:     0000\n"
-              "Suspending Error Task\n---------------------\n");
+    EXPECT_EQ(h.take_console(),
+              task_note("Failed to open file \\LOG\\SYSERR.LOG") + startup_failure("0000"));
     h.resume();
     h.sync();
     // The system log is switched off and the user log was never set up.
@@ -110,10 +100,8 @@ TEST(TaskStartup, FailedSystemLogShowsTheLastLookupStatusAndSkipsTheUserLog) {
     EXPECT_TRUE(err::task_state().boxes_enabled);
 }
 
-TEST(TaskDispatch, BlocksActInTheirOrder) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// The blocks of one message act in their order.
+TEST_F(TaskDispatch, BlocksActInTheirOrder) {
     // 606 before the report: the interface is ready when the report is handled.
     h.send(message(0x1000, {block(CMD_UI_READY), report_block(kBoxError, "one")}));
     h.settle();
@@ -125,53 +113,39 @@ TEST(TaskDispatch, BlocksActInTheirOrder) {
     h.settle();
     EXPECT_EQ(h.box_requests().size(), 1u);
     EXPECT_TRUE(err::task_state().ui_ready);
-
     // Both reports were archived, newest first.
-    const ArchiveFile user = h.export_log(1);
-    ASSERT_EQ(user.errors.size(), 2u);
-    EXPECT_EQ(user.errors[0].text, "Box two");
-    EXPECT_EQ(user.errors[1].text, "Box one");
-    EXPECT_EQ(h.console(), "");
+    EXPECT_EQ(texts(h.export_log(1)), (Texts{"Box two", "Box one"}));
 }
 
-TEST(TaskDispatch, MessagesWithoutWorkGetOnlyTheDefaultResponse) {
-    TaskHarness h;
-    h.start();
+// Messages without work get only the default response, and only when they ask.
+TEST_F(TaskDispatch, MessagesWithoutWorkGetOnlyTheDefaultResponse) {
     // No blocks at all.
-    Bytes empty = message(0x2345, {});
-    errtest::put16(empty, MSG_REPLIED_TAG, 0x6789);
-    EXPECT_EQ(h.request(empty), words({ERR_SENDER_ID, 0, 0, 0x2345, 0x6789, 0}));
+    EXPECT_EQ(h.request(message(0x2345, {}, 0x6789)), default_response(0x2345, 0x6789));
     // An answer (command 4) sent to the task is dropped silently.
-    Bytes answer = message(0x2346, {block(CMD_RESPONSE, words({9}))});
-    errtest::put16(answer, MSG_REPLIED_TAG, 0x0102);
-    EXPECT_EQ(h.request(answer), words({ERR_SENDER_ID, 0, 0, 0x2346, 0x0102, 0}));
+    EXPECT_EQ(h.request(message(0x2346, {block(CMD_RESPONSE, words({9}))}, 0x0102)),
+              default_response(0x2346, 0x0102));
     // Without reply_mode nothing comes back.
     h.send(message(0x2347, {block(CMD_RESPONSE)}));
     h.sync();
     EXPECT_EQ(h.replies_waiting(), 0u);
-    EXPECT_EQ(h.console(), "");
 }
 
-TEST(TaskDispatch, UnknownCommandsArePrintedAndTheOtherBlocksStillRun) {
-    TaskHarness h;
-    h.start();
+// Unknown commands are printed with the sender, and the other blocks still run.
+TEST_F(TaskDispatch, UnknownCommandsArePrintedAndTheOtherBlocksStillRun) {
     h.send(message(0x4242, {block(CMD_BOX_ANSWER, words({3}), 1, 1), block(700),
                             block(CMD_UI_READY), block(0xFFFF)}));
     h.sync();
-    EXPECT_EQ(h.console(),
-              "Error Task:\n-----------\nUnknown Command received\nCommand:   602\n"
-              "Sender ID: 16962\n"
-              "Error Task:\n-----------\nUnknown Command received\nCommand:   700\n"
-              "Sender ID: 16962\n"
-              "Error Task:\n-----------\nUnknown Command received\nCommand:   65535\n"
-              "Sender ID: 16962\n");
+    std::string expected;
+    for (const char* command : {"602", "700", "65535"}) {
+        expected += "Error Task:\n-----------\nUnknown Command received\nCommand:   " +
+                    std::string(command) + "\nSender ID: 16962\n";
+    }
+    EXPECT_EQ(h.take_console(), expected);
     EXPECT_TRUE(err::task_state().ui_ready);
 }
 
-TEST(TaskDispatch, SetErrorStateAppliesTheMasksToOneDefinition) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// Set-error-state ANDs, then ORs the masks into one definition's state.
+TEST_F(TaskDispatch, SetErrorStateAppliesTheMasksToOneDefinition) {
     ErrTableEntry* one = E_FindErrTablebyId(kPlain1);
     ErrTableEntry* two = E_FindErrTablebyId(kPlain2);
     ASSERT_NE(one, nullptr);
@@ -197,33 +171,21 @@ TEST(TaskDispatch, SetErrorStateAppliesTheMasksToOneDefinition) {
     EXPECT_EQ(two->state, ES_ARCHIVE | ES_BOX);
 
     // The cleared ES_NOT_SHOWN gates the error: answered 0 and not archived.
-    EXPECT_EQ(get16(h.report(kPlain1, "x"), 20), 0);
+    EXPECT_EQ(result_of(h.report(kPlain1, "x")), 0);
     EXPECT_EQ(h.export_log(1).errors.size(), 0u);
-    EXPECT_EQ(h.console(), "");
 }
 
-TEST(TaskDispatch, SwitchCommandsAndTheirReset) {
-    TaskHarness h;
-    h.start();
-    const err::TaskState& st = err::task_state();
-
+// The switch commands, both ways, and 600, which puts four of them back.
+TEST_F(TaskDispatch, SwitchCommandsAndTheirReset) {
     h.send(message(0x10, {block(CMD_BOXES_OFF), block(CMD_VARIANT_B), block(CMD_UI_READY),
                           block(CMD_SYSTEM_ERR_OFF), block(CMD_ARCHIVE_ALL, words({1}))}));
     h.sync();
-    EXPECT_FALSE(st.boxes_enabled);
-    EXPECT_TRUE(st.variant_b);
-    EXPECT_TRUE(st.ui_ready);
-    EXPECT_FALSE(st.system_errors_enabled);
-    EXPECT_EQ(st.archive_all, 1);
+    EXPECT_EQ(switches(), std::make_tuple(false, true, true, false, 1));
 
     // 600 puts four switches back and leaves archive_all alone.
     h.command(CMD_RESET_SWITCHES);
     h.sync();
-    EXPECT_TRUE(st.boxes_enabled);
-    EXPECT_FALSE(st.variant_b);
-    EXPECT_FALSE(st.ui_ready);
-    EXPECT_TRUE(st.system_errors_enabled);
-    EXPECT_EQ(st.archive_all, 1);
+    EXPECT_EQ(switches(), std::make_tuple(true, false, false, true, 1));
 
     // The single switches, both ways.
     h.send(message(0x10, {block(CMD_BOXES_OFF), block(CMD_BOXES_ON), block(CMD_VARIANT_B),
@@ -231,38 +193,23 @@ TEST(TaskDispatch, SwitchCommandsAndTheirReset) {
                           block(CMD_SYSTEM_ERR_OFF), block(CMD_SYSTEM_ERR_ON),
                           block(CMD_ARCHIVE_ALL, words({0x1234}))}));
     h.sync();
-    EXPECT_TRUE(st.boxes_enabled);
-    EXPECT_FALSE(st.variant_b);
-    EXPECT_FALSE(st.ui_ready);
-    EXPECT_TRUE(st.system_errors_enabled);
-    EXPECT_EQ(st.archive_all, 0x1234);
-    EXPECT_EQ(h.console(), "");
+    EXPECT_EQ(switches(), std::make_tuple(true, false, false, true, 0x1234));
 }
 
-TEST(TaskDispatch, ExportIsAnsweredWithACopyOfItsBlock) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// An export is answered with a copy of its block (command 4); one whose file cannot be created
+// gets only the default response.
+TEST_F(TaskDispatch, ExportIsAnsweredWithACopyOfItsBlock) {
     h.report_quietly(kPlain1, "exported");
 
     const Bytes request_block =
         block(CMD_EXPORT_USER_LOG, concat({words({0x7777}), text_bytes("\\ARCH.TXT", true)}),
               0x1111, 0x2222);
-    Bytes request = message(0x3456, {request_block});
-    errtest::put16(request, MSG_REPLIED_TAG, 0x4321);
-    const Bytes answer = h.request(request);
-
-    Bytes expected = words({ERR_SENDER_ID, 0, 0, 0x3456, 0x4321, 1});
+    const Bytes answer = h.request(message(0x3456, {request_block}, 0x4321));
     Bytes copied = request_block;
-    errtest::put16(copied, 0, CMD_RESPONSE);
-    expected.insert(expected.end(), copied.begin(), copied.end());
-    EXPECT_EQ(answer, expected);
+    put16(copied, 0, CMD_RESPONSE);
+    EXPECT_EQ(answer, concat({words({ERR_SENDER_ID, 0, 0, 0x3456, 0x4321, 1}), copied}));
     EXPECT_EQ(answer.size(), 12u + 8u + 2u + 10u);
-
-    std::ifstream in(h.host_path("ARCH.TXT"), std::ios::binary);
-    std::string first_line;
-    std::getline(in, first_line);
-    EXPECT_EQ(first_line, "001\r");
+    EXPECT_EQ(h.file_text("ARCH.TXT").substr(0, 5), "001\r\n");
 
     // The system log answers the same way.
     const ArchiveFile system = h.export_log(0, "\\SYS.TXT");
@@ -273,24 +220,18 @@ TEST(TaskDispatch, ExportIsAnsweredWithACopyOfItsBlock) {
     const Bytes failed = h.request(
         message(0x3457, {block(CMD_EXPORT_SYSTEM_LOG,
                                concat({words({0}), text_bytes("\\NO\\SUCH\\DIR.TXT", true)}))}));
-    EXPECT_EQ(failed, words({ERR_SENDER_ID, 0, 0, 0x3457, 0, 0}));
-    EXPECT_EQ(h.console(), "");
+    EXPECT_EQ(failed, default_response(0x3457));
 }
 
-TEST(TaskDispatch, EraseCommandsAndTheirFailures) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// The erase commands, and their failures printed with the log's name.
+TEST_F(TaskDispatch, EraseCommandsAndTheirFailures) {
     h.report_quietly(kPlain1, "a");
     h.report_quietly(kPlain2, "b");
     h.report_quietly(kPlain1, "c");
 
     // 616: erase record 2 (the second error) of the user log.
     h.command(CMD_ERASE_SELECTED_USER, words({1, 2}));
-    ArchiveFile user = h.export_log(1);
-    ASSERT_EQ(user.errors.size(), 2u);
-    EXPECT_EQ(user.errors[0].text, "Plain one c");
-    EXPECT_EQ(user.errors[1].text, "Plain one a");
+    EXPECT_EQ(texts(h.export_log(1)), (Texts{"Plain one c", "Plain one a"}));
 
     // 614 clears the user log; 615 and 617 leave it alone.
     h.command(CMD_ERASE_ALL_SYSTEM);
@@ -298,7 +239,7 @@ TEST(TaskDispatch, EraseCommandsAndTheirFailures) {
     EXPECT_EQ(h.export_log(1).errors.size(), 2u);
     h.command(CMD_ERASE_ALL_USER);
     EXPECT_EQ(h.export_log(1).errors.size(), 0u);
-    EXPECT_EQ(h.console(), "");
+    EXPECT_EQ(h.take_console(), "");
 
     // Logs whose files vanished: each failure is printed with the log's name.
     std::filesystem::remove(h.host_path("LOG/USERERR.LOG"));
@@ -308,15 +249,10 @@ TEST(TaskDispatch, EraseCommandsAndTheirFailures) {
     h.command(CMD_ERASE_SELECTED_USER, words({1, 1}));
     h.command(CMD_ERASE_SELECTED_SYSTEM, words({0}));
     h.sync();
-    EXPECT_EQ(h.console(),
-              "error_task:\n-----------\nFailed to open file \\LOG\\USERERR.LOG\n"
-              "error_task:\n-----------\nFailed to erase all errors\non log_file USER\n"
-              "error_task:\n-----------\nFailed to open file \\LOG\\SYSERR.LOG\n"
-              "error_task:\n-----------\nFailed to erase all errors\non log_file SYSTEM\n"
-              "error_task:\n-----------\nFailed to open file \\LOG\\USERERR.LOG\n"
-              "error_task:\n-----------\nFailed to erase selected errors\non log_file USER\n"
-              "error_task:\n-----------\nFailed to open file \\LOG\\SYSERR.LOG\n"
-              "error_task:\n-----------\nFailed to erase selected errors\non log_file SYSTEM\n");
+    EXPECT_EQ(h.take_console(), log_failure(1, "Failed to erase all errors") +
+                                    log_failure(0, "Failed to erase all errors") +
+                                    log_failure(1, "Failed to erase selected errors") +
+                                    log_failure(0, "Failed to erase selected errors"));
 }
 
 }  // namespace

@@ -3,11 +3,9 @@
 // serving.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "err/err.h"
 #include "rtx/rtx_host.h"
@@ -16,45 +14,24 @@
 
 namespace {
 
-using errtest::ArchiveFile;
-using errtest::block;
-using errtest::Bytes;
-using errtest::concat;
-using errtest::get16;
-using errtest::message;
-using errtest::put16;
-using errtest::report_block;
-using errtest::TaskHarness;
-using errtest::text_bytes;
-using errtest::words;
+using namespace errtest;
 
 constexpr std::uint16_t kModule = 5;
 constexpr std::uint16_t kGood = 5101;
 constexpr std::uint16_t kBox = 5102;
 
 ErrTableEntry g_table[] = {
-    errtest::entry(kGood, EF_ARCHIVE, ACT_NONE, "Good %s", "MAL"),
-    errtest::entry(kBox, 0, ACT_BOX_ERROR, "Box", "MAL", mb_ok_cancel),
-    errtest::end_entry(),
+    entry(kGood, EF_ARCHIVE, ACT_NONE, "Good %s", "MAL"),
+    entry(kBox, 0, ACT_BOX_ERROR, "Box", "MAL", mb_ok_cancel),
+    end_entry(),
 };
 
-std::string malformed_message(int command, int sender) {
-    return "error_task:\n-----------\nMalformed message skipped\nCommand:   " +
-           std::to_string(command) + "\nSender ID: " + std::to_string(sender) + "\n";
-}
+using TaskMalformed = TaskTest<kModule, g_table>;
 
-std::string malformed_command(int command, int sender) {
-    return "error_task:\n-----------\nMalformed command skipped\nCommand:   " +
-           std::to_string(command) + "\nSender ID: " + std::to_string(sender) + "\n";
-}
-
-std::uint16_t result_of(const Bytes& answer) {
-    return get16(answer, 20);
-}
-
-// The default response to a request from sender (header only).
-Bytes default_response(std::uint16_t sender) {
-    return words({ERR_SENDER_ID, 0, 0, sender, 0, 0});
+// What the task prints for a skipped "message" or "command".
+std::string skipped(const std::string& what, int command, int sender) {
+    return task_note("Malformed " + what + " skipped\nCommand:   " + std::to_string(command) +
+                     "\nSender ID: " + std::to_string(sender));
 }
 
 // A good report still works after the bad input: answered and archived.
@@ -65,30 +42,21 @@ void expect_still_serving(TaskHarness& h, const std::string& info) {
     EXPECT_EQ(user.errors[0].text, "Good " + info);
 }
 
-std::uint64_t failed_receives() {
-    rtx_host_counters counters{};
-    rtx_host_get_counters(&counters);
-    return counters.failed[RTX_OP_RECEIVE];
-}
-
-TEST(TaskMalformed, HeadersShorterThanTwelveBytesAreSkipped) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// Headers shorter than twelve bytes are skipped and freed.
+TEST_F(TaskMalformed, HeadersShorterThanTwelveBytesAreSkipped) {
     h.send(Bytes{});
     h.send(words({0x4444, 0, 0}));                         // 6 bytes
     h.send(Bytes{0x10, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 1});  // 11 bytes, block_count cut
     h.sync();
-    EXPECT_EQ(h.console(),
-              malformed_message(0, 0) + malformed_message(0, 0x4444) + malformed_message(0, 0x10));
+    EXPECT_EQ(h.take_console(), skipped("message", 0, 0) + skipped("message", 0, 0x4444) +
+                                    skipped("message", 0, 0x10));
     EXPECT_EQ(h.live_segments(), 0u);
     expect_still_serving(h, "after short headers");
 }
 
-TEST(TaskMalformed, BlocksThatCannotBeWalkedEndTheMessage) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// A block that cannot be walked (missing, with a length below its head, or past the segment)
+// ends the message; the blocks before it were handled.
+TEST_F(TaskMalformed, BlocksThatCannotBeWalkedEndTheMessage) {
     const err::TaskState& st = err::task_state();
 
     // block_count 3, one block present: it is handled, then the walk stops.
@@ -98,12 +66,12 @@ TEST(TaskMalformed, BlocksThatCannotBeWalkedEndTheMessage) {
     EXPECT_TRUE(st.ui_ready);
 
     // block_length 0 and 4: no way to the next block, which is not handled.
-    EXPECT_EQ(h.request(concat({words({0x22, 0, 0, 0, 0, 2}), words({CMD_BOXES_OFF, 0, 0, 0}),
-                                block(CMD_VARIANT_B)})),
-              default_response(0x22));
-    EXPECT_EQ(h.request(concat({words({0x23, 0, 0, 0, 0, 2}), words({CMD_BOXES_OFF, 4, 0, 0}),
-                                block(CMD_VARIANT_B)})),
-              default_response(0x23));
+    for (std::uint16_t length : {0, 4}) {
+        const std::uint16_t sender = length == 0 ? 0x22 : 0x23;
+        EXPECT_EQ(h.request(concat({words({sender, 0, 0, 0, 0, 2}),
+                                    words({CMD_BOXES_OFF, length, 0, 0}), block(CMD_VARIANT_B)})),
+                  default_response(sender));
+    }
     EXPECT_TRUE(st.boxes_enabled);
     EXPECT_FALSE(st.variant_b);
 
@@ -118,19 +86,17 @@ TEST(TaskMalformed, BlocksThatCannotBeWalkedEndTheMessage) {
     EXPECT_EQ(h.request(tail), default_response(0x25));
     EXPECT_FALSE(st.ui_ready);
 
-    EXPECT_EQ(h.console(), malformed_message(0, 0x21) + malformed_message(CMD_BOXES_OFF, 0x22) +
-                               malformed_message(CMD_BOXES_OFF, 0x23) +
-                               malformed_message(CMD_REPORT_ERROR, 0x24) +
-                               malformed_message(0x0205, 0x25));
+    EXPECT_EQ(h.take_console(),
+              skipped("message", 0, 0x21) + skipped("message", CMD_BOXES_OFF, 0x22) +
+                  skipped("message", CMD_BOXES_OFF, 0x23) +
+                  skipped("message", CMD_REPORT_ERROR, 0x24) + skipped("message", 0x0205, 0x25));
     EXPECT_TRUE(h.export_log(1).errors.empty());
     expect_still_serving(h, "after broken blocks");
     EXPECT_EQ(h.live_segments(), 0u);
 }
 
-TEST(TaskMalformed, BlocksTooShortForTheirCommandAreSkippedOneByOne) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// A block too short for its command's data is skipped on its own; the next block runs.
+TEST_F(TaskMalformed, BlocksTooShortForTheirCommandAreSkippedOneByOne) {
     const err::TaskState& st = err::task_state();
     h.command(CMD_ARCHIVE_ALL, words({7}));
     Bytes request = message(0x31, {
@@ -141,26 +107,24 @@ TEST(TaskMalformed, BlocksTooShortForTheirCommandAreSkippedOneByOne) {
                                       block(CMD_UI_READY),
                                   });
     EXPECT_EQ(h.request(request), default_response(0x31));
-    EXPECT_EQ(h.console(), malformed_command(CMD_SET_ERROR_STATE, 0x31) +
-                               malformed_command(CMD_ASYNC_BOX_ANSWER, 0x31) +
-                               malformed_command(CMD_ARCHIVE_ALL, 0x31) +
-                               malformed_command(CMD_REPORT_ERROR, 0x31));
+    EXPECT_EQ(h.take_console(), skipped("command", CMD_SET_ERROR_STATE, 0x31) +
+                                    skipped("command", CMD_ASYNC_BOX_ANSWER, 0x31) +
+                                    skipped("command", CMD_ARCHIVE_ALL, 0x31) +
+                                    skipped("command", CMD_REPORT_ERROR, 0x31));
     EXPECT_TRUE(st.ui_ready);
     EXPECT_EQ(st.archive_all, 7);
     EXPECT_EQ(E_FindErrTablebyId(kGood)->state, ES_ALL);
     EXPECT_TRUE(h.export_log(1).errors.empty());
 }
 
-TEST(TaskMalformed, ShortReportsAreReadAsFarAsTheyGo) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// A short report is read as far as its block goes: the info text ends with the block.
+TEST_F(TaskMalformed, ShortReportsAreReadAsFarAsTheyGo) {
     // Only the error number: the info text is empty, and the report is answered.
     Bytes only_number = report_block(kGood, "unseen");
     only_number.resize(10);
     put16(only_number, BLK_LENGTH, 10);
-    Bytes answer = h.request(message(0x41, {only_number}));
-    EXPECT_EQ(answer, words({ERR_SENDER_ID, 0, 0, 0x41, 0, 1, CMD_RESPONSE, 10, 0, 0, 0}));
+    EXPECT_EQ(h.request(message(0x41, {only_number})),
+              words({ERR_SENDER_ID, 0, 0, 0x41, 0, 1, CMD_RESPONSE, 10, 0, 0, 0}));
 
     // The block ends four bytes into the info text; the next block follows at once and is not
     // part of the text.
@@ -170,18 +134,12 @@ TEST(TaskMalformed, ShortReportsAreReadAsFarAsTheyGo) {
     h.send(message(0x42, {four, block(CMD_UI_READY)}));
     h.sync();
     EXPECT_TRUE(err::task_state().ui_ready);
-
-    const ArchiveFile user = h.export_log(1);
-    ASSERT_EQ(user.errors.size(), 2u);
-    EXPECT_EQ(user.errors[0].text, "Good abcd");
-    EXPECT_EQ(user.errors[1].text, "Good");  // "Good " with its blank trimmed by the export
-    EXPECT_EQ(h.console(), "");
+    // "Good " with its blank trimmed by the export.
+    EXPECT_EQ(texts(h.export_log(1)), (Texts{"Good abcd", "Good"}));
 }
 
-TEST(TaskMalformed, ExportNamesMustEndInsideTheirBlock) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// An export name must end inside its block; otherwise no file is written.
+TEST_F(TaskMalformed, ExportNamesMustEndInsideTheirBlock) {
     // The name runs to the end of the block; the next block holds a zero byte.
     Bytes no_zero = message(
         0x51, {block(CMD_EXPORT_USER_LOG, concat({words({0}), text_bytes("\\OPEN.TXT", false)})),
@@ -190,8 +148,8 @@ TEST(TaskMalformed, ExportNamesMustEndInsideTheirBlock) {
     // No name at all.
     EXPECT_EQ(h.request(message(0x52, {block(CMD_EXPORT_SYSTEM_LOG, words({0}))})),
               default_response(0x52));
-    EXPECT_EQ(h.console(), malformed_command(CMD_EXPORT_USER_LOG, 0x51) +
-                               malformed_command(CMD_EXPORT_SYSTEM_LOG, 0x52));
+    EXPECT_EQ(h.take_console(), skipped("command", CMD_EXPORT_USER_LOG, 0x51) +
+                                    skipped("command", CMD_EXPORT_SYSTEM_LOG, 0x52));
     EXPECT_TRUE(err::task_state().ui_ready);
 
     std::set<std::string> names;
@@ -200,93 +158,80 @@ TEST(TaskMalformed, ExportNamesMustEndInsideTheirBlock) {
     EXPECT_EQ(names, (std::set<std::string>{"LOG", "TARNBOOT.INI"}));
 }
 
-TEST(TaskMalformed, EraseListsLongerThanTheirBlockEraseNothing) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
-    h.report_quietly(kGood, "1");
-    h.report_quietly(kGood, "2");
-    h.report_quietly(kGood, "3");
+// An erase list longer than its block erases nothing; bytes after a list that fits are not
+// read as numbers.
+TEST_F(TaskMalformed, EraseListsLongerThanTheirBlockEraseNothing) {
+    for (const char* info : {"1", "2", "3"}) h.report_quietly(kGood, info);
     h.send(message(
         0x61, {block(CMD_ERASE_SELECTED_USER, words({5, 1, 2})), block(CMD_ERASE_SELECTED_USER),
                block(CMD_ERASE_SELECTED_SYSTEM, concat({words({1}), Bytes{1}}))}));
     h.sync();
-    EXPECT_EQ(h.console(), malformed_command(CMD_ERASE_SELECTED_USER, 0x61) +
-                               malformed_command(CMD_ERASE_SELECTED_USER, 0x61) +
-                               malformed_command(CMD_ERASE_SELECTED_SYSTEM, 0x61));
+    EXPECT_EQ(h.take_console(), skipped("command", CMD_ERASE_SELECTED_USER, 0x61) +
+                                    skipped("command", CMD_ERASE_SELECTED_USER, 0x61) +
+                                    skipped("command", CMD_ERASE_SELECTED_SYSTEM, 0x61));
     EXPECT_EQ(h.export_log(1).errors.size(), 3u);
 
-    // A list that fits is erased; bytes after it in the block are not read as numbers.
     h.command(CMD_ERASE_SELECTED_USER, words({1, 1, 2}));
-    const ArchiveFile user = h.export_log(1);
-    ASSERT_EQ(user.errors.size(), 2u);
-    EXPECT_EQ(user.errors[0].text, "Good 3");
-    EXPECT_EQ(user.errors[1].text, "Good 2");
+    EXPECT_EQ(texts(h.export_log(1)), (Texts{"Good 3", "Good 2"}));
 }
 
-TEST(TaskMalformed, BoxAnswersAreReadWithinTheirSegmentAndBlock) {
-    errtest::register_table(kModule, g_table);
+// Box answers are read within their segment and block: broken ones are skipped, one that ends
+// before its code answers 0.
+TEST_F(TaskMalformed, BoxAnswersAreReadWithinTheirSegmentAndBlock) {
     int round = 0;  // used by the responder in the user-interface thread only
-    TaskHarness h;
-    h.start();
     h.command(CMD_UI_READY);
     h.set_responder([&](const Bytes& request) {
         const std::uint16_t mbx = get16(request, MSG_REPLY_MBX);
         const std::size_t answer_at = 12 + get16(request, 12 + BOX_BUTTONS + 4);
         const std::uint16_t seq = get16(request, answer_at + 16);
-        ++round;
+        const Bytes good =
+            words({GUI_SENDER_ID, 0, 0, 0, 0, 1, CMD_BOX_ANSWER, 10, seq, seq, BTN_CANCEL});
         // Bad ones first: too short for a header, no block, a block head cut short.
+        Bytes no_block = good;
+        put16(no_block, MSG_BLOCK_COUNT, 0);
         TaskHarness::send_to(mbx, Bytes{1, 2, 3, 4});
-        TaskHarness::send_to(
-            mbx, words({GUI_SENDER_ID, 0, 0, 0, 0, 0, CMD_BOX_ANSWER, 10, seq, seq, BTN_CANCEL}));
-        TaskHarness::send_to(mbx, words({GUI_SENDER_ID, 0, 0, 0, 0, 1, CMD_BOX_ANSWER, 10, seq}));
-        if (round == 1) {
-            // Matches, but the segment ends before the code: answer 0.
-            TaskHarness::send_to(
-                mbx, words({GUI_SENDER_ID, 0, 0, 0, 0, 1, CMD_BOX_ANSWER, 10, seq, seq}));
-        } else if (round == 2) {
-            // Matches, but its block ends before the code that follows it: answer 0.
-            TaskHarness::send_to(mbx, words({GUI_SENDER_ID, 0, 0, 0, 0, 1, CMD_BOX_ANSWER, 8, seq,
-                                             seq, BTN_CANCEL}));
-        } else {
-            TaskHarness::send_to(mbx, words({GUI_SENDER_ID, 0, 0, 0, 0, 1, CMD_BOX_ANSWER, 10, seq,
-                                             seq, BTN_CANCEL}));
-        }
+        TaskHarness::send_to(mbx, no_block);
+        TaskHarness::send_to(mbx, Bytes(good.begin(), good.begin() + 18));
+        // Round 1: matches, but the segment ends before the code. Round 2: matches, but its
+        // block ends before the code that follows it. Round 3: the good answer.
+        Bytes last = good;
+        if (++round == 1) last.resize(20);
+        if (round == 2) put16(last, 12 + BLK_LENGTH, 8);
+        TaskHarness::send_to(mbx, last);
     });
     EXPECT_EQ(result_of(h.report(kBox)), 0);
     EXPECT_EQ(result_of(h.report(kBox)), 0);
     EXPECT_EQ(result_of(h.report(kBox)), BTN_CANCEL);
     h.settle();
     EXPECT_EQ(h.live_segments(), 0u);
-    EXPECT_EQ(h.console(), "");
 }
 
-TEST(TaskMalformed, FailedWaitsOnErrorMbxPauseThenSuspend) {
-    errtest::register_table(kModule, g_table);
-    TaskHarness h;
-    h.start();
+// A failed wait on ERROR_MBX is printed and followed by a pause; six in a row suspend the task.
+TEST_F(TaskMalformed, FailedWaitsOnErrorMbxPauseThenSuspend) {
+    const auto failed_receives = [] {
+        rtx_host_counters counters{};
+        rtx_host_get_counters(&counters);
+        return counters.failed[RTX_OP_RECEIVE];
+    };
+    const auto failed = [](const std::string& status) {
+        return task_note("Failed to receive message\nrtx_status.status:     " + status);
+    };
     // Everybody else waits already; the task's next wait, after this command, fails once.
     const std::uint64_t before = failed_receives();
     rtx_host_fail_next(RTX_OP_RECEIVE, 1, 0x0042);
     h.command(CMD_UI_READY);
-    while (failed_receives() == before) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    wait_until([&] { return failed_receives() != before; }, "the failed wait");
     h.sync();
-    const std::string failed42 =
-        "error_task:\n-----------\nFailed to receive message\nrtx_status.status:     0042\n";
-    EXPECT_EQ(h.console(), failed42);
+    EXPECT_EQ(h.take_console(), failed("0042"));
     EXPECT_TRUE(err::task_state().ui_ready);
 
     // Six failures in a row: five pauses, then the task suspends itself.
-    h.clear_console();
     rtx_host_fail_next(RTX_OP_RECEIVE, 6, 0x0043);
     h.command(CMD_UI_NOT_READY);
     ASSERT_TRUE(h.wait_until_suspended());
-    const std::string failed43 =
-        "error_task:\n-----------\nFailed to receive message\nrtx_status.status:     0043\n";
     std::string expected;
-    for (int i = 0; i < 6; ++i) expected += failed43;
-    expected += "Suspending Error Task\n---------------------\n";
-    EXPECT_EQ(h.console(), expected);
+    for (int i = 0; i < 6; ++i) expected += failed("0043");
+    EXPECT_EQ(h.take_console(), expected + "Suspending Error Task\n---------------------\n");
 
     // Resumed, it serves again.
     h.resume();

@@ -1,7 +1,6 @@
 #include "support/task_harness.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -11,27 +10,22 @@
 
 #include "err/protocol.h"
 #include "err/report.h"
-#include "task_state.h"
 #include "rtx/rtx.h"
 #include "rtx/rtx_host.h"
+#include "task_state.h"
 
 namespace errtest {
 
 namespace {
 
 constexpr std::uint16_t kReplyWaitMs = 20000;  // guards against a hung task, not a timing check
+constexpr auto kLongWait = std::chrono::seconds(20);
 constexpr const char* kErrorTaskName = CATALOG_ERROR_TASK;
 
 // The error task never sends a one-byte segment: the harness uses one to find out when a
 // partner thread has taken everything queued before it.
 bool is_marker(const Bytes& bytes) {
     return bytes.size() == 1;
-}
-
-Bytes copy_segment(std::uint16_t segment) {
-    const auto* p = static_cast<const std::uint8_t*>(buildptr(segment, 0));
-    const std::uint32_t size = p ? rtx_segment_size(segment) : 0;
-    return p ? Bytes(p, p + size) : Bytes();
 }
 
 void free_segment(std::uint16_t segment) {
@@ -46,49 +40,33 @@ bool take(std::uint16_t mailbox, std::uint16_t timeout, Bytes& out) {
     rtx_status status{};
     _rtx_getmessage(&segment, mailbox, timeout, 0, &status);
     if (status.status != RTX_OK) return false;
-    out = copy_segment(segment);
+    const auto* p = static_cast<const std::uint8_t*>(buildptr(segment, 0));
+    out = p ? Bytes(p, p + rtx_segment_size(segment)) : Bytes();
     free_segment(segment);
     return true;
 }
 
-std::vector<std::string> crlf_lines(const std::string& raw) {
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < raw.size()) {
-        std::size_t end = raw.find("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.push_back(raw.substr(pos));
-            break;
-        }
-        lines.push_back(raw.substr(pos, end - pos));
-        pos = end + 2;
-    }
-    return lines;
-}
-
+// An archive file: count, new records, "O" or "N" (and seven lines of overflow), then per
+// error its record, code, text lines, "$$$", component, date and time; lines end in CR LF.
 void parse_archive(ArchiveFile& file) {
-    const std::vector<std::string> lines = crlf_lines(file.raw);
+    std::vector<std::string> lines;
+    std::istringstream in(file.raw);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
     if (lines.size() < 3) return;
     file.count = std::atoi(lines[0].c_str());
     file.new_records = std::atoi(lines[1].c_str());
     file.overflow = lines[2] == "O";
-    std::size_t i = 3 + (file.overflow ? 7 : 0);
-    while (i + 1 < lines.size()) {
+    for (std::size_t i = 3 + (file.overflow ? 7 : 0); i + 1 < lines.size(); i += 4) {
         ArchivedError e;
         e.record = std::atoi(lines[i].c_str());
         e.code = lines[i + 1];
-        i += 2;
-        std::string text;
-        bool first = true;
-        while (i < lines.size() && lines[i] != "$$$") {
-            text += (first ? "" : "\n") + lines[i];
-            first = false;
-            ++i;
-        }
-        e.text = text;
-        ++i;  // "$$$"
-        if (i < lines.size()) e.component = lines[i];
-        i += 3;  // component, date, time
+        const std::size_t first = i + 2;
+        for (i = first; i < lines.size() && lines[i] != "$$$"; ++i)
+            e.text += (i > first ? "\n" : "") + lines[i];
+        if (i + 1 < lines.size()) e.component = lines[i + 1];
         file.errors.push_back(e);
     }
 }
@@ -127,10 +105,9 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 }
 
 Bytes block(std::uint16_t command, const Bytes& data, std::uint16_t tag1, std::uint16_t tag2) {
-    Bytes out =
-        words({command, static_cast<std::uint16_t>(BLK_HEAD_SIZE + data.size()), tag1, tag2});
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
+    return concat(
+        {words({command, static_cast<std::uint16_t>(BLK_HEAD_SIZE + data.size()), tag1, tag2}),
+         data});
 }
 
 Bytes report_block(std::uint16_t error_nr, const std::string& info, std::int32_t line,
@@ -146,11 +123,34 @@ Bytes report_block(std::uint16_t error_nr, const std::string& info, std::int32_t
     return out;
 }
 
-Bytes message(std::uint16_t sender_id, std::initializer_list<Bytes> blocks) {
-    Bytes out = words({sender_id, 0, 0, 0, 0, static_cast<std::uint16_t>(blocks.size())});
+Bytes message(std::uint16_t sender_id, std::initializer_list<Bytes> blocks,
+              std::uint16_t replied_tag) {
+    Bytes out = words({sender_id, 0, 0, 0, replied_tag, static_cast<std::uint16_t>(blocks.size())});
     for (const Bytes& b : blocks) out.insert(out.end(), b.begin(), b.end());
     return out;
 }
+
+// ---- What the task answers and prints ----
+
+std::uint16_t result_of(const Bytes& answer) {
+    return get16(answer, MSG_HEADER_SIZE + BLK_HEAD_SIZE);
+}
+
+Bytes default_response(std::uint16_t sender, std::uint16_t replied_tag) {
+    return words({ERR_SENDER_ID, 0, 0, sender, replied_tag, 0});
+}
+
+std::string task_note(const std::string& body) {
+    return "error_task:\n-----------\n" + body + "\n";
+}
+
+std::string log_failure(int log_id, const std::string& what) {
+    const std::string file = log_id == 0 ? "SYSERR" : "USERERR";
+    return task_note("Failed to open file \\LOG\\" + file + ".LOG") +
+           task_note(what + "\non log_file " + (log_id == 0 ? "SYSTEM" : "USER"));
+}
+
+// ---- Tables and archives ----
 
 ErrTableEntry entry(std::uint16_t id, std::uint16_t flags, std::uint16_t action_a,
                     const char* text_a, const char* component, MbKindFunction kind_a,
@@ -158,7 +158,6 @@ ErrTableEntry entry(std::uint16_t id, std::uint16_t flags, std::uint16_t action_
     ErrTableEntry e{};
     e.id = id;
     e.flags = flags;
-    e.state = 0;
     e.action_a = action_a;
     e.action_b = action_b;
     e.text_a = text_a;
@@ -169,11 +168,6 @@ ErrTableEntry entry(std::uint16_t id, std::uint16_t flags, std::uint16_t action_
     return e;
 }
 
-void register_table(std::uint16_t module, ErrTableEntry* table) {
-    E_RemoveErrorTable(module);
-    E_RegisterErrorTable(module, table);
-}
-
 ErrTableEntry end_entry() {
     ErrTableEntry e{};
     e.id = ERR_TABLE_END;
@@ -181,9 +175,32 @@ ErrTableEntry end_entry() {
     return e;
 }
 
+void register_table(std::uint16_t module, ErrTableEntry* table) {
+    E_RemoveErrorTable(module);
+    E_RegisterErrorTable(module, table);
+}
+
+Texts texts(const ArchiveFile& file) {
+    Texts out;
+    for (const auto& e : file.errors) out.push_back(e.text);
+    return out;
+}
+
+bool wait_until(const std::function<bool()>& done, const char* what) {
+    const auto limit = std::chrono::steady_clock::now() + kLongWait;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > limit) {
+            ADD_FAILURE() << "waited in vain: " << what;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // ---- Harness ----
 
-TaskHarness::TaskHarness(HarnessOptions options) : options_(options) {
+TaskHarness::TaskHarness(HarnessOptions options) {
     // The first harness of a process finds the executive as the library's load left it
     // (init_function registered); a later one starts from a fresh executive and task state.
     static bool used = false;
@@ -197,27 +214,25 @@ TaskHarness::TaskHarness(HarnessOptions options) : options_(options) {
     const char* made = mkdtemp(folder);
     EXPECT_NE(made, nullptr);
     root_ = made ? made : "/tmp";
-    if (options_.log_folder) std::filesystem::create_directory(root_ + "/LOG");
-    {
-        std::ofstream ini(root_ + "/TARNBOOT.INI");
-        ini << "[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\nUserLogFile=\\LOG\\USERERR.LOG\n";
-    }
+    if (options.log_folder) std::filesystem::create_directory(root_ + "/LOG");
+    std::ofstream(root_ + "/TARNBOOT.INI")
+        << "[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\nUserLogFile=\\LOG\\USERERR.LOG\n";
     rtx_host_console_echo(0);
     rtx_host_set_root(root_.c_str());
     rtx_host_set_ini_dir(root_.c_str());
 
     error_mbx_ = rtx_host_create_mailbox(CATALOG_ERROR_MBX);
-    if (options_.error_qmbx) error_qmbx_ = rtx_host_create_mailbox(CATALOG_ERROR_QMBX);
-    if (options_.gui_mbx) gui_mbx_ = rtx_host_create_mailbox(CATALOG_GUI_MBX);
-    if (options_.iecstate_mbx) iecstate_mbx_ = rtx_host_create_mailbox(CATALOG_IECSTATE_MBX);
-    if (options_.api_mbx) api_mbx_ = rtx_host_create_mailbox(CATALOG_API_MBX);
+    if (options.error_qmbx) error_qmbx_ = rtx_host_create_mailbox(CATALOG_ERROR_QMBX);
     reply_mbx_ = rtx_host_create_mailbox("\x0aTEST_REPLY");
     EXPECT_NE(error_mbx_, 0);
     EXPECT_NE(reply_mbx_, 0);
-
-    if (gui_mbx_) threads_.emplace_back([this] { ui_loop(); });
-    if (iecstate_mbx_) threads_.emplace_back([this] { status_loop(); });
-    if (api_mbx_) threads_.emplace_back([this] { api_loop(); });
+    const bool wanted[] = {options.gui_mbx, options.iecstate_mbx, options.api_mbx};
+    const char* names[] = {CATALOG_GUI_MBX, CATALOG_IECSTATE_MBX, CATALOG_API_MBX};
+    for (Which which : {kGui, kStatus, kApi}) {
+        if (!wanted[which]) continue;
+        partners_[which].mailbox = rtx_host_create_mailbox(names[which]);
+        threads_.emplace_back([this, which] { serve(which); });
+    }
 }
 
 TaskHarness::~TaskHarness() {
@@ -240,15 +255,8 @@ void TaskHarness::start() {
 }
 
 bool TaskHarness::wait_until_suspended() {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!rtx_host_task_suspended(kErrorTaskName)) {
-        if (std::chrono::steady_clock::now() > limit) {
-            ADD_FAILURE() << "the error task was never suspended";
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return wait_until([] { return rtx_host_task_suspended(kErrorTaskName) != 0; },
+                      "the error task to be suspended");
 }
 
 void TaskHarness::resume() {
@@ -281,10 +289,14 @@ std::uint32_t TaskHarness::replies_waiting() const {
     return rtx_host_mailbox_depth(reply_mbx_);
 }
 
-Bytes TaskHarness::request(Bytes message) {
+void TaskHarness::send_asking(Bytes message) {
     put16(message, MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
     put16(message, MSG_REPLY_MBX, reply_mbx_);
     send(message);
+}
+
+Bytes TaskHarness::request(const Bytes& message) {
+    send_asking(message);
     return receive_reply();
 }
 
@@ -303,10 +315,7 @@ void TaskHarness::command(std::uint16_t code, const Bytes& data) {
 void TaskHarness::sync() {
     const std::uint16_t sender = ++sync_sender_;
     const Bytes answer = request(errtest::message(sender, {}));
-    // The default response: header only, replied_sender = the sync message's sender_id.
-    EXPECT_EQ(answer.size(), 12u);
-    EXPECT_EQ(get16(answer, MSG_SENDER_ID), ERR_SENDER_ID);
-    EXPECT_EQ(get16(answer, MSG_REPLIED_SENDER), sender) << "an earlier answer was not taken";
+    EXPECT_EQ(answer, default_response(sender)) << "an earlier answer was not taken";
 }
 
 void TaskHarness::settle() {
@@ -316,18 +325,12 @@ void TaskHarness::settle() {
         std::lock_guard<std::mutex> lock(mutex_);
         expected = markers_;
     }
-    for (std::uint16_t mbx : {gui_mbx_, iecstate_mbx_, api_mbx_}) {
-        if (mbx == 0) continue;
-        send_to(mbx, Bytes{0});
+    for (const Partner& partner : partners_) {
+        if (partner.mailbox == 0) continue;
+        send_to(partner.mailbox, Bytes{0});
         ++expected;
     }
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!changed_.wait_for(lock, std::chrono::seconds(20),
-                               [&] { return markers_ >= expected; })) {
-            ADD_FAILURE() << "a partner task did not take its marker";
-        }
-    }
+    wait_for([&] { return markers_ >= expected; }, "a partner task to take its marker");
     sync();
 }
 
@@ -343,27 +346,16 @@ std::uint64_t TaskHarness::live_segments() const {
     return counters.segments_in_use;
 }
 
-void TaskHarness::count_marker() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++markers_;
-    }
-    changed_.notify_all();
-}
-
 ArchiveFile TaskHarness::export_log(int log_id, const std::string& name) {
     ArchiveFile file;
     const std::uint16_t command = log_id == 0 ? CMD_EXPORT_SYSTEM_LOG : CMD_EXPORT_USER_LOG;
     const Bytes answer = request(
         errtest::message(0x0E0E, {block(command, concat({words({0}), text_bytes(name, true)}))}));
     file.answered = answer.size() > MSG_HEADER_SIZE;
-    std::string relative = name;
+    std::string relative = name.substr(1);
     for (char& c : relative)
         if (c == '\\') c = '/';
-    std::ifstream in(root_ + relative, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    file.raw = content.str();
+    file.raw = file_text(relative);
     parse_archive(file);
     return file;
 }
@@ -372,7 +364,20 @@ std::string TaskHarness::host_path(const std::string& relative) const {
     return root_ + "/" + relative;
 }
 
-// ---- User-interface task ----
+std::string TaskHarness::file_text(const std::string& relative) const {
+    std::ifstream in(host_path(relative), std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string TaskHarness::take_console() {
+    std::string text = rtx_host_console_text();
+    rtx_host_console_clear();
+    return text;
+}
+
+// ---- Partner tasks ----
 
 void TaskHarness::choose_button(int index) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -389,31 +394,29 @@ void TaskHarness::set_responder(Responder responder) {
     responder_ = std::move(responder);
 }
 
-void TaskHarness::wait_for_boxes(std::size_t count) {
+void TaskHarness::wait_for(const std::function<bool()>& done, const std::string& what) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::seconds(20),
-                           [&] { return boxes_handled_ >= count; })) {
-        ADD_FAILURE() << "the user-interface task got " << boxes_handled_ << " of " << count
-                      << " box requests";
-    }
+    if (!changed_.wait_for(lock, kLongWait, done)) ADD_FAILURE() << "waited in vain: " << what;
+}
+
+void TaskHarness::wait_for_boxes(std::size_t count) {
+    wait_for([&] { return partners_[kGui].handled >= count; },
+             "the user-interface task to handle " + std::to_string(count) + " box requests");
 }
 
 void TaskHarness::answer_box(const Bytes& request) {
     // Offsets of the request's one block start at 12.
     constexpr std::size_t b = MSG_HEADER_SIZE;
-    const std::uint16_t reply_mode = get16(request, MSG_REPLY_MODE);
     const std::uint16_t reply_to = get16(request, MSG_REPLY_MBX);
     const std::uint16_t buttons = get16(request, b + BOX_BUTTON_COUNT);
-    if (reply_mode != REPLY_MODE_TO_MBX || buttons == 0) return;
+    if (get16(request, MSG_REPLY_MODE) != REPLY_MODE_TO_MBX || buttons == 0) return;
     int index = 0;
     bool strays = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        index = button_;
+        index = std::max(0, std::min<int>(button_, buttons - 1));
         strays = strays_;
     }
-    if (index >= buttons) index = buttons - 1;
-    if (index < 0) index = 0;
     const std::size_t desc = b + BOX_BUTTONS + BOX_BUTTON_DESC_SIZE * std::size_t(index);
     const std::size_t length = get16(request, desc + 2);
     const std::size_t at = b + get16(request, desc + 4);
@@ -421,96 +424,47 @@ void TaskHarness::answer_box(const Bytes& request) {
         ADD_FAILURE() << "box answer outside the request";
         return;
     }
-    Bytes answer(request.begin() + at, request.begin() + at + length);
+    const Bytes answer(request.begin() + at, request.begin() + at + length);
     if (strays) {
         Bytes other_command = answer;
-        put16(other_command, MSG_HEADER_SIZE + BLK_COMMAND, CMD_ASYNC_BOX_ANSWER);
+        put16(other_command, b + BLK_COMMAND, CMD_ASYNC_BOX_ANSWER);
         Bytes other_sequence = answer;
-        put16(other_sequence, MSG_HEADER_SIZE + BLK_TAG1, get16(answer, 16) + 1);
-        put16(other_sequence, MSG_HEADER_SIZE + BLK_TAG2, get16(answer, 18) + 1);
+        put16(other_sequence, b + BLK_TAG1, get16(answer, b + BLK_TAG1) + 1);
+        put16(other_sequence, b + BLK_TAG2, get16(answer, b + BLK_TAG2) + 1);
         send_to(reply_to, other_command);
         send_to(reply_to, other_sequence);
     }
     send_to(reply_to, answer);
 }
 
-void TaskHarness::ui_loop() {
-    Bytes request;
-    while (take(gui_mbx_, RTX_WAIT_FOREVER, request)) {
-        if (is_marker(request)) {
-            count_marker();
-            continue;
-        }
+void TaskHarness::serve(Which which) {
+    Partner& partner = partners_[which];
+    Bytes got;
+    while (take(partner.mailbox, RTX_WAIT_FOREVER, got)) {
+        const bool marker = is_marker(got);
         Responder responder;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            boxes_.push_back(request);
+            if (!marker) partner.received.push_back(got);
             responder = responder_;
         }
-        if (responder) {
-            responder(request);
-        } else {
-            answer_box(request);
+        if (!marker && which == kGui) {
+            responder ? responder(got) : answer_box(got);
+        } else if (!marker && which == kStatus && get16(got, MSG_REPLY_MODE) == REPLY_MODE_TO_MBX) {
+            // Any message acknowledges a status text; this one is a bare header.
+            send_to(get16(got, MSG_REPLY_MBX), words({0x1200, 0, 0, 0, 0, 0}));
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            ++boxes_handled_;
+            ++(marker ? markers_ : partner.handled);
         }
         changed_.notify_all();
     }
 }
 
-void TaskHarness::status_loop() {
-    Bytes text;
-    while (take(iecstate_mbx_, RTX_WAIT_FOREVER, text)) {
-        if (is_marker(text)) {
-            count_marker();
-            continue;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            status_.push_back(text);
-        }
-        if (get16(text, MSG_REPLY_MODE) == REPLY_MODE_TO_MBX) {
-            // Any message acknowledges; this one is a bare header.
-            send_to(get16(text, MSG_REPLY_MBX), words({0x1200, 0, 0, 0, 0, 0}));
-        }
-    }
-}
-
-void TaskHarness::api_loop() {
-    Bytes note;
-    while (take(api_mbx_, RTX_WAIT_FOREVER, note)) {
-        if (is_marker(note)) {
-            count_marker();
-            continue;
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        api_.push_back(note);
-    }
-}
-
-std::vector<Bytes> TaskHarness::box_requests() const {
+std::vector<Bytes> TaskHarness::records(Which which) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return boxes_;
-}
-
-std::vector<Bytes> TaskHarness::status_texts() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return status_;
-}
-
-std::vector<Bytes> TaskHarness::api_messages() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return api_;
-}
-
-std::string TaskHarness::console() const {
-    return rtx_host_console_text();
-}
-
-void TaskHarness::clear_console() {
-    rtx_host_console_clear();
+    return partners_[which].received;
 }
 
 }  // namespace errtest

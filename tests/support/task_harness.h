@@ -4,7 +4,7 @@
 // The harness prepares a temporary root folder (with a LOG folder and a TARNBOOT.INI that names
 // the two logs), silences the console echo, creates the mailboxes the error task looks up
 // (ERROR_MBX, ERROR_QMBX, GUI_MBX, IECSTATE_MBX and API_MBX) and a reply mailbox of its own,
-// and runs three partner threads:
+// and runs a partner thread on each of the last three:
 //   - the user-interface task on GUI_MBX: records every box request and, for a request with
 //     reply_mode 2 and buttons, sends the 22-byte answer embedded for the chosen button as a
 //     message of its own to reply_mbx (or runs a responder the test installs);
@@ -19,6 +19,8 @@
 // task state and registers init_function again, so several cases may share one process.
 // Register test tables (register_table) before start().
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <cstddef>
@@ -35,6 +37,7 @@
 namespace errtest {
 
 using Bytes = std::vector<std::uint8_t>;
+using Texts = std::vector<std::string>;
 
 // ---- Little-endian bytes ----
 void put16(Bytes& bytes, std::size_t offset, std::uint16_t value);
@@ -50,9 +53,21 @@ Bytes block(std::uint16_t command, const Bytes& data = {}, std::uint16_t tag1 = 
 // A 220-byte report block (command 601) as EReportError builds it.
 Bytes report_block(std::uint16_t error_nr, const std::string& info = "", std::int32_t line = 0,
                    const std::string& file = "");
-// A message: 12-byte header (reply_mode 0, replied words 0) and the blocks; block_count is
-// the number of blocks.
-Bytes message(std::uint16_t sender_id, std::initializer_list<Bytes> blocks);
+// A message: 12-byte header (reply_mode 0, replied words 0, replied_tag as given) and the
+// blocks; block_count is the number of blocks.
+Bytes message(std::uint16_t sender_id, std::initializer_list<Bytes> blocks,
+              std::uint16_t replied_tag = 0);
+
+// ---- What the task answers and prints ----
+// The result word of a report's answer.
+std::uint16_t result_of(const Bytes& answer);
+// The default response to a request from sender: header only, its replied_tag echoed.
+Bytes default_response(std::uint16_t sender, std::uint16_t replied_tag = 0);
+// A note of the task on the console: "error_task:", its underline, body and a line end.
+std::string task_note(const std::string& body);
+// The two notes printed when the file of log_id (0 system, 1 user) cannot be opened for what,
+// e.g. "Failed to erase all errors".
+std::string log_failure(int log_id, const std::string& what);
 
 // A definition for a test table. Tables end with end_entry().
 ErrTableEntry entry(std::uint16_t id, std::uint16_t flags, std::uint16_t action_a,
@@ -79,6 +94,12 @@ struct ArchiveFile {
     bool overflow = false;
     std::vector<ArchivedError> errors;
 };
+// The error texts of file, newest first.
+Texts texts(const ArchiveFile& file);
+
+// Waits until done() holds; false, and a failure naming what, when it still does not after
+// a long while (a guard against a hung task, not a timing check).
+bool wait_until(const std::function<bool()>& done, const char* what);
 
 struct HarnessOptions {
     // Mailboxes that exist when the task starts; a missing one makes its lookup fail.
@@ -107,14 +128,15 @@ class TaskHarness {
     // ---- Talking to the task ----
     // Sends bytes as a segment of exactly their size to ERROR_MBX.
     void send(const Bytes& message);
-    // Sends message with reply_mode 2 and the harness's reply mailbox, returns the one
-    // message that comes back (the answer, or the default response).
-    Bytes request(Bytes message);
+    // Sends message with reply_mode 2 and the harness's reply mailbox; request() also
+    // returns the one message that comes back (the answer, or the default response).
+    void send_asking(Bytes message);
+    Bytes request(const Bytes& message);
     // A report with reply_mode 2: returns the answer.
     Bytes report(std::uint16_t error_nr, const std::string& info = "");
     // A report without an answer.
     void report_quietly(std::uint16_t error_nr, const std::string& info = "");
-    // A command without data, no answer.
+    // A command block with data, no answer.
     void command(std::uint16_t code, const Bytes& data = {});
     // An empty message with reply_mode 2; returns when its default response is back, so
     // everything sent before has been handled.
@@ -145,40 +167,46 @@ class TaskHarness {
     // Waits until the UI task has handled count requests in all.
     void wait_for_boxes(std::size_t count);
 
-    // ---- Records ----
-    std::vector<Bytes> box_requests() const;
-    std::vector<Bytes> status_texts() const;
-    std::vector<Bytes> api_messages() const;
+    // ---- Records of the partner tasks ----
+    std::vector<Bytes> box_requests() const { return records(kGui); }
+    std::vector<Bytes> status_texts() const { return records(kStatus); }
+    std::vector<Bytes> api_messages() const { return records(kApi); }
 
     // ---- Console and state ----
-    std::string console() const;
-    void clear_console();
+    // Everything printed on the console since the last take; the console is empty afterwards.
+    std::string take_console();
     std::uint16_t error_mbx() const { return error_mbx_; }
     std::uint16_t error_qmbx() const { return error_qmbx_; }
     std::uint16_t reply_mbx() const { return reply_mbx_; }
     const std::string& root() const { return root_; }
     std::string host_path(const std::string& relative) const;  // root + "/" + relative
+    // The bytes of the file at relative (host form, "LOG/SYSERR.LOG"), empty when there is none.
+    std::string file_text(const std::string& relative) const;
 
     // Sends bytes as a new segment to mailbox (harness threads and tests).
     static void send_to(std::uint16_t mailbox, const Bytes& bytes);
 
   private:
-    void ui_loop();
-    void status_loop();
-    void api_loop();
+    enum Which { kGui, kStatus, kApi };
+    // A partner task: its mailbox (0 when it has none) and what it received.
+    struct Partner {
+        std::uint16_t mailbox = 0;
+        std::vector<Bytes> received;
+        std::size_t handled = 0;
+    };
+    void serve(Which which);
     void answer_box(const Bytes& request);
-    void count_marker();
+    std::vector<Bytes> records(Which which) const;
+    // Waits on changed_ until done() holds, failing with what when it never does.
+    void wait_for(const std::function<bool()>& done, const std::string& what);
 
-    HarnessOptions options_;
     std::string root_;
-    std::uint16_t error_mbx_ = 0, error_qmbx_ = 0, gui_mbx_ = 0, iecstate_mbx_ = 0, api_mbx_ = 0;
-    std::uint16_t reply_mbx_ = 0;
+    std::uint16_t error_mbx_ = 0, error_qmbx_ = 0, reply_mbx_ = 0;
     std::uint16_t sync_sender_ = 0x7000;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Bytes> boxes_, status_, api_;
-    std::size_t boxes_handled_ = 0;
+    Partner partners_[3];
     std::size_t markers_ = 0;
     int button_ = 0;
     bool strays_ = false;
@@ -186,6 +214,20 @@ class TaskHarness {
 
     std::vector<std::thread> threads_;
     bool started_ = false;
+};
+
+// A fixture for the tests of one table: registers Table under Module and starts a harness h.
+// At the end the console must hold nothing the test did not take, so a test that takes none
+// pins down that nothing was printed.
+template <std::uint16_t Module, ErrTableEntry* Table>
+class TaskTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        register_table(Module, Table);
+        h.start();
+    }
+    void TearDown() override { EXPECT_EQ(h.take_console(), "") << "printed and not checked"; }
+    TaskHarness h;
 };
 
 }  // namespace errtest
