@@ -7,12 +7,6 @@ using namespace log_test;
 
 namespace {
 
-// A clock that tests can move.
-std::time_t g_now = kFixedNow;
-std::time_t movable_clock() {
-    return g_now;
-}
-
 class LogArchive : public LogTest {
   protected:
     void SetUp() override {

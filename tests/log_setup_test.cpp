@@ -22,38 +22,12 @@ TEST_F(LogSetup, MissingFilesAreCreatedWithTheExactLayout) {
     for (int log_id : {0, 1}) {
         ASSERT_TRUE(err::init_log_file(log_id));
         EXPECT_EQ(console(), "");
-        std::string bytes = bytes_of(log_id);
-        EXPECT_EQ(bytes.size(), kFile);
-        EXPECT_EQ(bytes, new_file());
+        EXPECT_EQ(bytes_of(log_id), new_file());
         EXPECT_EQ(header(log_id), hdr(0, 0, 0, 0, 1));
         EXPECT_EQ(err::log_slot(log_id).stream, nullptr);
     }
     EXPECT_STREQ(err::log_slot(0).path, "\\LOG\\SYSERR.LOG");
     EXPECT_STREQ(err::log_slot(1).path, "\\LOG\\USERERR.LOG");
-    EXPECT_TRUE(check_bytes(new_file()).ok());
-}
-
-TEST_F(LogSetup, ValidFileIsUsedUnchangedAndItsHeaderLoaded) {
-    const std::string image = valid_image();
-    ASSERT_TRUE(check_bytes(image).ok());
-    write_file(user_path(), image);
-    ASSERT_TRUE(err::init_log_file(1));
-    EXPECT_EQ(console(), "");
-    EXPECT_EQ(bytes_of(1), image);
-    EXPECT_FALSE(fs::exists(bak_of(1)));
-    EXPECT_EQ(header(1), hdr(5, 3, 4, 9, 1));
-    EXPECT_EQ(err::log_slot(1).stream, nullptr);
-
-    // A chain whose last link is above 25 ends there: still valid while every record is
-    // accounted for.
-    std::string ends_high = new_file();
-    set_rfield(ends_high, 25, R_PREV, "026");
-    write_file(user_path(), ends_high);
-    err::reset_task_state();
-    ASSERT_TRUE(err::init_log_file(1));
-    EXPECT_EQ(bytes_of(1), ends_high);
-    EXPECT_FALSE(fs::exists(bak_of(1)));
-    EXPECT_EQ(console(), "");
 }
 
 // image with one field changed: in the header (record 0) or in a record.
@@ -65,19 +39,25 @@ std::string edited(std::string image, unsigned record, std::size_t offset, const
     return image;
 }
 
-struct Corruption {
+struct Image {
     const char* what;
     std::string bytes;
-    err::LogFault fault;
-    const char* reason;  // as the validation describes it
+    err::LogFault fault;                      // none: the file is valid
+    const char* reason;                       // as the validation describes it
+    err::LogHeader loaded = {0, 0, 0, 0, 1};  // what the start loads from a valid file
 };
 
-// One corrupt image for each rule of the validation.
-std::vector<Corruption> corruptions() {
+// Valid images, and a corrupt one for each rule of the validation.
+std::vector<Image> images() {
     using F = err::LogFault;
     const std::string fresh = new_file(), valid = valid_image();
     const std::string longer = edited(fresh + record_bytes(new_record(26)), 0, H_LENGTH, "16467");
     return {
+        {"new file", fresh, F::none, "valid"},
+        {"errors and an overflow record", valid, F::none, "valid", {5, 3, 4, 9, 1}},
+        // A chain whose last link is above 25 ends there: valid while every record is
+        // accounted for.
+        {"free chain ends at 026", edited(fresh, 25, R_PREV, "026"), F::none, "valid"},
         {"empty file", "", F::header_short,
          "too short: only 0 of the header record's 373 bytes can be read"},
         {"shorter than a header", fresh.substr(0, 372), F::header_short,
@@ -113,12 +93,14 @@ std::vector<Corruption> corruptions() {
     };
 }
 
-TEST_F(LogSetup, CorruptFilesAreMovedToTheBackupAndReplaced) {
-    for (const Corruption& c : corruptions()) {
+// A valid file is used unchanged and its header loaded; a corrupt one is moved to the backup
+// (only the last corrupt file survives there) and replaced by a new file. Neither prints a text.
+TEST_F(LogSetup, ValidFilesAreKeptCorruptOnesBackedUpAndReplaced) {
+    for (const Image& c : images()) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(check_bytes(c.bytes).fault, c.fault);
         char reason[200];
         err::describe_log_check(check_bytes(c.bytes), reason, sizeof reason);
+        EXPECT_EQ(check_bytes(c.bytes).fault, c.fault);
         EXPECT_STREQ(reason, c.reason);
         err::reset_task_state();
         write_file(bak_of(1), "an older backup");
@@ -126,10 +108,11 @@ TEST_F(LogSetup, CorruptFilesAreMovedToTheBackupAndReplaced) {
         rtx_host_console_clear();
         ASSERT_TRUE(err::init_log_file(1));
         EXPECT_EQ(console(), "");
-        // Only the last corrupt file survives as the backup.
-        EXPECT_EQ(read_file(bak_of(1)), c.bytes);
-        EXPECT_EQ(bytes_of(1), new_file());
-        EXPECT_EQ(header(1), hdr(0, 0, 0, 0, 1));
+        EXPECT_EQ(err::log_slot(1).stream, nullptr);
+        const bool valid = c.fault == err::LogFault::none;
+        EXPECT_EQ(read_file(bak_of(1)), valid ? "an older backup" : c.bytes);
+        EXPECT_EQ(bytes_of(1), valid ? c.bytes : new_file());
+        EXPECT_EQ(header(1), c.loaded);
     }
 }
 

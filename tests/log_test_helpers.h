@@ -28,6 +28,11 @@ constexpr std::time_t kFixedNow = 1078650331;
 inline std::time_t fixed_clock() {
     return kFixedNow;
 }
+// A clock that tests can move: set_log_clock_for_tests(movable_clock), then set g_now.
+inline std::time_t g_now = kFixedNow;
+inline std::time_t movable_clock() {
+    return g_now;
+}
 constexpr const char* kDate = "07.MAR.04";
 constexpr const char* kTime = "09:05:31";
 
