@@ -16,6 +16,8 @@
 #include "core_helpers.h"
 #include "err/err.h"
 
+using core_test::console;
+using core_test::counters;
 using core_test::read_report;
 using core_test::take_message;
 
@@ -28,55 +30,58 @@ class ContractTest : public ::testing::Test {
         mbx_ = core_test::create_error_mbx();
     }
     core_test::Report next_report() { return read_report(take_message(mbx_)); }
+    // The next report as "ERROR_NR LINE FILE: INFO".
+    std::string next() {
+        const core_test::Report r = next_report();
+        return std::to_string(r.error_nr) + " " + std::to_string(r.line) + " " + r.file + ": " +
+               r.info;
+    }
     std::uint16_t mbx_ = 0;
 };
 
+// Runs steps on the shared format buffer, one letter each: L lock, U unlock, F format "n"
+// with the step's running number (each text is collected in brackets), t and g: the next
+// take or give of the buffer's semaphore fails. Blanks only group the steps.
+std::string run(const char* steps) {
+    std::string texts;
+    int n = 0;
+    for (const char* step = steps; *step != '\0'; ++step) {
+        if (*step == 'L') EFormatLock();
+        if (*step == 'U') EFormatUnlock();
+        if (*step == 'F') texts += "[" + std::string(EFormat("n%d", ++n)) + "]";
+        if (*step == 't') rtx_host_fail_next(RTX_OP_SEMA_TAKE, 1, RTX_E_INJECTED);
+        if (*step == 'g') rtx_host_fail_next(RTX_OP_SEMA_GIVE, 1, RTX_E_INJECTED);
+    }
+    return texts;
+}
+
 }  // namespace
 
+// Every check reports error 2 with its fixed text and the place of the check.
 TEST_F(ContractTest, EachCheckReportsErrorTwoWithItsText) {
     _Q_assert("src\\dir\\check.cpp", 17);
-    core_test::Report r = next_report();
-    EXPECT_EQ(r.error_nr, 2);
-    EXPECT_EQ(r.line, 17);
-    EXPECT_EQ(r.file, "check.cpp");
-    EXPECT_EQ(r.info, "assertion failed");
-
+    EXPECT_EQ(next(), "2 17 check.cpp: assertion failed");
     _Q_require("/a/b/pre.c", 1);
-    r = next_report();
-    EXPECT_EQ(r.error_nr, 2);
-    EXPECT_EQ(r.line, 1);
-    EXPECT_EQ(r.file, "pre.c");
-    EXPECT_EQ(r.info, "precondition failed");
-
+    EXPECT_EQ(next(), "2 1 pre.c: precondition failed");
     _Q_ensure("post.c", -3);
-    r = next_report();
-    EXPECT_EQ(r.line, -3);
-    EXPECT_EQ(r.file, "post.c");
-    EXPECT_EQ(r.info, "postcondition failed");
-
+    EXPECT_EQ(next(), "2 -3 post.c: postcondition failed");
     Q_report_error("q.c", 99, "value %d of %s", 3, "seven");
-    r = next_report();
-    EXPECT_EQ(r.error_nr, 2);
-    EXPECT_EQ(r.line, 99);
-    EXPECT_EQ(r.info, "value 3 of seven");
-
+    EXPECT_EQ(next(), "2 99 q.c: value 3 of seven");
     // "%" sequences in a fixed text are not taken from the stack: the text is the format.
     Q_report_error("q.c", 100, "%s", "100% sure");
-    EXPECT_EQ(next_report().info, "100% sure");
+    EXPECT_EQ(next(), "2 100 q.c: 100% sure");
 
     // The macros pass the place of the check.
     const int line = __LINE__ + 1;
     Q_ASSERT(1 == 2);
-    r = next_report();
-    EXPECT_EQ(r.line, line);
-    EXPECT_EQ(r.file, "contract_test.cpp");
-    EXPECT_EQ(r.info, "assertion failed");
+    EXPECT_EQ(next(), "2 " + std::to_string(line) + " contract_test.cpp: assertion failed");
     Q_REQUIRE(true);
     Q_ENSURE(true);
     EXPECT_EQ(rtx_host_mailbox_depth(mbx_), 0u);
-    EXPECT_EQ(core_test::console(), "");
+    EXPECT_EQ(console(), "");
 }
 
+// A formatted text is cut to what the report carries, however long it gets.
 TEST_F(ContractTest, LongFormattedTextsAreCut) {
     // 200 characters: the report carries the first 120.
     const std::string text200 = std::string(150, 'a') + std::string(50, 'b');
@@ -99,11 +104,12 @@ TEST_F(ContractTest, LongFormattedTextsAreCut) {
 
 // ---- Shared format buffer ------------------------------------------------------------------
 
+// EFormat writes into one buffer of 200 bytes, and only while the buffer is locked.
 TEST_F(ContractTest, FormatBufferIsEmptyUntilLocked) {
     char* first = EFormat("%d apples", 5);
     ASSERT_NE(first, nullptr);
     EXPECT_STREQ(first, "");
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_SEMA_CREATE], 0u);
+    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 0u);
 
     EFormatLock();
     char* text = EFormat("%d apples and %s", 5, "pears");
@@ -125,63 +131,35 @@ TEST_F(ContractTest, FormatBufferIsEmptyUntilLocked) {
     EXPECT_EQ(next_report().info, "n=42");
 
     // Created once: locking again takes the same semaphore.
-    EFormatLock();
-    EXPECT_STREQ(EFormat("again %d", 2), "again 2");
-    EFormatUnlock();
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_SEMA_CREATE], 1u);
-    EXPECT_EQ(core_test::console(), "");
+    EXPECT_EQ(run("LFU"), "[n1]");
+    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 1u);
+    EXPECT_EQ(console(), "");
 }
 
+// A refused creation of the semaphore leaves the texts empty; the next lock tries again.
 TEST_F(ContractTest, FormatBufferRetriesRefusedCreation) {
     rtx_host_fail_next(RTX_OP_SEMA_CREATE, 2, RTX_E_INJECTED);
-    EFormatLock();
-    EXPECT_STREQ(EFormat("x%d", 1), "");
-    EFormatUnlock();
-    EXPECT_STREQ(EFormat("x%d", 1), "");
-    EFormatLock();
-    EXPECT_STREQ(EFormat("x%d", 2), "");
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_SEMA_CREATE], 2u);
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_SEMA_TAKE], 0u);
-
+    EXPECT_EQ(run("LFUF LF"), "[][][]");
+    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 2u);
+    EXPECT_EQ(counters().calls[RTX_OP_SEMA_TAKE], 0u);
     // The third attempt succeeds, and the buffer is usable.
-    EFormatLock();
-    EXPECT_STREQ(EFormat("x%d", 3), "x3");
-    EFormatUnlock();
-    EFormatLock();
-    EXPECT_STREQ(EFormat("x%d", 4), "x4");
-    EFormatUnlock();
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_SEMA_CREATE], 3u);
-    EXPECT_EQ(core_test::console(), "");
+    EXPECT_EQ(run("LFU LFU"), "[n1][n2]");
+    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 3u);
+    EXPECT_EQ(console(), "");
 }
 
+// A failed take or give makes the texts empty until the next successful lock.
 TEST_F(ContractTest, FormatBufferUnusableAfterFailedTakeOrGive) {
-    EFormatLock();
-    EXPECT_STREQ(EFormat("ok %d", 1), "ok 1");
-    EFormatUnlock();
     // A successful release leaves the buffer usable (EFormat does not check the lock).
-    EXPECT_STREQ(EFormat("ok %d", 2), "ok 2");
-
-    // Taking fails: empty texts until a lock succeeds again.
-    rtx_host_fail_next(RTX_OP_SEMA_TAKE, 1, RTX_E_INJECTED);
-    EFormatLock();
-    EXPECT_STREQ(EFormat("ok %d", 3), "");
-    EFormatLock();
-    EXPECT_STREQ(EFormat("ok %d", 4), "ok 4");
-
-    // Giving back fails: empty texts from then on, until the next successful lock.
-    rtx_host_fail_next(RTX_OP_SEMA_GIVE, 1, RTX_E_INJECTED);
-    EFormatUnlock();
-    EXPECT_STREQ(EFormat("ok %d", 5), "");
+    EXPECT_EQ(run("LFUF"), "[n1][n2]");
+    EXPECT_EQ(run("tLF LF"), "[][n2]");
     // The refused release left the unit taken; a successful release gives it back but leaves
     // the buffer unusable.
-    EFormatUnlock();
-    EXPECT_STREQ(EFormat("ok %d", 6), "");
-    EFormatLock();
-    EXPECT_STREQ(EFormat("ok %d", 7), "ok 7");
-    EFormatUnlock();
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_SEMA_CREATE], 1u);
+    EXPECT_EQ(run("gUF UF LFU"), "[][][n3]");
+    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 1u);
 }
 
+// Two tasks: one semaphore is created, and the second locker waits for the first.
 TEST_F(ContractTest, FormatBufferSerialisesTwoTasks) {
     // Two threads make their first lock together: one semaphore is created.
     std::atomic<int> ready{0};
@@ -208,7 +186,7 @@ TEST_F(ContractTest, FormatBufferSerialisesTwoTasks) {
     b.join();
     EXPECT_EQ(seen[0], "");
     EXPECT_EQ(seen[1], "");
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_SEMA_CREATE], 1u);
+    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 1u);
 
     // The second locker waits until the first unlocks.
     EFormatLock();
@@ -235,18 +213,18 @@ TEST_F(ContractTest, FormatBufferSerialisesTwoTasks) {
 namespace {
 
 // A boot configuration folder of its own, with TARNBOOT.INI holding ini_text (no file when
-// ini_text is null).
+// ini_text is null); a second call rewrites the file in the same folder.
 class DiagnosticsTest : public ContractTest {
   protected:
     void write_ini(const char* ini_text) {
-        char pattern[] = "/tmp/err_diag_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        if (ini_text != nullptr) {
-            std::ofstream out(dir_ + "/TARNBOOT.INI", std::ios::binary);
-            out << ini_text;
+        if (dir_.empty()) {
+            char pattern[] = "/tmp/err_diag_XXXXXX";
+            ASSERT_NE(mkdtemp(pattern), nullptr);
+            dir_ = pattern;
+            rtx_host_set_ini_dir(dir_.c_str());
         }
-        rtx_host_set_ini_dir(dir_.c_str());
+        if (ini_text != nullptr)
+            std::ofstream(dir_ + "/TARNBOOT.INI", std::ios::binary) << ini_text;
     }
     void TearDown() override {
         if (!dir_.empty()) {
@@ -259,8 +237,11 @@ class DiagnosticsTest : public ContractTest {
 
 }  // namespace
 
+// Release 1 ("  +1xyz": blanks, sign, digits, rest): texts are formatted and reported with the
+// caller's place. The setting is read once, at the first format call.
 TEST_F(DiagnosticsTest, ReleaseOneReportsTexts) {
-    write_ini("[ErrorTask]\r\nSystemLogFile=\\LOG\\S.LOG\r\n[Eventlog]\r\nLogVXErrorRelease=1\r\n");
+    write_ini(
+        "[ErrorTask]\r\nSystemLogFile=\\LOG\\S.LOG\r\n[Eventlog]\r\nLogVXErrorRelease=  +1xyz\r\n");
 
     // Before the first format call the setting is unknown: -1, nothing reported.
     EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("x.c", 1, nullptr), -1);
@@ -269,26 +250,20 @@ TEST_F(DiagnosticsTest, ReleaseOneReportsTexts) {
     char* text = _VX_formatErrorString("fault %d", 42);
     ASSERT_NE(text, nullptr);
     EXPECT_STREQ(text, "fault 42");
+    write_ini("[Eventlog]\r\nLogVXErrorRelease=0\r\n");  // a later change has no effect
     EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("dir\\diag.cpp", 321, text), 0);  // releases text
-    core_test::Report r = next_report();
-    EXPECT_EQ(r.error_nr, 2);
-    EXPECT_EQ(r.line, 321);
-    EXPECT_EQ(r.file, "diag.cpp");
-    EXPECT_EQ(r.info, "fault 42");
+    EXPECT_EQ(next(), "2 321 diag.cpp: fault 42");
 
     // Empty format: null, and the fixed text is reported.
     const char* empty_format = "";  // through a variable: an empty literal draws a warning
     EXPECT_EQ(_VX_formatErrorString(empty_format), nullptr);
     EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("e.c", 5, nullptr), 0);
-    r = next_report();
-    EXPECT_EQ(r.line, 5);
-    EXPECT_EQ(r.info, "VX_ERROR-Aufruf ohne Infotext - Review abgelehnt!");
+    EXPECT_EQ(next(), "2 5 e.c: VX_ERROR-Aufruf ohne Infotext - Review abgelehnt!");
 
     // More than 1023 characters: cut to 1023, the report carries the first 120.
     const std::string huge = std::string(1000, 'k') + std::string(500, 'm');
     text = _VX_formatErrorString("%s", huge.c_str());
     ASSERT_NE(text, nullptr);
-    EXPECT_EQ(std::strlen(text), 1023u);
     EXPECT_EQ(std::string(text), huge.substr(0, 1023));
     _VX_TestShowErrorDialogLogInfo("l.c", 6, text);
     EXPECT_EQ(next_report().info, std::string(120, 'k'));
@@ -296,69 +271,44 @@ TEST_F(DiagnosticsTest, ReleaseOneReportsTexts) {
     // The macro: format first, then report with the caller's place.
     const int line = __LINE__ + 1;
     VX_ERROR("macro %s %d", "text", 7);
-    r = next_report();
-    EXPECT_EQ(r.line, line);
-    EXPECT_EQ(r.file, "contract_test.cpp");
-    EXPECT_EQ(r.info, "macro text 7");
+    EXPECT_EQ(next(), "2 " + std::to_string(line) + " contract_test.cpp: macro text 7");
 
     // The file was read once, however often the functions ran.
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_INI_READ], 1u);
-    EXPECT_EQ(core_test::console(), "");
+    EXPECT_EQ(counters().calls[RTX_OP_INI_READ], 1u);
+    EXPECT_EQ(console(), "");
 }
 
-TEST_F(DiagnosticsTest, SettingIsReadOncePerLoad) {
-    write_ini("[Eventlog]\r\nLogVXErrorRelease=  +1xyz\r\n");  // blanks, sign, digits, rest
-    char* text = _VX_formatErrorString("%s", "a");
-    ASSERT_NE(text, nullptr);
-    // A later change of the file has no effect.
-    {
-        std::ofstream out(dir_ + "/TARNBOOT.INI", std::ios::binary | std::ios::trunc);
-        out << "[Eventlog]\r\nLogVXErrorRelease=0\r\n";
+// Settings under which nothing is reported: release 0, release 2 (which formats), no key,
+// no file. Every call is harmless and the file is read once.
+struct QuietSetting {
+    const char* name;
+    const char* ini;        // null: no file
+    const char* formatted;  // what the format call returns ("<null>" for null)
+};
+
+class DiagnosticsQuiet : public DiagnosticsTest,
+                         public ::testing::WithParamInterface<QuietSetting> {};
+
+TEST_P(DiagnosticsQuiet, NothingIsReported) {
+    write_ini(GetParam().ini);
+    for (int round = 0; round < 2; ++round) {
+        char* text = _VX_formatErrorString("fault %d", 9);
+        EXPECT_EQ(text == nullptr ? "<null>" : std::string(text), GetParam().formatted);
+        EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("a.c", 1, text), 0);  // releases text
     }
-    _VX_TestShowErrorDialogLogInfo("a.c", 1, text);
-    text = _VX_formatErrorString("%s", "b");
-    ASSERT_NE(text, nullptr);
-    _VX_TestShowErrorDialogLogInfo("b.c", 2, text);
-    EXPECT_EQ(next_report().info, "a");
-    EXPECT_EQ(next_report().info, "b");
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_INI_READ], 1u);
-}
-
-TEST_F(DiagnosticsTest, ReleaseZeroDoesNothing) {
-    write_ini("[Eventlog]\r\nLogVXErrorRelease=0\r\n");
-    EXPECT_EQ(_VX_formatErrorString("fault %d", 1), nullptr);
-    EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("a.c", 1, nullptr), 0);
-    EXPECT_EQ(_VX_formatErrorString("%s", "x"), nullptr);
-    EXPECT_EQ(rtx_host_mailbox_depth(mbx_), 0u);
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_ALLOC], 0u);
-    EXPECT_EQ(core_test::console(), "");
-}
-
-TEST_F(DiagnosticsTest, ReleaseTwoFormatsButDoesNotReport) {
-    write_ini("[Eventlog]\r\nLogVXErrorRelease=2\r\n");
-    char* text = _VX_formatErrorString("fault %d", 9);
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "fault 9");
-    EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("a.c", 1, text), 0);  // released, not reported
     EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("a.c", 1, nullptr), 0);
     EXPECT_EQ(rtx_host_mailbox_depth(mbx_), 0u);
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_ALLOC], 0u);
+    EXPECT_EQ(counters().calls[RTX_OP_ALLOC], 0u);
+    EXPECT_EQ(counters().calls[RTX_OP_INI_READ], 1u);
+    EXPECT_EQ(console(), "");
 }
 
-TEST_F(DiagnosticsTest, MissingKeyOrFileDoesNothing) {
-    write_ini("[Eventlog]\r\nOtherKey=1\r\n[Other]\r\nLogVXErrorRelease=1\r\n");
-    EXPECT_EQ(_VX_formatErrorString("fault %d", 1), nullptr);
-    EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("a.c", 1, nullptr), 0);
-    EXPECT_EQ(rtx_host_mailbox_depth(mbx_), 0u);
-    EXPECT_EQ(core_test::console(), "");
-}
-
-TEST_F(DiagnosticsTest, UnreadableFileDoesNothing) {
-    write_ini(nullptr);
-    EXPECT_EQ(_VX_formatErrorString("fault %d", 1), nullptr);
-    EXPECT_EQ(_VX_formatErrorString("fault %d", 2), nullptr);
-    EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("a.c", 1, nullptr), 0);
-    EXPECT_EQ(rtx_host_mailbox_depth(mbx_), 0u);
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_INI_READ], 1u);
-    EXPECT_EQ(core_test::console(), "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Settings, DiagnosticsQuiet,
+    ::testing::Values(
+        QuietSetting{"ReleaseZero", "[Eventlog]\r\nLogVXErrorRelease=0\r\n", "<null>"},
+        QuietSetting{"ReleaseTwo", "[Eventlog]\r\nLogVXErrorRelease=2\r\n", "fault 9"},
+        QuietSetting{"MissingKey", "[Eventlog]\r\nOtherKey=1\r\n[Other]\r\nLogVXErrorRelease=1\r\n",
+                     "<null>"},
+        QuietSetting{"NoFile", nullptr, "<null>"}),
+    [](const auto& info) { return std::string(info.param.name); });
