@@ -67,29 +67,38 @@ bool writes_ignore_permissions(const std::string& folder) {
     return true;
 }
 
-void write_text(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-// Command 610 (export the user log) to name; returns what comes back.
-Bytes export_user_log(System& sys, const std::string& name) {
-    Bytes m(MSG_HEADER_SIZE, 0);
+// Command 610 (export the user log) to name; the number of blocks in the answer (0xFFFF: no
+// answer).
+std::uint16_t export_user_log(System& sys, const std::string& name) {
+    Bytes m(MSG_HEADER_SIZE + EXPORT_FILE_NAME + name.size() + 1, 0);
     m[MSG_BLOCK_COUNT] = 1;
-    const std::size_t length = BLK_HEAD_SIZE + 2 + name.size() + 1;
-    Bytes block(length, 0);
+    const Bytes::iterator block = m.begin() + MSG_HEADER_SIZE;
     block[BLK_COMMAND] = CMD_EXPORT_USER_LOG & 0xFF;
     block[BLK_COMMAND + 1] = CMD_EXPORT_USER_LOG >> 8;
-    block[BLK_LENGTH] = std::uint8_t(length);
-    std::copy(name.begin(), name.end(), block.begin() + EXPORT_FILE_NAME);
-    m.insert(m.end(), block.begin(), block.end());
-    return sys.request(m);
+    block[BLK_LENGTH] = std::uint8_t(m.size() - MSG_HEADER_SIZE);
+    std::copy(name.begin(), name.end(), block + EXPORT_FILE_NAME);
+    const Bytes answer = sys.request(m);
+    return answer.size() < MSG_HEADER_SIZE
+               ? 0xFFFF
+               : answer[MSG_BLOCK_COUNT] | answer[MSG_BLOCK_COUNT + 1] << 8;
 }
 
-std::uint16_t block_count(const Bytes& answer) {
-    return answer.size() >= MSG_HEADER_SIZE
-               ? std::uint16_t(answer[MSG_BLOCK_COUNT] | answer[MSG_BLOCK_COUNT + 1] << 8)
-               : 0xFFFF;
+// A first run that archives one user error, to be found again after the fault.
+void first_run(System& sys, const std::string& tag) {
+    ASSERT_EQ(sys.start(), Start::serving);
+    sys.report(kUserError, tag);
+    sys.stop();
+}
+
+// A start once the fault is gone: serving, silent, the error of the first run (if any) still
+// there, both logs working.
+void expect_recovered(System& sys, const std::string& kept, const std::string& tag) {
+    ASSERT_EQ(sys.start(), Start::serving);
+    EXPECT_EQ(sys.console(), "");
+    if (!kept.empty()) {
+        EXPECT_TRUE(contains(sys.log("USERERR.LOG"), "Rel user " + kept));
+    }
+    expect_working(sys, tag);
 }
 
 // A small file system mounted over a folder, when the process may mount one.
@@ -135,16 +144,12 @@ TEST(ReliabilityFs, MissingLogFolderStopsTheStartAndRecovers) {
     EXPECT_FALSE(fs::exists(sys.path("LOG")));  // the task never makes folders
 
     fs::create_directory(sys.path("LOG"));
-    ASSERT_EQ(sys.start(), Start::serving);
-    EXPECT_EQ(sys.console(), "");
-    expect_working(sys, "after-folder");
+    expect_recovered(sys, "", "after-folder");
 }
 
 TEST(ReliabilityFs, ReadOnlyLogFolderStopsCreationAndRecovers) {
     System sys;
-    ASSERT_EQ(sys.start(), Start::serving);
-    sys.report(kUserError, "before");
-    sys.stop();
+    first_run(sys, "before");
 
     // A log that must be created in a read-only folder cannot be: the start stops.
     fs::remove(sys.path("LOG/SYSERR.LOG"));
@@ -163,7 +168,7 @@ TEST(ReliabilityFs, ReadOnlyLogFolderStopsCreationAndRecovers) {
     // A corrupt log there cannot be moved aside: it is rewritten in place, and the logs that
     // exist stay usable (they are written in place too).
     ASSERT_EQ(chmod(sys.path("LOG").c_str(), 0755), 0);
-    write_text(sys.path("LOG/SYSERR.LOG"), "not a log");
+    std::ofstream(sys.path("LOG/SYSERR.LOG")) << "not a log";
     ASSERT_EQ(chmod(sys.path("LOG").c_str(), 0555), 0);
     ASSERT_EQ(sys.start([&] {
         if (injected) rtx_host_fail(RTX_OP_FILE_RENAME, 0, 1, RTX_E_INJECTED);
@@ -175,11 +180,8 @@ TEST(ReliabilityFs, ReadOnlyLogFolderStopsCreationAndRecovers) {
     expect_working(sys, "read-only");
 
     ASSERT_EQ(chmod(sys.path("LOG").c_str(), 0755), 0);
-    ASSERT_EQ(sys.start(), Start::serving);
-    EXPECT_EQ(sys.console(), "");
-    EXPECT_TRUE(contains(sys.log("USERERR.LOG"), "Rel user before"));
+    expect_recovered(sys, "before", "writable");
     EXPECT_TRUE(contains(sys.log("USERERR.LOG"), "Rel user read-only"));
-    expect_working(sys, "writable");
 }
 
 TEST(ReliabilityFs, FullDiskStopsCreationFailsExportAndRecovers) {
@@ -201,17 +203,15 @@ TEST(ReliabilityFs, FullDiskStopsCreationFailsExportAndRecovers) {
     if (disk.mounted()) {
         ASSERT_TRUE(disk.resize("size=1m"));
     }
-    ASSERT_EQ(sys.start(), Start::serving);
-    EXPECT_EQ(sys.console(), "");
+    expect_recovered(sys, "", "room");
     EXPECT_TRUE(fs::exists(sys.path("LOG/USERERR.BAK")));
-    expect_working(sys, "room");
 
     // The disk fills up while the task runs: an export cannot be written and is not answered
     // (only the default response comes back); archiving goes on, the logs keep their size.
     std::string filler;
     if (disk.mounted()) filler = fill_up(sys.path("LOG"));
     if (!disk.mounted()) rtx_host_fail_next(RTX_OP_FILE_WRITE, 1, RTX_E_INJECTED);
-    EXPECT_EQ(block_count(export_user_log(sys, "\\LOG\\FULL.TXT")), 0);
+    EXPECT_EQ(export_user_log(sys, "\\LOG\\FULL.TXT"), 0);
     EXPECT_EQ(sys.console(), "");
     sys.report(kUserError, "while-full");
     EXPECT_TRUE(contains(sys.log("USERERR.LOG"), "Rel user while-full"));
@@ -219,16 +219,14 @@ TEST(ReliabilityFs, FullDiskStopsCreationFailsExportAndRecovers) {
     EXPECT_TRUE(sys.log_valid("SYSERR.LOG"));
 
     if (!filler.empty()) fs::remove(filler);
-    EXPECT_EQ(block_count(export_user_log(sys, "\\LOG\\ROOM.TXT")), 1);
+    EXPECT_EQ(export_user_log(sys, "\\LOG\\ROOM.TXT"), 1);
     EXPECT_TRUE(contains(reliability::read_bytes(sys.path("LOG/ROOM.TXT")), "Rel user while-full"));
     sys.stop();
 }
 
 TEST(ReliabilityFs, LogReplacedByAFolderIsMovedAsideOrStopsTheStart) {
     System sys;
-    ASSERT_EQ(sys.start(), Start::serving);
-    sys.report(kUserError, "kept");
-    sys.stop();
+    first_run(sys, "kept");
 
     // A folder where the system log belongs: it cannot be opened for update, so it counts as a
     // corrupt log and is moved to the backup name.
@@ -252,10 +250,7 @@ TEST(ReliabilityFs, LogReplacedByAFolderIsMovedAsideOrStopsTheStart) {
     sys.stop();
     fs::remove_all(sys.path("LOG/SYSERR.LOG"));
     fs::remove_all(sys.path("LOG/SYSERR.BAK"));
-    ASSERT_EQ(sys.start(), Start::serving);
-    EXPECT_EQ(sys.console(), "");
-    EXPECT_TRUE(contains(sys.log("USERERR.LOG"), "Rel user kept"));
-    expect_working(sys, "cleared");
+    expect_recovered(sys, "kept", "cleared");
 }
 
 }  // namespace
