@@ -7,6 +7,7 @@
 // 500); scripts/long-runs runs it with 50000.
 #include <atomic>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,10 +32,10 @@ unsigned reports_per_thread(unsigned fallback) {
 
 struct StormResult {
     std::uint64_t reports = 0;
-    std::uint64_t sent = 0;         // EReportError returned 0
-    std::uint64_t sent_system = 0;  // of which system errors
-    std::uint64_t dropped = 0;      // EReportError returned RTX_E_NOMEM
-    std::uint64_t other = 0;        // any other status (none expected)
+    std::atomic<std::uint64_t> sent{0};         // EReportError returned 0
+    std::atomic<std::uint64_t> sent_system{0};  // of which system errors
+    std::atomic<std::uint64_t> dropped{0};      // EReportError returned RTX_E_NOMEM
+    std::atomic<std::uint64_t> other{0};        // any other status (none expected)
     rtx_host_counters before{};
     rtx_host_counters after{};
 
@@ -46,10 +47,9 @@ struct StormResult {
 
 // Runs the storm on a started system; waits until the task has taken every queued report and
 // answered one final sync.
-StormResult storm(System& sys, unsigned per_thread) {
-    StormResult r;
+void storm(System& sys, unsigned per_thread, StormResult& r) {
     rtx_host_get_counters(&r.before);
-    std::atomic<std::uint64_t> sent{0}, sent_system{0}, dropped{0}, other{0};
+    r.reports = std::uint64_t(kThreads) * per_thread;
     std::atomic<bool> go{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -59,14 +59,8 @@ StormResult storm(System& sys, unsigned per_thread) {
             for (unsigned i = 0; i < per_thread; ++i) {
                 const std::string info = "t" + std::to_string(t) + "-" + std::to_string(i);
                 const int status = EReportError("storm.cpp", int(i), number, info.c_str());
-                if (status == RTX_OK) {
-                    ++sent;
-                    if (number == kSystemError) ++sent_system;
-                } else if (status == RTX_E_NOMEM) {
-                    ++dropped;
-                } else {
-                    ++other;
-                }
+                ++(status == RTX_OK ? r.sent : status == RTX_E_NOMEM ? r.dropped : r.other);
+                if (status == RTX_OK && number == kSystemError) ++r.sent_system;
             }
         });
     }
@@ -85,12 +79,6 @@ StormResult storm(System& sys, unsigned per_thread) {
         if (r.after.segments_in_use == 0) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    r.reports = std::uint64_t(kThreads) * per_thread;
-    r.sent = sent;
-    r.sent_system = sent_system;
-    r.dropped = dropped;
-    r.other = other;
-    return r;
 }
 
 // The counts that hold for every storm: one allocation per report (and one for the sync),
@@ -107,23 +95,23 @@ void expect_accounted(const StormResult& r, System& sys) {
     EXPECT_TRUE(sys.log_valid("USERERR.LOG"));
     EXPECT_TRUE(sys.log_valid("SYSERR.LOG"));
     EXPECT_EQ(sys.console(), "");
-    ::testing::Test::RecordProperty("reports", std::to_string(r.reports));
-    ::testing::Test::RecordProperty("handled", std::to_string(r.sent));
-    ::testing::Test::RecordProperty("dropped", std::to_string(r.dropped));
-    ::testing::Test::RecordProperty("peak_segments", std::to_string(r.after.segments_peak));
-    std::printf(
-        "storm: %llu reports, %llu handled, %llu dropped at allocation, peak %llu "
-        "segments\n",
-        static_cast<unsigned long long>(r.reports), static_cast<unsigned long long>(r.sent),
-        static_cast<unsigned long long>(r.dropped),
-        static_cast<unsigned long long>(r.after.segments_peak));
+    const std::pair<const char*, std::uint64_t> counts[] = {
+        {"reports", r.reports},
+        {"handled", r.sent},
+        {"dropped", r.dropped},
+        {"peak_segments", r.after.segments_peak}};
+    for (const auto& [name, value] : counts)
+        ::testing::Test::RecordProperty(name, std::to_string(value));
+    std::cout << "storm: " << r.reports << " reports, " << r.sent << " handled, " << r.dropped
+              << " dropped at allocation, peak " << r.after.segments_peak << " segments\n";
 }
 
 TEST(Storm, BoundedPoolDropsAtAllocationAndStaysWithinIt) {
     constexpr unsigned kLimit = 32;
     System sys;
     ASSERT_EQ(sys.start([] { rtx_host_set_segment_limit(kLimit); }), Start::serving);
-    const StormResult r = storm(sys, reports_per_thread(500));
+    StormResult r;
+    storm(sys, reports_per_thread(500), r);
     expect_accounted(r, sys);
     EXPECT_LE(r.after.segments_peak, kLimit);
     EXPECT_GT(r.sent, 0u);
@@ -137,7 +125,8 @@ TEST(Storm, AmplePoolHandlesEveryReport) {
     System sys;
     ASSERT_EQ(sys.start([] { rtx_host_set_segment_limit(kThreads * kPerThread + 16); }),
               Start::serving);
-    const StormResult r = storm(sys, kPerThread);
+    StormResult r;
+    storm(sys, kPerThread, r);
     expect_accounted(r, sys);
     EXPECT_EQ(r.dropped, 0u);
     EXPECT_EQ(r.sent, r.reports);
