@@ -77,19 +77,12 @@ Bytes box_request(std::uint16_t reply_mode, std::uint16_t reply_mbx, Words head,
     return out;
 }
 
-// reply_mode, reply_mbx, block_length, buttons, first, second, flags, title_at, text_at.
-Words fields(const Bytes& request) {
-    Words out;
-    for (std::size_t at : {2, 4, 14, 22, 24, 26, 28, 30, 32}) out.push_back(get16(request, at));
-    return out;
-}
-
 // An awaited box carries its answers and the report waits for the chosen one; strays on the
 // reply mailbox are skipped and freed, and each box takes the next sequence number.
 TEST_F(TaskBoxes, AwaitedBoxCarriesItsAnswersAndWaitsForTheChosenOne) {
     h.command(CMD_UI_READY);
-    h.choose_button(1);   // CANCEL
-    h.send_strays(true);  // answers of another command and another box come first
+    // CANCEL, with answers of another command and another box coming first.
+    h.choose_button(1, true);
     EXPECT_EQ(result_of(h.report(kOkCancel, "x")), BTN_CANCEL);
 
     ASSERT_EQ(h.box_requests().size(), 1u);
@@ -100,7 +93,7 @@ TEST_F(TaskBoxes, AwaitedBoxCarriesItsAnswersAndWaitsForTheChosenOne) {
                      z("CANCEL"), button_answer(CMD_BOX_ANSWER, 1, BTN_CANCEL)}));
 
     // The next box has the next sequence number in its answers.
-    h.choose_button(0);
+    h.choose_button(0, true);
     EXPECT_EQ(result_of(h.report(kOkCancel, "x")), BTN_OK);
     ASSERT_EQ(h.box_requests().size(), 2u);
     EXPECT_EQ(get16(h.box_requests()[1], 12 + 79 + 16), 2);
@@ -117,8 +110,7 @@ TEST_F(TaskBoxes, AwaitedBoxCarriesItsAnswersAndWaitsForTheChosenOne) {
 TEST_F(TaskBoxes, AnswerOfAnOkBoxGoesToErrorMbxAsCommand618) {
     h.command(CMD_UI_READY);
     EXPECT_EQ(result_of(h.report(kOk, "y")), 0);
-    h.wait_for_boxes(1);
-    h.settle();
+    h.settle();  // the user's answer, command 618, reaches ERROR_MBX and is handled
 
     ASSERT_EQ(h.box_requests().size(), 1u);
     EXPECT_EQ(h.box_requests()[0],
@@ -148,26 +140,20 @@ TEST_F(TaskBoxes, MarksFlagsAndResultsOfTheOtherKinds) {
     EXPECT_EQ(result_of(h.report(kNonModal, "e")), BTN_CONTINUE);
     h.settle();
 
-    const std::vector<Bytes> boxes = h.box_requests();
-    ASSERT_EQ(boxes.size(), 5u);
-    // ERROR\0 at 64, "Box a\0" at 70, "ABORT\0" at 76, answer at 82.
-    EXPECT_EQ(fields(boxes[0]), (Words{2, q, 104, 1, 0, 0xFFFF, 0x08, 64, 70}));
-    EXPECT_EQ(boxes[0].size(), 12u + 104u);
-    // WARNING\0 at 64 (8), text at 72, no buttons.
-    EXPECT_EQ(fields(boxes[1]), (Words{0, 0, 78, 0, 0, 0xFFFF, 0x08, 64, 72}));
-    EXPECT_EQ(Bytes(boxes[1].begin() + 12 + 64, boxes[1].end()),
-              concat({z("WARNING"), z("Box b")}));
-    EXPECT_EQ(fields(boxes[2]), (Words{0, 0, 76, 0, 0, 0xFFFF, 0x0D, 64, 70}));
-    // No title: the text stands at 64.
-    EXPECT_EQ(boxes[3], box_request(0, 0, {70, 0, 0, 0, 0x09, 0, 64}, {}, {z("Box d")}));
-    // "Box e\0" at 64, ABORT at 70 (answer 76), CONTINUE at 98 (answer 107).
-    EXPECT_EQ(fields(boxes[4]), (Words{2, q, 129, 2, 1, 1, 0x0C, 0, 64}));
-    EXPECT_EQ(Bytes(boxes[4].begin() + 12 + 22, boxes[4].begin() + 12 + 38),
-              words({70, 22, 76, 0, 98, 22, 107, 0}));
-    EXPECT_EQ(Bytes(boxes[4].begin() + 12 + 107, boxes[4].end()),
-              button_answer(CMD_BOX_ANSWER, 4, BTN_CONTINUE));
     // Sequence numbers: abort 1, modal clear 2, auto box 3, no kind none, non-modal 4.
-    EXPECT_EQ(get16(boxes[0], 12 + 82 + 16), 1);
+    const std::vector<Bytes> expected = {
+        box_request(
+            2, q, {104, 1, 0, 0xFFFF, 0x08, 64, 70}, {{76, 82}},
+            {z("ERROR"), z("Box a"), z("ABORT"), button_answer(CMD_BOX_ANSWER, 1, BTN_ABORT)}),
+        box_request(0, 0, {78, 0, 0, 0xFFFF, 0x08, 64, 72}, {}, {z("WARNING"), z("Box b")}),
+        box_request(0, 0, {76, 0, 0, 0xFFFF, 0x0D, 64, 70}, {}, {z("ERROR"), z("Box c")}),
+        // No title: the text stands at 64.
+        box_request(0, 0, {70, 0, 0, 0, 0x09, 0, 64}, {}, {z("Box d")}),
+        box_request(2, q, {129, 2, 1, 1, 0x0C, 0, 64}, {{70, 76}, {98, 107}},
+                    {z("Box e"), z("ABORT"), button_answer(CMD_BOX_ANSWER, 4, BTN_ABORT),
+                     z("CONTINUE"), button_answer(CMD_BOX_ANSWER, 4, BTN_CONTINUE)}),
+    };
+    EXPECT_EQ(h.box_requests(), expected);
     EXPECT_EQ(err::task_state().box_sequence, 4);
 }
 

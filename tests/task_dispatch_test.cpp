@@ -62,9 +62,7 @@ TEST(TaskStartup, CleanStartCreatesTheLogsAndPrintsNothing) {
 
 // A failed lookup suspends the task in its start; resumed, it finishes the start.
 TEST(TaskStartup, FailedLookupSuspendsTheTaskUntilItIsResumed) {
-    HarnessOptions options;
-    options.error_qmbx = false;  // the second lookup fails
-    TaskHarness h(options);
+    TaskHarness h({.error_qmbx = false});  // the second lookup fails
     h.start_only();
     ASSERT_TRUE(h.wait_until_suspended());
     EXPECT_EQ(h.take_console(), startup_failure("0003"));
@@ -83,9 +81,7 @@ TEST(TaskStartup, FailedLookupSuspendsTheTaskUntilItIsResumed) {
 // A system log that cannot be created shows the last lookup's status, suspends the task and,
 // once resumed, leaves both logs off.
 TEST(TaskStartup, FailedSystemLogShowsTheLastLookupStatusAndSkipsTheUserLog) {
-    HarnessOptions options;
-    options.log_folder = false;  // the system log cannot be created
-    TaskHarness h(options);
+    TaskHarness h({.log_folder = false});  // the system log cannot be created
     h.start_only();
     ASSERT_TRUE(h.wait_until_suspended());
     EXPECT_EQ(h.take_console(),

@@ -40,13 +40,6 @@ ErrTableEntry g_table[] = {
 
 using TaskReport = TaskTest<kModule, g_table>;
 
-// The 36-byte notification to API_MBX.
-Bytes api_note(std::uint16_t mbx, std::uint16_t word0, std::uint16_t param2, std::uint16_t param1,
-               std::uint16_t nr) {
-    return words({ERR_SENDER_ID, 2, mbx, 0, 0, 1, CMD_API_NOTIFY, 24, 0, 0, word0, 0, 0, 0, 0,
-                  param2, param1, nr});
-}
-
 // The answer echoes sender, replied_tag and the block's tags and carries the chain's result;
 // a report is answered only when its message asks, each report of the message on its own.
 TEST_F(TaskReport, AnswerCarriesTagsAndResultOnlyWhenAsked) {
@@ -141,38 +134,36 @@ TEST_F(TaskReport, ArchiveDecisionAndArchiveAll) {
 // Actions 16 and 18 take their parameters from the info text after its last "$"; action 10
 // sends what the last of them left behind.
 TEST_F(TaskReport, ApiNotificationsCarryTheParametersOfTheInfoText) {
-    const std::uint16_t mbx = h.error_mbx();
-    // Action 10 before any 16, 17 or 18: parameters 0.
-    EXPECT_EQ(result_of(h.report(kApiLast)), 0);
-    // Action 16: first and third character after the last "$".
-    EXPECT_EQ(result_of(h.report(kApiTwo, "ignored$9,9$1,2")), 0);
-    h.report(kApiTwo, "3,0");  // parameter 2 is 0: not archived
-    h.report(kApiTwo, "4,1");
-    h.report(kApiTwo, "7");  // too short: the missing third character counts as "0"
-    h.report(kApiTwo, "");
-    h.report(kApiTwo, "6,8");
-    // Action 10 sends what the last action 16 left behind.
-    h.report(kApiLast);
-    // Action 18: first character, 0 for an empty text; word 5 is 0.
-    h.report(kApiOne, "abc$");
-    h.report(kApiOne, "x$5");
-    // Action 10 after 18: parameter 1 from 18, parameter 2 still from the last 16.
-    h.report(kApiLast);
-    h.settle();
-
-    const std::vector<Bytes> expected = {
-        api_note(mbx, API_ERROR_TWO_PARAMS, 0, 0, kApiLast),
-        api_note(mbx, API_ERROR_TWO_PARAMS, 2, 1, kApiTwo),
-        api_note(mbx, API_ERROR_TWO_PARAMS, 0, 3, kApiTwo),
-        api_note(mbx, API_ERROR_TWO_PARAMS, 1, 4, kApiTwo),
-        api_note(mbx, API_ERROR_TWO_PARAMS, 0, 7, kApiTwo),
-        api_note(mbx, API_ERROR_TWO_PARAMS, 0, 0, kApiTwo),
-        api_note(mbx, API_ERROR_TWO_PARAMS, 8, 6, kApiTwo),
-        api_note(mbx, API_ERROR_TWO_PARAMS, 8, 6, kApiLast),
-        api_note(mbx, API_ERROR_ONE_PARAM, 0, 0, kApiOne),
-        api_note(mbx, API_ERROR_ONE_PARAM, 0, 5, kApiOne),
-        api_note(mbx, API_ERROR_TWO_PARAMS, 8, 5, kApiLast),
+    struct Step {
+        std::uint16_t nr;
+        const char* info;
+        std::uint16_t kind, param2, param1;  // of the notification sent
     };
+    const Step steps[] = {
+        // Action 10 before any 16, 17 or 18: parameters 0.
+        {kApiLast, "", API_ERROR_TWO_PARAMS, 0, 0},
+        // Action 16: first and third character after the last "$".
+        {kApiTwo, "ignored$9,9$1,2", API_ERROR_TWO_PARAMS, 2, 1},
+        {kApiTwo, "3,0", API_ERROR_TWO_PARAMS, 0, 3},  // parameter 2 is 0: not archived
+        {kApiTwo, "4,1", API_ERROR_TWO_PARAMS, 1, 4},
+        {kApiTwo, "7", API_ERROR_TWO_PARAMS, 0, 7},  // the missing third character counts as "0"
+        {kApiTwo, "", API_ERROR_TWO_PARAMS, 0, 0},
+        {kApiTwo, "6,8", API_ERROR_TWO_PARAMS, 8, 6},
+        // Action 10 sends what the last action 16 left behind.
+        {kApiLast, "", API_ERROR_TWO_PARAMS, 8, 6},
+        // Action 18: first character, 0 for an empty text; word 5 is 0.
+        {kApiOne, "abc$", API_ERROR_ONE_PARAM, 0, 0},
+        {kApiOne, "x$5", API_ERROR_ONE_PARAM, 0, 5},
+        // Action 10 after 18: parameter 1 from 18, parameter 2 still from the last 16.
+        {kApiLast, "", API_ERROR_TWO_PARAMS, 8, 5},
+    };
+    std::vector<Bytes> expected;
+    for (const Step& s : steps) {
+        EXPECT_EQ(result_of(h.report(s.nr, s.info)), 0) << s.nr << " " << s.info;
+        expected.push_back(words({ERR_SENDER_ID, 2, h.error_mbx(), 0, 0, 1, CMD_API_NOTIFY, 24, 0,
+                                  0, s.kind, 0, 0, 0, 0, s.param2, s.param1, s.nr}));
+    }
+    h.settle();
     EXPECT_EQ(h.api_messages(), expected);
 
     // Archived: action 16 only with a parameter 2 other than 0.
@@ -184,29 +175,26 @@ TEST_F(TaskReport, ApiNotificationsCarryTheParametersOfTheInfoText) {
 // API_MBX at the start, so a suite of its own).
 TEST(TaskReportLateApi, ApiMailboxIsLookedUpUntilFound) {
     register_table(kModule, g_table);
-    HarnessOptions options;
-    options.api_mbx = false;
-    TaskHarness h(options);
+    TaskHarness h({.api_mbx = false});
     h.start();
-    rtx_host_counters before{}, after{};
-    rtx_host_get_counters(&before);
-    h.report(kApiOne, "1");
-    h.report(kApiTwo, "1,1");
-    h.command(CMD_ASYNC_BOX_ANSWER, words({3}));
-    h.sync();
-    rtx_host_get_counters(&after);
+    // Two notifications and a box answer (which sends nothing); returns the lookups made.
+    const auto lookups_of_a_round = [&](const std::string& round) {
+        rtx_host_counters before{}, after{};
+        rtx_host_get_counters(&before);
+        h.report(kApiOne, round);
+        h.report(kApiTwo, round + ",1");
+        h.command(CMD_ASYNC_BOX_ANSWER, words({3}));
+        h.sync();
+        rtx_host_get_counters(&after);
+        return after.calls[RTX_OP_LOOKUP] - before.calls[RTX_OP_LOOKUP];
+    };
     // Each call looked again; the notifications were dropped.
-    EXPECT_EQ(after.calls[RTX_OP_LOOKUP] - before.calls[RTX_OP_LOOKUP], 3u);
-
+    EXPECT_EQ(lookups_of_a_round("1"), 3u);
+    // One more lookup finds it; it is kept.
     const std::uint16_t api = rtx_host_create_mailbox(CATALOG_API_MBX);
-    h.report(kApiOne, "2");
-    h.report(kApiOne, "3");
-    h.command(CMD_ASYNC_BOX_ANSWER, words({4}));
-    h.sync();
-    rtx_host_get_counters(&before);
-    // One more lookup found it; it is kept.
-    EXPECT_EQ(before.calls[RTX_OP_LOOKUP] - after.calls[RTX_OP_LOOKUP], 1u);
-    EXPECT_EQ(rtx_host_mailbox_depth(api), 2u);  // box answers send nothing
+    EXPECT_EQ(lookups_of_a_round("2"), 1u);
+    EXPECT_EQ(rtx_host_mailbox_depth(api), 2u);
+    EXPECT_EQ(lookups_of_a_round("3"), 0u);
     EXPECT_EQ(h.take_console(), "");
 }
 

@@ -46,8 +46,8 @@ bool take(std::uint16_t mailbox, std::uint16_t timeout, Bytes& out) {
     return true;
 }
 
-// An archive file: count, new records, "O" or "N" (and seven lines of overflow), then per
-// error its record, code, text lines, "$$$", component, date and time; lines end in CR LF.
+// An archive file: three lines of head (and seven of overflow), then per error its record,
+// code, text lines, "$$$", component, date and time; lines end in CR LF.
 void parse_archive(ArchiveFile& file) {
     std::vector<std::string> lines;
     std::istringstream in(file.raw);
@@ -56,12 +56,8 @@ void parse_archive(ArchiveFile& file) {
         lines.push_back(line);
     }
     if (lines.size() < 3) return;
-    file.count = std::atoi(lines[0].c_str());
-    file.new_records = std::atoi(lines[1].c_str());
-    file.overflow = lines[2] == "O";
-    for (std::size_t i = 3 + (file.overflow ? 7 : 0); i + 1 < lines.size(); i += 4) {
+    for (std::size_t i = lines[2] == "O" ? 10 : 3; i + 1 < lines.size(); i += 4) {
         ArchivedError e;
-        e.record = std::atoi(lines[i].c_str());
         e.code = lines[i + 1];
         const std::size_t first = i + 2;
         for (i = first; i < lines.size() && lines[i] != "$$$"; ++i)
@@ -226,12 +222,11 @@ TaskHarness::TaskHarness(HarnessOptions options) {
     reply_mbx_ = rtx_host_create_mailbox("\x0aTEST_REPLY");
     EXPECT_NE(error_mbx_, 0);
     EXPECT_NE(reply_mbx_, 0);
-    const bool wanted[] = {options.gui_mbx, options.iecstate_mbx, options.api_mbx};
     const char* names[] = {CATALOG_GUI_MBX, CATALOG_IECSTATE_MBX, CATALOG_API_MBX};
     for (Which which : {kGui, kStatus, kApi}) {
-        if (!wanted[which]) continue;
-        partners_[which].mailbox = rtx_host_create_mailbox(names[which]);
-        threads_.emplace_back([this, which] { serve(which); });
+        if (which == kApi && !options.api_mbx) continue;
+        partner_mbx_[which] = rtx_host_create_mailbox(names[which]);
+        threads_.emplace_back([this, which] { serve(which, partner_mbx_[which]); });
     }
 }
 
@@ -244,14 +239,7 @@ TaskHarness::~TaskHarness() {
 }
 
 void TaskHarness::start_only() {
-    ASSERT_FALSE(started_);
-    started_ = true;
     rtx_host_system_start();
-}
-
-void TaskHarness::start() {
-    start_only();
-    sync();
 }
 
 bool TaskHarness::wait_until_suspended() {
@@ -275,10 +263,6 @@ void TaskHarness::send_to(std::uint16_t mailbox, const Bytes& bytes) {
     ASSERT_EQ(status.status, RTX_OK);
 }
 
-void TaskHarness::send(const Bytes& message) {
-    send_to(error_mbx_, message);
-}
-
 Bytes TaskHarness::receive_reply() {
     Bytes out;
     if (!take(reply_mbx_, kReplyWaitMs, out)) ADD_FAILURE() << "no message on the reply mailbox";
@@ -295,23 +279,6 @@ void TaskHarness::send_asking(Bytes message) {
     send(message);
 }
 
-Bytes TaskHarness::request(const Bytes& message) {
-    send_asking(message);
-    return receive_reply();
-}
-
-Bytes TaskHarness::report(std::uint16_t error_nr, const std::string& info) {
-    return request(errtest::message(0x0601, {report_block(error_nr, info)}));
-}
-
-void TaskHarness::report_quietly(std::uint16_t error_nr, const std::string& info) {
-    send(errtest::message(0x0601, {report_block(error_nr, info)}));
-}
-
-void TaskHarness::command(std::uint16_t code, const Bytes& data) {
-    send(errtest::message(0x0C0D, {block(code, data)}));
-}
-
 void TaskHarness::sync() {
     const std::uint16_t sender = ++sync_sender_;
     const Bytes answer = request(errtest::message(sender, {}));
@@ -325,24 +292,28 @@ void TaskHarness::settle() {
         std::lock_guard<std::mutex> lock(mutex_);
         expected = markers_;
     }
-    for (const Partner& partner : partners_) {
-        if (partner.mailbox == 0) continue;
-        send_to(partner.mailbox, Bytes{0});
+    for (std::uint16_t mailbox : partner_mbx_) {
+        if (mailbox == 0) continue;
+        send_to(mailbox, Bytes{0});
         ++expected;
     }
-    wait_for([&] { return markers_ >= expected; }, "a partner task to take its marker");
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!changed_.wait_for(lock, kLongWait, [&] { return markers_ >= expected; }))
+            ADD_FAILURE() << "a partner task did not take its marker";
+    }
     sync();
 }
 
 std::uint64_t TaskHarness::live_segments() const {
     // The last sync request may still be on its way to rtx_global_free; give it a moment.
     rtx_host_counters counters{};
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (;;) {
-        rtx_host_get_counters(&counters);
-        if (counters.segments_in_use == 0 || std::chrono::steady_clock::now() > limit) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    wait_until(
+        [&] {
+            rtx_host_get_counters(&counters);
+            return counters.segments_in_use == 0;
+        },
+        "every segment to be given back");
     return counters.segments_in_use;
 }
 
@@ -360,10 +331,6 @@ ArchiveFile TaskHarness::export_log(int log_id, const std::string& name) {
     return file;
 }
 
-std::string TaskHarness::host_path(const std::string& relative) const {
-    return root_ + "/" + relative;
-}
-
 std::string TaskHarness::file_text(const std::string& relative) const {
     std::ifstream in(host_path(relative), std::ios::binary);
     std::stringstream content;
@@ -378,31 +345,6 @@ std::string TaskHarness::take_console() {
 }
 
 // ---- Partner tasks ----
-
-void TaskHarness::choose_button(int index) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    button_ = index;
-}
-
-void TaskHarness::send_strays(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    strays_ = on;
-}
-
-void TaskHarness::set_responder(Responder responder) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    responder_ = std::move(responder);
-}
-
-void TaskHarness::wait_for(const std::function<bool()>& done, const std::string& what) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!changed_.wait_for(lock, kLongWait, done)) ADD_FAILURE() << "waited in vain: " << what;
-}
-
-void TaskHarness::wait_for_boxes(std::size_t count) {
-    wait_for([&] { return partners_[kGui].handled >= count; },
-             "the user-interface task to handle " + std::to_string(count) + " box requests");
-}
 
 void TaskHarness::answer_box(const Bytes& request) {
     // Offsets of the request's one block start at 12.
@@ -437,34 +379,30 @@ void TaskHarness::answer_box(const Bytes& request) {
     send_to(reply_to, answer);
 }
 
-void TaskHarness::serve(Which which) {
-    Partner& partner = partners_[which];
+void TaskHarness::serve(Which which, std::uint16_t mailbox) {
     Bytes got;
-    while (take(partner.mailbox, RTX_WAIT_FOREVER, got)) {
-        const bool marker = is_marker(got);
+    while (take(mailbox, RTX_WAIT_FOREVER, got)) {
+        if (is_marker(got)) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++markers_;
+            }
+            changed_.notify_all();
+            continue;
+        }
         Responder responder;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!marker) partner.received.push_back(got);
+            received_[which].push_back(got);
             responder = responder_;
         }
-        if (!marker && which == kGui) {
+        if (which == kGui) {
             responder ? responder(got) : answer_box(got);
-        } else if (!marker && which == kStatus && get16(got, MSG_REPLY_MODE) == REPLY_MODE_TO_MBX) {
+        } else if (which == kStatus && get16(got, MSG_REPLY_MODE) == REPLY_MODE_TO_MBX) {
             // Any message acknowledges a status text; this one is a bare header.
             send_to(get16(got, MSG_REPLY_MBX), words({0x1200, 0, 0, 0, 0, 0}));
         }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++(marker ? markers_ : partner.handled);
-        }
-        changed_.notify_all();
     }
-}
-
-std::vector<Bytes> TaskHarness::records(Which which) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return partners_[which].received;
 }
 
 }  // namespace errtest

@@ -79,19 +79,14 @@ ErrTableEntry end_entry();
 // earlier harness of the same process is replaced, and its states start at ES_ALL again.
 void register_table(std::uint16_t module, ErrTableEntry* table);
 
-// The entries of an exported archive file, as the tests read them back.
+// An exported archive file as the tests read it back: its bytes, whether the export was
+// answered, and per error (newest first) the code (five digits), text and component.
 struct ArchivedError {
-    int record = 0;
-    std::string code;  // five digits as stored
-    std::string text;
-    std::string component;
+    std::string code, text, component;
 };
 struct ArchiveFile {
-    bool answered = false;  // the export was answered (export_log returned true)
+    bool answered = false;
     std::string raw;
-    int count = -1;
-    int new_records = -1;
-    bool overflow = false;
     std::vector<ArchivedError> errors;
 };
 // The error texts of file, newest first.
@@ -102,11 +97,8 @@ Texts texts(const ArchiveFile& file);
 bool wait_until(const std::function<bool()>& done, const char* what);
 
 struct HarnessOptions {
-    // Mailboxes that exist when the task starts; a missing one makes its lookup fail.
-    bool error_qmbx = true;
-    bool gui_mbx = true;
-    bool iecstate_mbx = true;
-    bool api_mbx = true;
+    bool error_qmbx = true;  // without it the task's second lookup fails
+    bool api_mbx = true;     // without it the notifications find no API task
     bool log_folder = true;  // without it the logs cannot be created
 };
 
@@ -117,27 +109,37 @@ class TaskHarness {
     TaskHarness(const TaskHarness&) = delete;
     TaskHarness& operator=(const TaskHarness&) = delete;
 
-    // System start, then sync(): the task is in its main loop afterwards.
-    void start();
-    // System start only (for start-ups that suspend the task).
+    // System start only (for start-ups that suspend the task); start() then also syncs, so
+    // the task is in its main loop afterwards.
     void start_only();
+    void start() {
+        start_only();
+        sync();
+    }
     // Waits until the error task is suspended; false (and a test failure) if it never is.
     bool wait_until_suspended();
     void resume();
 
     // ---- Talking to the task ----
     // Sends bytes as a segment of exactly their size to ERROR_MBX.
-    void send(const Bytes& message);
+    void send(const Bytes& message) { send_to(error_mbx_, message); }
     // Sends message with reply_mode 2 and the harness's reply mailbox; request() also
     // returns the one message that comes back (the answer, or the default response).
     void send_asking(Bytes message);
-    Bytes request(const Bytes& message);
-    // A report with reply_mode 2: returns the answer.
-    Bytes report(std::uint16_t error_nr, const std::string& info = "");
-    // A report without an answer.
-    void report_quietly(std::uint16_t error_nr, const std::string& info = "");
-    // A command block with data, no answer.
-    void command(std::uint16_t code, const Bytes& data = {});
+    Bytes request(const Bytes& message) {
+        send_asking(message);
+        return receive_reply();
+    }
+    // A report asking for an answer, which is returned; a report without one; a command.
+    Bytes report(std::uint16_t nr, const std::string& info = "") {
+        return request(message(0x0601, {report_block(nr, info)}));
+    }
+    void report_quietly(std::uint16_t nr, const std::string& info = "") {
+        send(message(0x0601, {report_block(nr, info)}));
+    }
+    void command(std::uint16_t code, const Bytes& data = {}) {
+        send(message(0x0C0D, {block(code, data)}));
+    }
     // An empty message with reply_mode 2; returns when its default response is back, so
     // everything sent before has been handled.
     void sync();
@@ -156,30 +158,33 @@ class TaskHarness {
     ArchiveFile export_log(int log_id, const std::string& name = "\\EXPORT.TXT");
 
     // ---- The user-interface task ----
-    // Button index chosen for boxes with buttons (clamped to the buttons there are).
-    void choose_button(int index);
-    // Before the chosen answer, also send two messages that do not match the box (another
-    // command, another sequence number) to the same mailbox.
-    void send_strays(bool on);
+    // Button index chosen for boxes with buttons (clamped to the buttons there are); with
+    // strays, two messages that do not match the box (another command, another sequence
+    // number) go to the same mailbox before the chosen answer.
+    void choose_button(int index, bool strays = false) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        button_ = index;
+        strays_ = strays;
+    }
     // Replaces the default answering; called in the UI thread with each request.
     using Responder = std::function<void(const Bytes& request)>;
-    void set_responder(Responder responder);
-    // Waits until the UI task has handled count requests in all.
-    void wait_for_boxes(std::size_t count);
+    void set_responder(Responder responder) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        responder_ = std::move(responder);
+    }
 
     // ---- Records of the partner tasks ----
     std::vector<Bytes> box_requests() const { return records(kGui); }
     std::vector<Bytes> status_texts() const { return records(kStatus); }
     std::vector<Bytes> api_messages() const { return records(kApi); }
 
-    // ---- Console and state ----
+    // ---- Console and files ----
     // Everything printed on the console since the last take; the console is empty afterwards.
     std::string take_console();
     std::uint16_t error_mbx() const { return error_mbx_; }
     std::uint16_t error_qmbx() const { return error_qmbx_; }
-    std::uint16_t reply_mbx() const { return reply_mbx_; }
     const std::string& root() const { return root_; }
-    std::string host_path(const std::string& relative) const;  // root + "/" + relative
+    std::string host_path(const std::string& relative) const { return root_ + "/" + relative; }
     // The bytes of the file at relative (host form, "LOG/SYSERR.LOG"), empty when there is none.
     std::string file_text(const std::string& relative) const;
 
@@ -188,32 +193,26 @@ class TaskHarness {
 
   private:
     enum Which { kGui, kStatus, kApi };
-    // A partner task: its mailbox (0 when it has none) and what it received.
-    struct Partner {
-        std::uint16_t mailbox = 0;
-        std::vector<Bytes> received;
-        std::size_t handled = 0;
-    };
-    void serve(Which which);
+    void serve(Which which, std::uint16_t mailbox);
     void answer_box(const Bytes& request);
-    std::vector<Bytes> records(Which which) const;
-    // Waits on changed_ until done() holds, failing with what when it never does.
-    void wait_for(const std::function<bool()>& done, const std::string& what);
+    std::vector<Bytes> records(Which which) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_[which];
+    }
 
     std::string root_;
     std::uint16_t error_mbx_ = 0, error_qmbx_ = 0, reply_mbx_ = 0;
+    std::uint16_t partner_mbx_[3] = {};  // 0 for a partner that has none
     std::uint16_t sync_sender_ = 0x7000;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    Partner partners_[3];
+    std::vector<Bytes> received_[3];
     std::size_t markers_ = 0;
     int button_ = 0;
     bool strays_ = false;
     Responder responder_;
-
     std::vector<std::thread> threads_;
-    bool started_ = false;
 };
 
 // A fixture for the tests of one table: registers Table under Module and starts a harness h.
