@@ -1,10 +1,9 @@
 // The module's own table, the message-box kinds and what happens when the library is loaded.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "core_helpers.h"
 #include "err/err.h"
@@ -66,6 +65,61 @@ const Expected kExpected[] = {
     {65012, 12, 0, "Test Error: E_TEST_MB_CLEAR_CLOSE      ", "TEST", mb_clear_close},
 };
 
+// The nine message-box kinds: flags, default and second code, then each button as LABEL:code.
+struct KindExpected {
+    const char* name;
+    MbKindFunction fn;
+    const char* described;
+};
+
+const KindExpected kKinds[] = {
+    {"mb_ok", mb_ok, "0x0C 3 3 OK:3"},
+    {"mb_ok_cancel", mb_ok_cancel, "0x04 3 3 OK:3 CANCEL:4"},
+    {"mb_abort", mb_abort, "0x04 0 0 ABORT:6"},
+    {"mb_abort_retry", mb_abort_retry, "0x04 0 0 ABORT:6 RETRY:5"},
+    {"mb_abort_continue", mb_abort_continue, "0x04 7 7 ABORT:6 CONTINUE:7"},
+    {"mb_nonmodal_abort_continue", mb_nonmodal_abort_continue, "0x00 7 7 ABORT:6 CONTINUE:7"},
+    {"mb_auto_box", mb_auto_box, "0x01 0 0"},
+    {"mb_modal_clear_close", mb_modal_clear_close, "0x04 0 0"},
+    {"mb_clear_close", mb_clear_close, "0x00 0 0"},
+};
+
+std::string kind_name(MbKindFunction fn) {
+    for (const KindExpected& k : kKinds)
+        if (k.fn == fn) return k.name;
+    return fn == nullptr ? "-" : "<other kind>";
+}
+
+// A kind as in kKinds; a button missing within the count reads "<null>", one set beyond it
+// "<extra>".
+std::string describe(const MbKind* kind) {
+    char head[32];
+    std::snprintf(head, sizeof head, "0x%02X %u %u", unsigned{kind->flags},
+                  unsigned{kind->default_code}, unsigned{kind->second_code});
+    std::string s = head;
+    for (std::size_t b = 0; b < MB_KIND_MAX_BUTTONS; ++b) {
+        const MbButton* button = kind->buttons[b];
+        if (b < kind->button_count)
+            s += button == nullptr
+                     ? " <null>"
+                     : " " + std::string(button->label) + ":" + std::to_string(button->code);
+        else if (button != nullptr)
+            s += " <extra>";
+    }
+    return s;
+}
+
+// An entry as "ID FLAGS STATE A/B TEXT_A|TEXT_B|COMPONENT KIND_A KIND_B", null texts as "-".
+std::string describe(const ErrTableEntry& e) {
+    auto text = [](const char* t) {
+        return t == nullptr ? std::string("-") : "\"" + std::string(t) + "\"";
+    };
+    return std::to_string(e.id) + " " + std::to_string(e.flags) + " " + std::to_string(e.state) +
+           " " + std::to_string(e.action_a) + "/" + std::to_string(e.action_b) + " " +
+           text(e.text_a) + "|" + text(e.text_b) + "|" + text(e.component) + " " +
+           kind_name(e.mb_kind_a) + " " + kind_name(e.mb_kind_b);
+}
+
 class OwnTableTest : public ::testing::Test {
   protected:
     void SetUp() override { core_test::quiet_console(); }
@@ -73,73 +127,27 @@ class OwnTableTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(OwnTableTest, RegisteredUnderModuleOneWhenLoaded) {
-    // Nothing but the library's load has run at this point.
-    ErrTableEntry* quality = E_FindErrTablebyId(2);
-    ASSERT_NE(quality, nullptr);
-    EXPECT_EQ(quality, err::own_error_table() + 2);
-    EXPECT_STREQ(quality->text_a, "%s");
-    EXPECT_STREQ(quality->component, "QUALITY");
-    EXPECT_EQ(quality->state, ES_ALL);
-
-    // Module 1 is taken by it.
-    ErrTableEntry other[] = {
-        {77, 0, 0, 0, 0, "x", "x", nullptr, nullptr, nullptr},
-        {ERR_TABLE_END, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr}};
-    E_RegisterErrorTable(1, other);
-    EXPECT_EQ(console(), "E_RegisterErrorTable(): DLL Id 1 entry allready used\n");
-    EXPECT_EQ(E_FindErrTablebyId(77), nullptr);
-
-    // No task was created at load.
-    EXPECT_EQ(core_test::counters().calls[RTX_OP_TASK_CREATE], 0u);
-}
-
+// Registered under module 1 at load, without creating a task: every entry of the own table
+// field by field, the end entry, and the numbers left out.
 TEST_F(OwnTableTest, ContentsExact) {
+    EXPECT_EQ(core_test::counters().calls[RTX_OP_TASK_CREATE], 0u);
     const ErrTableEntry* table = err::own_error_table();
     constexpr std::size_t kDefined = sizeof kExpected / sizeof kExpected[0];
     static_assert(kDefined + 1 == err::kOwnTableEntries);
 
     for (std::size_t i = 0; i < kDefined; ++i) {
-        SCOPED_TRACE("entry " + std::to_string(i) + ", id " + std::to_string(kExpected[i].id));
-        const ErrTableEntry& e = table[i];
         const Expected& x = kExpected[i];
-        EXPECT_EQ(e.id, x.id);
-        EXPECT_EQ(e.flags, EF_SYSTEM | EF_ARCHIVE);
-        EXPECT_EQ(e.state, ES_ALL);  // written 0, set by registration
-        EXPECT_EQ(e.action_a, x.action_a);
-        EXPECT_EQ(e.action_b, x.action_b);
-        ASSERT_NE(e.text_a, nullptr);
-        ASSERT_NE(e.text_b, nullptr);
-        EXPECT_EQ(std::string(e.text_a), x.text);
-        EXPECT_EQ(std::string(e.text_b), x.text);
-        if (x.component == nullptr) {
-            EXPECT_EQ(e.component, nullptr);
-        } else {
-            ASSERT_NE(e.component, nullptr);
-            EXPECT_STREQ(e.component, x.component);
-        }
-        EXPECT_EQ(e.mb_kind_a, x.kind);
-        EXPECT_EQ(e.mb_kind_b, nullptr);
+        // Every entry is a system error that is archived; registration set its switches.
+        const ErrTableEntry expected{x.id,       EF_SYSTEM | EF_ARCHIVE,
+                                     ES_ALL,     x.action_a,
+                                     x.action_b, x.text,
+                                     x.text,     x.component,
+                                     x.kind,     nullptr};
+        EXPECT_EQ(describe(table[i]), describe(expected)) << "entry " << i;
         EXPECT_EQ(E_FindErrTablebyId(x.id), &table[i]);
     }
-
-    const ErrTableEntry& end = table[kDefined];
-    EXPECT_EQ(end.id, ERR_TABLE_END);
-    EXPECT_EQ(end.flags, 0);
-    EXPECT_EQ(end.state, 0);  // registration does not touch the end entry
-    EXPECT_EQ(end.action_a, 0);
-    EXPECT_EQ(end.action_b, 0);
-    EXPECT_STREQ(end.text_a, "END OF TABLE");
-    EXPECT_EQ(end.text_b, nullptr);
-    EXPECT_EQ(end.component, nullptr);
-    EXPECT_EQ(end.mb_kind_a, nullptr);
-    EXPECT_EQ(end.mb_kind_b, nullptr);
-
-    // The box test texts keep their trailing blanks: 39 characters each.
-    for (std::uint16_t id = 65005; id <= 65012; ++id) {
-        ASSERT_NE(E_FindErrTablebyId(id), nullptr);
-        EXPECT_EQ(std::strlen(E_FindErrTablebyId(id)->text_a), 39u) << id;
-    }
+    // Registration does not touch the end entry.
+    EXPECT_EQ(describe(table[kDefined]), "65535 0 0 0/0 \"END OF TABLE\"|-|- - -");
 
     // Numbers the table leaves out.
     for (unsigned id = 3; id <= 9; ++id) EXPECT_EQ(E_FindErrTablebyId(id), nullptr) << id;
@@ -150,49 +158,13 @@ TEST_F(OwnTableTest, ContentsExact) {
     EXPECT_EQ(E_FindErrTablebyId(65534), nullptr);
 }
 
+// Each kind function returns the same description on every call; buttons are shared.
 TEST_F(OwnTableTest, MessageBoxKindsExact) {
-    struct KindExpected {
-        const char* name;
-        MbKindFunction fn;
-        std::uint16_t flags;
-        std::uint16_t default_code;
-        std::uint16_t second_code;
-        std::vector<std::pair<std::string, std::uint16_t>> buttons;
-    };
-    const KindExpected kinds[] = {
-        {"mb_ok", mb_ok, 0x0C, 3, 3, {{"OK", 3}}},
-        {"mb_ok_cancel", mb_ok_cancel, 0x04, 3, 3, {{"OK", 3}, {"CANCEL", 4}}},
-        {"mb_abort", mb_abort, 0x04, 0, 0, {{"ABORT", 6}}},
-        {"mb_abort_retry", mb_abort_retry, 0x04, 0, 0, {{"ABORT", 6}, {"RETRY", 5}}},
-        {"mb_abort_continue", mb_abort_continue, 0x04, 7, 7, {{"ABORT", 6}, {"CONTINUE", 7}}},
-        {"mb_nonmodal_abort_continue",
-         mb_nonmodal_abort_continue,
-         0x00,
-         7,
-         7,
-         {{"ABORT", 6}, {"CONTINUE", 7}}},
-        {"mb_auto_box", mb_auto_box, 0x01, 0, 0, {}},
-        {"mb_modal_clear_close", mb_modal_clear_close, 0x04, 0, 0, {}},
-        {"mb_clear_close", mb_clear_close, 0x00, 0, 0, {}},
-    };
-    for (const auto& k : kinds) {
-        SCOPED_TRACE(k.name);
+    for (const auto& k : kKinds) {
         const MbKind* kind = k.fn();
-        ASSERT_NE(kind, nullptr);
-        EXPECT_EQ(k.fn(), kind);  // the same description on every call
-        EXPECT_EQ(kind->flags, k.flags);
-        EXPECT_EQ(kind->button_count, k.buttons.size());
-        EXPECT_EQ(kind->default_code, k.default_code);
-        EXPECT_EQ(kind->second_code, k.second_code);
-        for (std::size_t b = 0; b < MB_KIND_MAX_BUTTONS; ++b) {
-            if (b < k.buttons.size()) {
-                ASSERT_NE(kind->buttons[b], nullptr) << b;
-                EXPECT_EQ(std::string(kind->buttons[b]->label), k.buttons[b].first);
-                EXPECT_EQ(kind->buttons[b]->code, k.buttons[b].second);
-            } else {
-                EXPECT_EQ(kind->buttons[b], nullptr) << b;
-            }
-        }
+        ASSERT_NE(kind, nullptr) << k.name;
+        EXPECT_EQ(k.fn(), kind) << k.name;
+        EXPECT_EQ(describe(kind), k.described) << k.name;
     }
     // Buttons are shared: the OK of mb_ok is the OK of mb_ok_cancel.
     EXPECT_EQ(mb_ok()->buttons[0], mb_ok_cancel()->buttons[0]);
@@ -201,10 +173,10 @@ TEST_F(OwnTableTest, MessageBoxKindsExact) {
     EXPECT_EQ(std::memcmp(mb_clear_close(), &zero, sizeof zero), 0);
 }
 
+// A refused creation of the error task prints both texts once, and the tables stay.
 TEST_F(OwnTableTest, InitFunctionRegisteredOnceAndReportsFailedTaskCreation) {
-    ErrTableEntry other[] = {
-        {4242, 0, 0, 0, 0, "x", "x", nullptr, nullptr, nullptr},
-        {ERR_TABLE_END, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr}};
+    ErrTableEntry other[] = {{4242, 0, 0, 0, 0, "x", "x", nullptr, nullptr, nullptr}, {}};
+    other[1].id = ERR_TABLE_END;
     E_RegisterErrorTable(12, other);
 
     // The load registered init_function exactly once: the system start runs it once, and the
@@ -226,6 +198,7 @@ TEST_F(OwnTableTest, InitFunctionRegisteredOnceAndReportsFailedTaskCreation) {
     EXPECT_EQ(E_FindErrTablebyId(4242), &other[0]);
 }
 
+// The library entry function registers the own table on attach (reason 1) only.
 TEST_F(OwnTableTest, EntryFunctionActsOnAttachOnly) {
     EXPECT_EQ(DllMain(nullptr, 0, nullptr), 1);
     EXPECT_EQ(DllMain(nullptr, 2, nullptr), 1);

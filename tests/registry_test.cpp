@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core_helpers.h"
 #include "err/err.h"
@@ -26,8 +27,25 @@ ErrTableEntry end_entry() {
     return ErrTableEntry{ERR_TABLE_END, 0, 0, 0, 0, "END", nullptr, nullptr, nullptr, nullptr};
 }
 
+// The console text since the last call; the console starts empty again.
+std::string take_console() {
+    const std::string text = console();
+    rtx_host_console_clear();
+    return text;
+}
+
+using States = std::vector<std::uint16_t>;
+
+// The run-time switches of the first count entries of table.
+States states(const ErrTableEntry* table, std::size_t count) {
+    States out;
+    for (std::size_t i = 0; i < count; ++i) out.push_back(table[i].state);
+    return out;
+}
+
 }  // namespace
 
+// A lookup finds the entry of the lowest module number, and the first such entry in a table.
 TEST_F(RegistryTest, LowestModuleAndFirstEntryWin) {
     // The own table (module 1) defines 12; a table under module 3 defines it too.
     ErrTableEntry table3[] = {entry(500, 0, "first 500"), entry(12, 0, "twelve of 3"),
@@ -57,6 +75,7 @@ TEST_F(RegistryTest, LowestModuleAndFirstEntryWin) {
     EXPECT_EQ(console(), "");
 }
 
+// Searching for the end number finds the end entry of the lowest registered table.
 TEST_F(RegistryTest, SearchForEndNumberFindsEndEntryOfLowestTable) {
     // At start only the own table is registered: its end entry is found.
     ErrTableEntry* end = E_FindErrTablebyId(ERR_TABLE_END);
@@ -77,98 +96,80 @@ TEST_F(RegistryTest, SearchForEndNumberFindsEndEntryOfLowestTable) {
     E_RemoveErrorTable(1);
     E_RemoveErrorTable(5);
     EXPECT_EQ(E_FindErrTablebyId(ERR_TABLE_END), nullptr);
-    EXPECT_EQ(E_FindErrTablebyId(2), nullptr);
 }
 
+// Numbers out of range, a taken module and a null table are refused with their console texts.
 TEST_F(RegistryTest, RefusalsPrintExactTextsAndChangeNothing) {
     ErrTableEntry table[] = {entry(900, EF_SYSTEM, "nine hundred"), end_entry()};
 
     E_RegisterErrorTable(20, table);
-    EXPECT_EQ(console(), "E_RegisterErrorTable(): DLL Id 20 out of range\n");
-    EXPECT_EQ(table[0].state, 0);  // not touched
-    EXPECT_EQ(E_FindErrTablebyId(900), nullptr);
-
-    rtx_host_console_clear();
     E_RegisterErrorTable(32768, table);
     E_RegisterErrorTable(65535, table);
     E_RegisterErrorTable(40000, table);
-    EXPECT_EQ(console(),
+    EXPECT_EQ(take_console(),
+              "E_RegisterErrorTable(): DLL Id 20 out of range\n"
               "E_RegisterErrorTable(): DLL Id -32768 out of range\n"
               "E_RegisterErrorTable(): DLL Id -1 out of range\n"
               "E_RegisterErrorTable(): DLL Id -25536 out of range\n");
+    EXPECT_EQ(table[0].state, 0);  // not touched
     EXPECT_EQ(E_FindErrTablebyId(900), nullptr);
 
     // Module 1 holds the own table: the second table is refused and the first stays.
-    rtx_host_console_clear();
     E_RegisterErrorTable(1, table);
-    EXPECT_EQ(console(), "E_RegisterErrorTable(): DLL Id 1 entry allready used\n");
+    EXPECT_EQ(take_console(), "E_RegisterErrorTable(): DLL Id 1 entry allready used\n");
     EXPECT_EQ(E_FindErrTablebyId(900), nullptr);
     ASSERT_NE(E_FindErrTablebyId(2), nullptr);
     EXPECT_STREQ(E_FindErrTablebyId(2)->component, "QUALITY");
     EXPECT_EQ(table[0].state, 0);
 
-    rtx_host_console_clear();
     E_RegisterErrorTable(4, nullptr);
-    EXPECT_EQ(console(), "E_RegisterErrorTable(): DLL Id 4 null table\n");
+    EXPECT_EQ(take_console(), "E_RegisterErrorTable(): DLL Id 4 null table\n");
     // The slot stayed empty: a real table can take it.
-    rtx_host_console_clear();
     E_RegisterErrorTable(4, table);
-    EXPECT_EQ(console(), "");
+    EXPECT_EQ(take_console(), "");
     EXPECT_EQ(E_FindErrTablebyId(900), &table[0]);
 
-    rtx_host_console_clear();
     E_RemoveErrorTable(20);
     E_RemoveErrorTable(32768);
-    EXPECT_EQ(console(),
+    EXPECT_EQ(take_console(),
               "E_RemoveErrorTable(): DLL Id 20 out of range"
               "E_RemoveErrorTable(): DLL Id -32768 out of range");
     EXPECT_EQ(E_FindErrTablebyId(900), &table[0]);
     EXPECT_NE(E_FindErrTablebyId(2), nullptr);
 }
 
-TEST_F(RegistryTest, RemovalEmptiesSlotAndAllowsRegistrationAgain) {
-    ErrTableEntry table[] = {entry(800, 0, "a"), entry(801, 0, "b"), end_entry()};
+// Registration sets the switches of every entry but the end entry to ES_ALL, again after a
+// removal; removal empties the slot and leaves the table as it is.
+TEST_F(RegistryTest, RegistrationSetsSwitchesAndRemovalEmptiesTheSlot) {
+    ErrTableEntry table[] = {entry(600, 0, "a"), entry(601, EF_SYSTEM, "b"),
+                             entry(602, EF_SHOW_ONCE, "c"), end_entry()};
+    table[3].state = 0x0123;  // the end entry's state is never written
     E_RegisterErrorTable(7, table);
-    ASSERT_EQ(E_FindErrTablebyId(801), &table[1]);
+    EXPECT_EQ(states(table, 4), (States{31, 31, 31, 0x0123}));
+    ASSERT_EQ(E_FindErrTablebyId(601), &table[1]);
 
     E_RemoveErrorTable(7);
-    EXPECT_EQ(E_FindErrTablebyId(800), nullptr);
-    EXPECT_EQ(E_FindErrTablebyId(801), nullptr);
-    EXPECT_EQ(table[1].id, 801);  // the table itself is not touched
+    EXPECT_EQ(E_FindErrTablebyId(600), nullptr);
+    EXPECT_EQ(E_FindErrTablebyId(601), nullptr);
+    EXPECT_EQ(table[1].id, 601);
     EXPECT_EQ(table[1].state, ES_ALL);
-
     E_RemoveErrorTable(7);   // empty slot: harmless
     E_RemoveErrorTable(19);  // never used
     EXPECT_EQ(console(), "");
 
-    // Registering again resets the switches to ES_ALL.
     table[0].state = 0;
     table[1].state = ES_ENABLED;
     E_RegisterErrorTable(7, table);
-    EXPECT_EQ(console(), "");
-    EXPECT_EQ(table[0].state, ES_ALL);
-    EXPECT_EQ(table[1].state, ES_ALL);
-    EXPECT_EQ(E_FindErrTablebyId(800), &table[0]);
+    EXPECT_EQ(states(table, 4), (States{ES_ALL, ES_ALL, ES_ALL, 0x0123}));
+    EXPECT_EQ(E_FindErrTablebyId(600), &table[0]);
 
     // The last slot is usable.
     ErrTableEntry last[] = {entry(850, 0, "c"), end_entry()};
     E_RegisterErrorTable(19, last);
     EXPECT_EQ(E_FindErrTablebyId(850), &last[0]);
-}
 
-TEST_F(RegistryTest, RegistrationSetsStateOfEveryEntryButTheEnd) {
-    ErrTableEntry table[] = {entry(600, 0, "a"), entry(601, EF_SYSTEM, "b"),
-                             entry(602, EF_SHOW_ONCE, "c"), end_entry()};
-    table[3].state = 0x0123;  // the end entry's state is never written
-    E_RegisterErrorTable(9, table);
-    EXPECT_EQ(table[0].state, 31);
-    EXPECT_EQ(table[1].state, 31);
-    EXPECT_EQ(table[2].state, 31);
-    EXPECT_EQ(table[3].state, 0x0123);
-
-    // A table whose first entry is the end entry registers and adds nothing.
+    // A table whose first entry is the end entry registers and adds nothing...
     ErrTableEntry empty[] = {end_entry()};
-    empty[0].state = 0;
     E_RegisterErrorTable(0, empty);
     EXPECT_EQ(console(), "");
     EXPECT_EQ(empty[0].state, 0);
@@ -178,6 +179,7 @@ TEST_F(RegistryTest, RegistrationSetsStateOfEveryEntryButTheEnd) {
     EXPECT_EQ(E_FindErrTablebyId(ERR_TABLE_END), &empty[0]);
 }
 
+// Show-once errors are re-armed for system errors (selector 0) or user errors (any other).
 TEST_F(RegistryTest, ShowOnceFlagIsReArmedByClass) {
     ErrTableEntry table[] = {entry(300, EF_SYSTEM | EF_SHOW_ONCE, "sys"),
                              entry(301, EF_SHOW_ONCE, "user"),
@@ -192,27 +194,21 @@ TEST_F(RegistryTest, ShowOnceFlagIsReArmedByClass) {
     ErrTableEntry* own = err::own_error_table();
     own[2].state = ES_ENABLED;  // a system error of module 1
 
-    E_enable_show_once_flag(0);  // system errors
-    EXPECT_EQ(table[0].state, ES_ENABLED | ES_ARCHIVE | ES_NOT_SHOWN);
-    EXPECT_EQ(table[1].state, ES_ENABLED);
-    EXPECT_EQ(table[2].state, ES_NOT_SHOWN);
-    EXPECT_EQ(table[3].state, ES_BOX);
-    EXPECT_EQ(table[4].state, 0);  // end entry untouched
+    E_enable_show_once_flag(0);  // system errors; the end entry is untouched
+    EXPECT_EQ(states(table, 5), (States{ES_ENABLED | ES_ARCHIVE | ES_NOT_SHOWN, ES_ENABLED,
+                                        ES_NOT_SHOWN, ES_BOX, 0}));
     EXPECT_EQ(own[2].state, ES_ENABLED | ES_NOT_SHOWN);
 
     table[0].state = 0;
     own[2].state = 0;
     E_enable_show_once_flag(5);  // user errors
-    EXPECT_EQ(table[0].state, 0);
-    EXPECT_EQ(table[1].state, ES_ENABLED | ES_NOT_SHOWN);
-    EXPECT_EQ(table[2].state, ES_NOT_SHOWN);
-    EXPECT_EQ(table[3].state, ES_BOX | ES_NOT_SHOWN);
-    EXPECT_EQ(table[4].state, 0);
+    EXPECT_EQ(states(table, 5),
+              (States{0, ES_ENABLED | ES_NOT_SHOWN, ES_NOT_SHOWN, ES_BOX | ES_NOT_SHOWN, 0}));
     EXPECT_EQ(own[2].state, 0);
 
+    table[1].state = ES_ENABLED;
     E_enable_show_once_flag(-1);  // any non-zero selector means user errors
-    EXPECT_EQ(table[0].state, 0);
-    EXPECT_EQ(table[1].state, ES_ENABLED | ES_NOT_SHOWN);
+    EXPECT_EQ(states(table, 2), (States{0, ES_ENABLED | ES_NOT_SHOWN}));
 
     // Removed tables are not touched.
     E_RemoveErrorTable(6);
@@ -222,8 +218,9 @@ TEST_F(RegistryTest, ShowOnceFlagIsReArmedByClass) {
     EXPECT_EQ(console(), "");
 }
 
+// The first-use preparation keeps the tables registered at load.
 TEST_F(RegistryTest, PreparationKeepsRegisteredTables) {
-    // init_function runs the first-use preparation after modules registered at load.
+    // init_function runs it after modules registered at load.
     ErrTableEntry table[] = {entry(4000, 0, "kept"), end_entry()};
     E_RegisterErrorTable(11, table);
     err::registry_prepare();
