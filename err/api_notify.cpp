@@ -46,10 +46,7 @@ void send_notification(std::uint16_t word0, std::uint16_t error_nr, std::uint16_
     // The words the layout leaves unwritten (replied_sender, replied_tag, tags, data words 1
     // to 4) are cleared, so that no bytes of an earlier segment travel.
     out.fill(0, 0, API_SEGMENT_SIZE);
-    out.put_u16(MSG_SENDER_ID, ERR_SENDER_ID);
-    out.put_u16(MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
-    out.put_u16(MSG_REPLY_MBX, reply_mbx);
-    out.put_u16(MSG_BLOCK_COUNT, 1);
+    put_header(out, {ERR_SENDER_ID, REPLY_MODE_TO_MBX, reply_mbx, 0, 0, 1});
     out.put_u16(MSG_HEADER_SIZE + BLK_COMMAND, CMD_API_NOTIFY);
     out.put_u16(MSG_HEADER_SIZE + BLK_LENGTH, API_BLOCK_LENGTH);
     out.put_u16(MSG_HEADER_SIZE + API_WORD0, word0);

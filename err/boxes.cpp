@@ -135,10 +135,7 @@ std::uint16_t show_message_box(const ErrTableEntry* definition, const char* text
     seg.fill(0, 0, size);
     ByteSpan block(seg.data() + MSG_HEADER_SIZE, size - MSG_HEADER_SIZE);
 
-    seg.put_u16(MSG_SENDER_ID, ERR_SENDER_ID);
-    seg.put_u16(MSG_REPLIED_SENDER, REPLIED_NONE);
-    seg.put_u16(MSG_REPLIED_TAG, REPLIED_NONE);
-    seg.put_u16(MSG_BLOCK_COUNT, 1);
+    put_header(seg, {ERR_SENDER_ID, REPLY_MODE_NONE, 0, REPLIED_NONE, REPLIED_NONE, 1});
     block.put_u16(BLK_COMMAND, CMD_SHOW_BOX);
     block.put_u16(BOX_TYPE, BOX_TYPE_VALUE);
     block.put_u16(BOX_RESERVED, 0);
@@ -185,12 +182,8 @@ std::uint16_t show_message_box(const ErrTableEntry* definition, const char* text
                 block.put_bytes(label_at, label, label_length + 1);
                 // The complete answer the user-interface task sends back for this button.
                 ByteSpan answer(block.data() + answer_at, BOX_ANSWER_SIZE);
-                answer.put_u16(MSG_SENDER_ID, GUI_SENDER_ID);
-                answer.put_u16(MSG_REPLY_MODE, REPLY_MODE_NONE);
-                answer.put_u16(MSG_REPLY_MBX, 0);
-                answer.put_u16(MSG_REPLIED_SENDER, REPLIED_NONE);
-                answer.put_u16(MSG_REPLIED_TAG, REPLIED_NONE);
-                answer.put_u16(MSG_BLOCK_COUNT, 1);
+                put_header(answer,
+                           {GUI_SENDER_ID, REPLY_MODE_NONE, 0, REPLIED_NONE, REPLIED_NONE, 1});
                 answer.put_u16(MSG_HEADER_SIZE + BLK_COMMAND,
                                to_api ? CMD_ASYNC_BOX_ANSWER : CMD_BOX_ANSWER);
                 answer.put_u16(MSG_HEADER_SIZE + BLK_LENGTH, BOX_ANSWER_BLOCK_LENGTH);
@@ -266,12 +259,8 @@ void send_status_text(const char* text) {
         return;
     }
     seg.fill(0, 0, STATUS_SEGMENT_SIZE);
-    seg.put_u16(MSG_SENDER_ID, ERR_SENDER_ID);
-    seg.put_u16(MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
-    seg.put_u16(MSG_REPLY_MBX, st.error_qmbx);
-    seg.put_u16(MSG_REPLIED_SENDER, REPLIED_NONE);
-    seg.put_u16(MSG_REPLIED_TAG, REPLIED_NONE);
-    seg.put_u16(MSG_BLOCK_COUNT, 1);
+    put_header(seg,
+               {ERR_SENDER_ID, REPLY_MODE_TO_MBX, st.error_qmbx, REPLIED_NONE, REPLIED_NONE, 1});
     seg.put_u16(MSG_HEADER_SIZE + BLK_COMMAND, CMD_STATUS_TEXT);
     seg.put_u16(MSG_HEADER_SIZE + BLK_LENGTH, STATUS_BLOCK_LENGTH);
     seg.put_u16(MSG_HEADER_SIZE + BLK_TAG1, 0);

@@ -244,12 +244,8 @@ bool begin_answer(ByteView message, std::size_t size, int line, std::uint16_t& s
         return false;
     }
     out.fill(0, 0, size);
-    out.put_u16(MSG_SENDER_ID, ERR_SENDER_ID);
-    out.put_u16(MSG_REPLY_MODE, REPLY_MODE_NONE);
-    out.put_u16(MSG_REPLY_MBX, 0);
-    out.put_u16(MSG_REPLIED_SENDER, message.u16_or(MSG_SENDER_ID, 0));
-    out.put_u16(MSG_REPLIED_TAG, message.u16_or(MSG_REPLIED_TAG, 0));
-    out.put_u16(MSG_BLOCK_COUNT, 1);
+    put_header(out, {ERR_SENDER_ID, REPLY_MODE_NONE, 0, message.u16_or(MSG_SENDER_ID, 0),
+                     message.u16_or(MSG_REPLIED_TAG, 0), 1});
     return true;
 }
 

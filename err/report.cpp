@@ -67,10 +67,7 @@ extern "C" int EReportError(const char* file, int32_t line, uint16_t error_nr, c
     // what the segment held before.
     seg.fill(0, 0, REPORT_SEGMENT_SIZE);
 
-    seg.put_u16(MSG_SENDER_ID, 0);
-    seg.put_u16(MSG_REPLY_MODE, REPLY_MODE_NONE);
-    seg.put_u16(MSG_REPLY_MBX, 0);
-    seg.put_u16(MSG_BLOCK_COUNT, 1);
+    put_header(seg, {0, REPLY_MODE_NONE, 0, 0, 0, 1});
 
     seg.put_u16(kBlock + BLK_COMMAND, CMD_REPORT_ERROR);
     seg.put_u16(kBlock + BLK_LENGTH, REPORT_BLOCK_LENGTH);

@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "err/protocol.h"
+
 namespace err {
 
 class ByteView {
-public:
+  public:
     ByteView() = default;
     ByteView(const void* data, std::size_t size)
         : data_(static_cast<const std::uint8_t*>(data)), size_(data ? size : 0) {}
@@ -55,13 +57,13 @@ public:
                    : limit;
     }
 
-private:
+  private:
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
 
 class ByteSpan {
-public:
+  public:
     ByteSpan() = default;
     ByteSpan(void* data, std::size_t size)
         : data_(static_cast<std::uint8_t*>(data)), size_(data ? size : 0) {}
@@ -96,9 +98,31 @@ public:
         return true;
     }
 
-private:
+  private:
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
+
+// The six words of a message header, in the order they stand in it.
+struct MessageHeader {
+    std::uint16_t sender_id;
+    std::uint16_t reply_mode;
+    std::uint16_t reply_mbx;
+    std::uint16_t replied_sender;
+    std::uint16_t replied_tag;
+    std::uint16_t block_count;
+};
+
+// Writes h at the start of seg; false (and nothing written) when seg is shorter than a header.
+inline bool put_header(const ByteSpan& seg, const MessageHeader& h) {
+    if (seg.size() < MSG_HEADER_SIZE) return false;
+    seg.put_u16(MSG_SENDER_ID, h.sender_id);
+    seg.put_u16(MSG_REPLY_MODE, h.reply_mode);
+    seg.put_u16(MSG_REPLY_MBX, h.reply_mbx);
+    seg.put_u16(MSG_REPLIED_SENDER, h.replied_sender);
+    seg.put_u16(MSG_REPLIED_TAG, h.replied_tag);
+    seg.put_u16(MSG_BLOCK_COUNT, h.block_count);
+    return true;
+}
 
 }  // namespace err
