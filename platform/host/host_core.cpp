@@ -374,7 +374,9 @@ void _rtx_getmessage(uint16_t* out_segment, uint16_t mailbox, uint16_t timeout, 
             note_failure(s, RTX_OP_RECEIVE);
             return put(status, RTX_E_SHUTDOWN);
         }
+        ++mb->waiters;
         wait_until(s, lk, forever, deadline);
+        --mb->waiters;
     }
 }
 
@@ -702,6 +704,13 @@ uint32_t rtx_host_mailbox_depth(uint16_t mailbox) {
     Lock lk(s.m);
     Mailbox* mb = find_mailbox(s, mailbox);
     return mb ? static_cast<uint32_t>(mb->queue.size()) : 0;
+}
+
+uint32_t rtx_host_mailbox_waiters(uint16_t mailbox) {
+    State& s = state();
+    Lock lk(s.m);
+    Mailbox* mb = find_mailbox(s, mailbox);
+    return mb ? mb->waiters : 0;
 }
 
 int rtx_host_segment_origin(uint16_t segment, const char** file, int* line) {

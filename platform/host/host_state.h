@@ -45,6 +45,7 @@ struct Segment {
 
 struct Mailbox {
     std::deque<uint16_t> queue;
+    uint32_t waiters = 0;  // threads blocked in _rtx_getmessage on it
 };
 
 struct Semaphore {

@@ -57,6 +57,10 @@ int rtx_host_task_suspended(const char* counted_name);
 uint16_t rtx_host_create_mailbox(const char* counted_name);
 /* Number of segments queued on mailbox. */
 uint32_t rtx_host_mailbox_depth(uint16_t mailbox);
+/* Number of threads blocked in _rtx_getmessage on mailbox right now. Such a thread has passed
+ * the fault check of its call, so a fault armed now hits some later call: a test that arms a
+ * receive fault for one task waits until every other receiver is blocked. */
+uint32_t rtx_host_mailbox_waiters(uint16_t mailbox);
 
 /* Allocation origin (source file and line given to old_rtx_global_alloc) of a live segment,
  * for leak diagnostics; the text stays valid while the segment lives. 0 when found. */
