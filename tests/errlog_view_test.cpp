@@ -28,10 +28,17 @@ std::string codes(const std::vector<errlog::Entry>& entries) {
     return s;
 }
 
+// Sets the date and time fields of record n.
+void stamp(std::string& image, unsigned n, const char* date, const char* time) {
+    set_rfield(image, n, R_DATE, date);
+    set_rfield(image, n, R_TIME, time);
+}
+
 class ErrlogView : public LogTest {};
 
 }  // namespace
 
+// The empty log errlog creates is the file the error task creates.
 TEST_F(ErrlogView, NewImageIsTheFileTheTaskCreates) {
     start_log(0);
     const std::string created = bytes_of(0);
@@ -48,6 +55,7 @@ TEST_F(ErrlogView, NewImageIsTheFileTheTaskCreates) {
     EXPECT_EQ(table[2], "  (no errors)");
 }
 
+// The table lists the errors newest first, the overflow marker last, each on one row.
 TEST_F(ErrlogView, TableListsNewestFirstAndTheOverflowMarkerLast) {
     start_log(1);
     archive_n(1, 27);  // 25 fill the log; the 26th makes record 1 the overflow record
@@ -81,6 +89,7 @@ TEST_F(ErrlogView, TableListsNewestFirstAndTheOverflowMarkerLast) {
         "\\\"q\\\"");
 }
 
+// The archive text errlog writes is byte for byte what the task exports.
 TEST_F(ErrlogView, ArchiveTextIsWhatTheTaskExports) {
     start_log(1);
     archive_n(1, 3);
@@ -104,6 +113,7 @@ TEST_F(ErrlogView, ArchiveTextIsWhatTheTaskExports) {
     EXPECT_EQ(exported.substr(0, 10), "025\r\n24\r\nO");
 }
 
+// A corrupt file names the first rule it breaks and is not walked.
 TEST_F(ErrlogView, CorruptFilesNameTheRuleTheyBreak) {
     const std::string good = image_with(
         {1, 2, 3},
@@ -139,6 +149,7 @@ TEST_F(ErrlogView, CorruptFilesNameTheRuleTheyBreak) {
     EXPECT_EQ(log.check.fault, err::LogFault::record_unaccounted);
 }
 
+// Salvage reads the records themselves, oldest first, whatever the chains say.
 TEST_F(ErrlogView, SalvageFindsEveryErrorOldestFirst) {
     // Errors 5 (oldest), 9, 2 (newest) on the chain, 7 the overflow marker, the rest free.
     std::vector<unsigned> free_chain;
@@ -146,14 +157,10 @@ TEST_F(ErrlogView, SalvageFindsEveryErrorOldestFirst) {
         if (n != 5 && n != 9 && n != 2 && n != 7) free_chain.push_back(n);
     std::string image = image_with({5, 9, 2}, free_chain, 7, 3);
     // 5 and 9 archived in the same second, 2 a day later; the overflow marker between.
-    set_rfield(image, 5, R_DATE, "07.MAR.04");
-    set_rfield(image, 5, R_TIME, "09:05:31");
-    set_rfield(image, 9, R_DATE, "07.MAR.04");
-    set_rfield(image, 9, R_TIME, "09:05:31");
-    set_rfield(image, 7, R_DATE, "07.MAR.04");
-    set_rfield(image, 7, R_TIME, "10:00:00");
-    set_rfield(image, 2, R_DATE, "08.MAR.04");
-    set_rfield(image, 2, R_TIME, "00:00:01");
+    stamp(image, 5, "07.MAR.04", "09:05:31");
+    stamp(image, 9, "07.MAR.04", "09:05:31");
+    stamp(image, 7, "07.MAR.04", "10:00:00");
+    stamp(image, 2, "08.MAR.04", "00:00:01");
     ASSERT_TRUE(inspect(image).valid()) << inspect(image).reason;
     EXPECT_EQ(codes(salvage(image)), "5:105,9:109,7o,2:102");
 
@@ -166,10 +173,7 @@ TEST_F(ErrlogView, SalvageFindsEveryErrorOldestFirst) {
 
     // Same second, chain order reversed against file order: the chain decides.
     std::string swapped = image_with({9, 5}, free_chain, 0, 2);
-    for (unsigned n : {5u, 9u}) {
-        set_rfield(swapped, n, R_DATE, "07.MAR.04");
-        set_rfield(swapped, n, R_TIME, "09:05:31");
-    }
+    for (unsigned n : {5u, 9u}) stamp(swapped, n, "07.MAR.04", "09:05:31");
     EXPECT_EQ(codes(salvage(swapped)), "9:109,5:105");
 
     // A record without a readable date comes first; a damaged record is left out.
@@ -197,6 +201,7 @@ TEST_F(ErrlogView, SalvageFindsEveryErrorOldestFirst) {
               std::string::npos);
 }
 
+// Texts are escaped so that each stays on one line.
 TEST(ErrlogEscape, KeepsEachTextOnOneLine) {
     EXPECT_EQ(errlog::escape("a\r\nb"), "a\\nb");
     EXPECT_EQ(errlog::escape("q\"\\\t\x01\r"), "q\\\"\\\\\\t\\001\\r");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../tools/errsim/events.h"
@@ -12,8 +13,8 @@ namespace {
 
 // Builds a message-box request in the layout the error task sends.
 struct BoxBuilder {
-    std::string title, text;
-    std::vector<std::pair<std::string, std::uint16_t>> buttons;
+    std::string title{}, text{};
+    std::vector<std::pair<std::string, std::uint16_t>> buttons{};
     std::uint16_t first = 0, second = 0xFFFF, flags = 0x08, reply_mode = 0, reply_mbx = 0, seq = 1;
 
     std::vector<std::uint8_t> build() const {
@@ -31,21 +32,16 @@ struct BoxBuilder {
         b.put_u16(BOX_SECOND_MARKED, second);
         b.put_u16(BOX_FLAGS, flags);
         std::size_t at = BOX_VARIABLE_AREA;
-        if (!title.empty()) {
-            b.put_u16(BOX_TITLE_OFFSET, static_cast<std::uint16_t>(at));
-            b.put_bytes(at, title.c_str(), title.size() + 1);
-            at += title.size() + 1;
-        }
-        if (!text.empty()) {
-            b.put_u16(BOX_TEXT_OFFSET, static_cast<std::uint16_t>(at));
-            b.put_bytes(at, text.c_str(), text.size() + 1);
-            at += text.size() + 1;
-        }
+        auto put_text = [&](const std::string& t) {  // a text and its NUL; returns its offset
+            b.put_bytes(at, t.c_str(), t.size() + 1);
+            at += t.size() + 1;
+            return static_cast<std::uint16_t>(at - t.size() - 1);
+        };
+        if (!title.empty()) b.put_u16(BOX_TITLE_OFFSET, put_text(title));
+        if (!text.empty()) b.put_u16(BOX_TEXT_OFFSET, put_text(text));
         for (std::size_t i = 0; i < buttons.size(); ++i) {
             std::size_t d = BOX_BUTTONS + i * BOX_BUTTON_DESC_SIZE;
-            b.put_u16(d, static_cast<std::uint16_t>(at));
-            b.put_bytes(at, buttons[i].first.c_str(), buttons[i].first.size() + 1);
-            at += buttons[i].first.size() + 1;
+            b.put_u16(d, put_text(buttons[i].first));
             b.put_u16(d + 2, BOX_ANSWER_SIZE);
             b.put_u16(d + 4, static_cast<std::uint16_t>(at));
             b.put_u16(at + MSG_SENDER_ID, GUI_SENDER_ID);
@@ -75,8 +71,15 @@ std::vector<std::uint8_t> simple_message(std::uint16_t command, std::uint16_t le
 
 const errsim::MailboxNames kNames{11, 12};
 
+// The event line of a box request built by box.
+std::string box_line(int seq, const BoxBuilder& box) {
+    const std::vector<std::uint8_t> seg = box.build();
+    return errsim::format_box(seq, errsim::parse_box_request(seg.data(), seg.size()), kNames);
+}
+
 }  // namespace
 
+// Quotes, backslashes and control characters are escaped; other bytes stay.
 TEST(ErrsimEvents, EscapesKeepEachEventOnOneLine) {
     EXPECT_EQ(errsim::escape_text("plain $ text"), "plain $ text");
     EXPECT_EQ(errsim::escape_text("a\"b\\c\nd\re\tf"), "a\\\"b\\\\c\\nd\\re\\tf");
@@ -86,18 +89,16 @@ TEST(ErrsimEvents, EscapesKeepEachEventOnOneLine) {
               "Command:   \"602\" \\ x\\ty\\001");
 }
 
-TEST(ErrsimEvents, AwaitedBoxWithTwoButtons) {
-    BoxBuilder bb;
-    bb.title = "ERROR";
-    bb.text = "Pump \"P1\" failed\nsecond line";
-    bb.buttons = {{"OK", 3}, {"CANCEL", 4}};
-    bb.first = 0;
-    bb.second = 0;
-    bb.flags = 0x08;
-    bb.reply_mode = 2;
-    bb.reply_mbx = 12;
-    bb.seq = 9;
-    auto seg = bb.build();
+// A box request: its buttons with their answers, and its event line for each reply route.
+TEST(ErrsimEvents, BoxRequestsAndTheirLines) {
+    const BoxBuilder awaited{.title = "ERROR",
+                             .text = "Pump \"P1\" failed\nsecond line",
+                             .buttons = {{"OK", 3}, {"CANCEL", 4}},
+                             .second = 0,
+                             .reply_mode = 2,
+                             .reply_mbx = 12,
+                             .seq = 9};
+    auto seg = awaited.build();
     auto box = errsim::parse_box_request(seg.data(), seg.size());
     ASSERT_TRUE(box.valid) << box.problem;
     ASSERT_EQ(box.buttons.size(), 2u);
@@ -105,44 +106,25 @@ TEST(ErrsimEvents, AwaitedBoxWithTwoButtons) {
     EXPECT_EQ(box.buttons[1].code, 4);
     ASSERT_EQ(box.buttons[1].answer.size(), 22u);
     EXPECT_EQ(box.buttons[1].answer[16], 9);  // tag1 carries the box's sequence number
-    EXPECT_EQ(errsim::format_box(3, box, kNames),
-              "box seq=3 title=\"ERROR\" text=\"Pump \\\"P1\\\" failed\\nsecond line\" "
-              "buttons=OK,CANCEL first=0 second=0 flags=0x08 reply=qmbx");
+
+    const std::pair<BoxBuilder, const char*> cases[] = {
+        {awaited,
+         "box seq=3 title=\"ERROR\" text=\"Pump \\\"P1\\\" failed\\nsecond line\" "
+         "buttons=OK,CANCEL first=0 second=0 flags=0x08 reply=qmbx"},
+        {{.text = "T", .buttons = {{"OK", 3}}, .reply_mode = 2, .reply_mbx = 11},
+         "box seq=3 title=\"\" text=\"T\" buttons=OK first=0 second=65535 flags=0x08 reply=mbx"},
+        {{.second = 0, .flags = 0x09},  // no title, no text, no buttons
+         "box seq=3 title=\"\" text=\"\" buttons=none first=0 second=0 flags=0x09 reply=none"},
+        {{.buttons = {{"ABORT", 6}}, .flags = 0x0C, .reply_mode = 2, .reply_mbx = 77},
+         "box seq=3 title=\"\" text=\"\" buttons=ABORT first=0 second=65535 flags=0x0C "
+         "reply=mbx#77"},
+    };
+    for (const auto& [builder, line] : cases) EXPECT_EQ(box_line(3, builder), line);
 }
 
-TEST(ErrsimEvents, BoxVariants) {
-    BoxBuilder async_box;
-    async_box.text = "T";
-    async_box.buttons = {{"OK", 3}};
-    async_box.reply_mode = 2;
-    async_box.reply_mbx = 11;
-    auto seg = async_box.build();
-    EXPECT_EQ(
-        errsim::format_box(1, errsim::parse_box_request(seg.data(), seg.size()), kNames),
-        "box seq=1 title=\"\" text=\"T\" buttons=OK first=0 second=65535 flags=0x08 reply=mbx");
-
-    BoxBuilder no_kind;  // no title, no text, no buttons
-    no_kind.flags = 0x09;
-    no_kind.second = 0;
-    seg = no_kind.build();
-    EXPECT_EQ(errsim::format_box(2, errsim::parse_box_request(seg.data(), seg.size()), kNames),
-              "box seq=2 title=\"\" text=\"\" buttons=none first=0 second=0 flags=0x09 reply=none");
-
-    BoxBuilder other;
-    other.buttons = {{"ABORT", 6}};
-    other.reply_mode = 2;
-    other.reply_mbx = 77;
-    other.flags = 0x0C;
-    seg = other.build();
-    EXPECT_EQ(errsim::format_box(4, errsim::parse_box_request(seg.data(), seg.size()), kNames),
-              "box seq=4 title=\"\" text=\"\" buttons=ABORT first=0 second=65535 flags=0x0C "
-              "reply=mbx#77");
-}
-
+// Offsets of a malformed request are not followed outside the block or the segment.
 TEST(ErrsimEvents, MalformedBoxStaysInsideTheSegment) {
-    BoxBuilder bb;
-    bb.text = "abc";
-    bb.buttons = {{"OK", 3}};
+    const BoxBuilder bb{.text = "abc", .buttons = {{"OK", 3}}};
     auto seg = bb.build();
     // Point the button's answer far past the block: the button keeps its label, no answer.
     err::ByteSpan(seg.data(), seg.size()).put_u16(12 + BOX_BUTTONS + 4, 5000);
@@ -170,6 +152,7 @@ TEST(ErrsimEvents, MalformedBoxStaysInsideTheSegment) {
               "no command block");
 }
 
+// Status texts, API notices, replies and unexpected messages as event lines.
 TEST(ErrsimEvents, StatusApiAndReplies) {
     auto status = simple_message(CMD_STATUS_TEXT, STATUS_BLOCK_LENGTH, STATUS_SEGMENT_SIZE);
     const char text[] = "Door \"A\" open";
@@ -208,20 +191,15 @@ TEST(ErrsimEvents, StatusApiAndReplies) {
               "unexpected mbx=API_MBX cmd=none size=12");
 }
 
+// Console output is split into lines at LF (a CR before it dropped); the rest on flush.
 TEST(ErrsimEvents, ConsoleLinesSplitAtNewlines) {
+    using Lines = std::vector<std::string>;
     errsim::ConsoleLines c;
-    EXPECT_TRUE(c.add("Error Task:\n---").size() == 1);
-    auto lines = c.add("--\r\nUnknown");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "-----");
-    lines = c.add(" Command received\n\n");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "Unknown Command received");
-    EXPECT_EQ(lines[1], "");
-    EXPECT_TRUE(c.flush().empty());
-    c.add("no line feed");
-    lines = c.flush();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "no line feed");
-    EXPECT_TRUE(c.flush().empty());
+    EXPECT_EQ(c.add("Error Task:\n---"), Lines{"Error Task:"});
+    EXPECT_EQ(c.add("--\r\nUnknown"), Lines{"-----"});
+    EXPECT_EQ(c.add(" Command received\n\n"), (Lines{"Unknown Command received", ""}));
+    EXPECT_EQ(c.flush(), Lines{});
+    EXPECT_EQ(c.add("no line feed"), Lines{});
+    EXPECT_EQ(c.flush(), Lines{"no line feed"});
+    EXPECT_EQ(c.flush(), Lines{});
 }
