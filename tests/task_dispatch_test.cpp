@@ -1,14 +1,8 @@
 // The error task's start-up, its walk over the blocks of a message, its switches and the
 // commands that answer or print.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
 #include <tuple>
 
-#include "err/err.h"
 #include "support/task_harness.h"
-#include "task_state.h"
 
 namespace {
 

@@ -1,14 +1,6 @@
 // Report processing: gating, archiving, the action chain with its API notifications, unknown
 // numbers and the answer to the reporter.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-
-#include "err/err.h"
-#include "rtx/rtx_host.h"
 #include "support/task_harness.h"
-#include "task_state.h"
 
 namespace {
 

@@ -106,15 +106,11 @@ Bytes block(std::uint16_t command, const Bytes& data, std::uint16_t tag1, std::u
          data});
 }
 
-Bytes report_block(std::uint16_t error_nr, const std::string& info, std::int32_t line,
-                   const std::string& file) {
+Bytes report_block(std::uint16_t error_nr, const std::string& info) {
     Bytes out(REPORT_BLOCK_LENGTH, 0);
     put16(out, BLK_COMMAND, CMD_REPORT_ERROR);
     put16(out, BLK_LENGTH, REPORT_BLOCK_LENGTH);
     put16(out, REPORT_ERROR_NR, error_nr);
-    const auto l = static_cast<std::uint32_t>(line);
-    for (int i = 0; i < 4; ++i) out[REPORT_LINE + i] = static_cast<std::uint8_t>(l >> (8 * i));
-    std::memcpy(out.data() + REPORT_FILE, file.data(), std::min<std::size_t>(file.size(), 80));
     std::memcpy(out.data() + REPORT_INFO, info.data(), std::min<std::size_t>(info.size(), 120));
     return out;
 }
@@ -151,24 +147,12 @@ std::string log_failure(int log_id, const std::string& what) {
 ErrTableEntry entry(std::uint16_t id, std::uint16_t flags, std::uint16_t action_a,
                     const char* text_a, const char* component, MbKindFunction kind_a,
                     std::uint16_t action_b, const char* text_b, MbKindFunction kind_b) {
-    ErrTableEntry e{};
-    e.id = id;
-    e.flags = flags;
-    e.action_a = action_a;
-    e.action_b = action_b;
-    e.text_a = text_a;
-    e.text_b = text_b ? text_b : text_a;
-    e.component = component;
-    e.mb_kind_a = kind_a;
-    e.mb_kind_b = kind_b;
-    return e;
+    const char* b = text_b ? text_b : text_a;
+    return {id, flags, 0, action_a, action_b, text_a, b, component, kind_a, kind_b};
 }
 
 ErrTableEntry end_entry() {
-    ErrTableEntry e{};
-    e.id = ERR_TABLE_END;
-    e.text_a = "END OF TABLE";
-    return e;
+    return {ERR_TABLE_END, 0, 0, 0, 0, "END OF TABLE", nullptr, nullptr, nullptr, nullptr};
 }
 
 void register_table(std::uint16_t module, ErrTableEntry* table) {
@@ -382,20 +366,18 @@ void TaskHarness::answer_box(const Bytes& request) {
 void TaskHarness::serve(Which which, std::uint16_t mailbox) {
     Bytes got;
     while (take(mailbox, RTX_WAIT_FOREVER, got)) {
-        if (is_marker(got)) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                ++markers_;
-            }
-            changed_.notify_all();
-            continue;
-        }
         Responder responder;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            received_[which].push_back(got);
+            if (is_marker(got)) {
+                ++markers_;
+            } else {
+                received_[which].push_back(got);
+            }
             responder = responder_;
         }
+        changed_.notify_all();
+        if (is_marker(got)) continue;
         if (which == kGui) {
             responder ? responder(got) : answer_box(got);
         } else if (which == kStatus && get16(got, MSG_REPLY_MODE) == REPLY_MODE_TO_MBX) {

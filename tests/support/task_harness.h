@@ -17,22 +17,24 @@
 //
 // One harness at a time. A later harness in the same process resets the executive and the
 // task state and registers init_function again, so several cases may share one process.
-// Register test tables (register_table) before start().
+// Register test tables (register_table) before start(). This header brings in what a task
+// test needs: gtest, the module's headers, its task state and the executive's test controls.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
-#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "err/err_table.h"
+#include "err/err.h"
+#include "rtx/rtx_host.h"
+#include "task_state.h"
 
 namespace errtest {
 
@@ -50,9 +52,8 @@ Bytes concat(std::initializer_list<Bytes> parts);
 // A command block: 8-byte head (block_length = 8 + data size) and data.
 Bytes block(std::uint16_t command, const Bytes& data = {}, std::uint16_t tag1 = 0,
             std::uint16_t tag2 = 0);
-// A 220-byte report block (command 601) as EReportError builds it.
-Bytes report_block(std::uint16_t error_nr, const std::string& info = "", std::int32_t line = 0,
-                   const std::string& file = "");
+// A 220-byte report block (command 601) as EReportError builds it, without line and file.
+Bytes report_block(std::uint16_t error_nr, const std::string& info = "");
 // A message: 12-byte header (reply_mode 0, replied words 0, replied_tag as given) and the
 // blocks; block_count is the number of blocks.
 Bytes message(std::uint16_t sender_id, std::initializer_list<Bytes> blocks,
