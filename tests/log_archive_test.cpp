@@ -59,44 +59,31 @@ TEST_F(LogArchive, TextsAreCutAndLineFeedsStoredAsCrLf) {
 TEST_F(LogArchive, FullLogTurnsTheOldestIntoTheOverflowRecord) {
     start_log(1);
     archive_n(1, 25);  // codes 100..124 in records 1..25
-    EXPECT_EQ(header(1), hdr(25, 1, 25, 0, 0));
-    std::string full = bytes_of(1);
-    EXPECT_TRUE(check_bytes(full).ok());
-    EXPECT_EQ(hfield(full, H_EMPTY), "000");
+    model_errors(25);
+    expect_user_file(hdr(25, 1, 25, 0, 0));
 
-    // The 26th error, a day and a minute later.
+    // The 26th error, a day and a minute later: record 1 becomes the overflow record, with the
+    // state, file and line the oldest error had; record 2 takes the new error; record 3 is now
+    // the oldest; record 25 links forward to 2.
     g_now = kFixedNow + 86400 + 60;
-    ASSERT_TRUE(err::archive_error(1, 125, "E125", "COMP", "file.c", 10));
+    auto later = [](RecordFields f) {
+        f.date = "08.MAR.04";
+        f.time = "09:06:31";
+        return f;
+    };
+    archive_n(1, 1, 125);
+    model_errors(26);
+    records[1] = later(records[1]);
+    records[2] = later(records[2]);
+    expect_user_file(hdr(2, 3, 24, 1, 0));
     EXPECT_EQ(console(), "");
-    EXPECT_EQ(header(1), hdr(2, 3, 24, 1, 0));
-    std::string b = bytes_of(1);
-    EXPECT_EQ(b.substr(0, kHeader), header_bytes(2, 3, 24, 1, 0));
-
-    // Record 1: the overflow record, with the state, file and line the oldest error had.
-    RecordFields overflow = archived(1, 0, 0, 0, "MESSAGE BUFFER OVERFLOW");
-    overflow.component = "";
-    overflow.date = "08.MAR.04";
-    overflow.time = "09:06:31";
-    EXPECT_EQ(rfield(b, 1, 0, kRecord), record_bytes(overflow));
-    // Record 2 takes the new error; record 3 is now the oldest; record 25 links forward to 2.
-    RecordFields newest = archived(2, 25, 0, 125, "E125");
-    newest.date = "08.MAR.04";
-    newest.time = "09:06:31";
-    EXPECT_EQ(rfield(b, 2, 0, kRecord), record_bytes(newest));
-    EXPECT_EQ(rfield(b, 3, 0, kRecord), record_bytes(archived(3, 0, 4, 102, "E102")));
-    EXPECT_EQ(rfield(b, 25, 0, kRecord), record_bytes(archived(25, 24, 2, 124, "E124")));
-    EXPECT_TRUE(check_bytes(b).ok());
 
     // The 27th takes record 3; the overflow record stays; new_records stays at 24.
-    ASSERT_TRUE(err::archive_error(1, 126, "E126", "COMP", "file.c", 10));
-    EXPECT_EQ(header(1), hdr(3, 4, 24, 1, 0));
-    b = bytes_of(1);
-    EXPECT_EQ(rfield(b, 3, R_PREV, 3), "002");
-    EXPECT_EQ(rfield(b, 3, R_CODE, 5), "00126");
-    EXPECT_EQ(rfield(b, 2, R_NEXT, 3), "003");
-    EXPECT_EQ(rfield(b, 4, R_PREV, 3), "000");
-    EXPECT_EQ(rfield(b, 1, R_TEXT, 23), "MESSAGE BUFFER OVERFLOW");
-    EXPECT_TRUE(check_bytes(b).ok());
+    archive_n(1, 1, 126);
+    records[3] = later(archived(3, 2, 0, 126, "E126"));
+    records[2].next = 3;
+    records[4].previous = 0;
+    expect_user_file(hdr(3, 4, 24, 1, 0));
 
     // A whole round more: always the oldest record, never a second overflow record.
     archive_n(1, 30, 200);
@@ -109,13 +96,13 @@ TEST_F(LogArchive, NewRecordsStopsAtItsLimit) {
     start_log(1);
     archive_n(1, 24);
     EXPECT_EQ(header(1).new_records, 24);
-    archive_n(1, 1);
+    archive_n(1, 1, 124);
     EXPECT_EQ(header(1).new_records, 25);
     // A header loaded with a count above its limit comes down to the limit.
     err::log_slot(1).header.new_records = 40;
-    archive_n(1, 1);  // makes the overflow record: the limit is 24 from now on
-    EXPECT_EQ(header(1).new_records, 24);
-    EXPECT_EQ(hfield(bytes_of(1), H_NEW), "024");
+    archive_n(1, 1, 125);  // makes the overflow record: the limit is 24 from now on
+    model_errors(26);
+    expect_user_file(hdr(2, 3, 24, 1, 0));
 }
 
 TEST_F(LogArchive, LinkAboveTheRecordsFailsQuietly) {

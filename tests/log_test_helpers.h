@@ -90,6 +90,11 @@ struct RecordFields {
     std::string line = pad("-", 6);
 };
 
+inline std::string header_bytes(const err::LogHeader& h) {
+    return header_bytes(h.error_start_record, h.error_end_record, h.new_records, h.overflow_record,
+                        h.empty_record);
+}
+
 inline std::string record_bytes(const RecordFields& f) {
     std::string r = std::string(80, '+') + "\r\n";
     r += label("Error Record Nr.:") + num(f.nr, 3) + "\r\n";
@@ -178,9 +183,6 @@ inline std::string rfield(const std::string& file, unsigned n, std::size_t offse
 inline void set_rfield(std::string& file, unsigned n, std::size_t offset, const std::string& v) {
     file.replace(rec_at(n) + offset, v.size(), v);
 }
-inline std::string hfield(const std::string& file, std::size_t offset, std::size_t width = 3) {
-    return file.substr(offset, width);
-}
 inline void set_hfield(std::string& file, std::size_t offset, const std::string& v) {
     file.replace(offset, v.size(), v);
 }
@@ -227,16 +229,10 @@ inline std::string archive_entry(unsigned nr, unsigned code, const std::string& 
 // differ from the numbers given (to test the bound by the block's length).
 inline std::vector<std::uint8_t> erase_block(const std::vector<std::uint16_t>& numbers,
                                              std::uint16_t count) {
-    std::vector<std::uint8_t> b(10 + 2 * numbers.size(), 0);
-    b[0] = 616 & 0xFF;
-    b[1] = 616 >> 8;
-    b[2] = static_cast<std::uint8_t>(b.size());
-    b[8] = static_cast<std::uint8_t>(count);
-    b[9] = static_cast<std::uint8_t>(count >> 8);
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        b[10 + 2 * i] = static_cast<std::uint8_t>(numbers[i]);
-        b[11 + 2 * i] = static_cast<std::uint8_t>(numbers[i] >> 8);
-    }
+    std::vector<std::uint8_t> b = {
+        616 & 0xFF, 616 >> 8, 0, 0, 0, 0, 0, 0, std::uint8_t(count), std::uint8_t(count >> 8)};
+    for (std::uint16_t n : numbers) b.insert(b.end(), {std::uint8_t(n), std::uint8_t(n >> 8)});
+    b[2] = std::uint8_t(b.size());
     return b;
 }
 inline bool erase(int log_id, const std::vector<std::uint16_t>& numbers) {
@@ -309,6 +305,33 @@ class LogTest : public ::testing::Test {
         }
     }
     err::LogHeader header(int log_id) const { return err::log_slot(log_id).header; }
+
+    // The records the user log's file should hold, compared whole by expect_user_file.
+    RecordFields records[26];
+    // records as archive_n(1, count) leaves a new log under the fixed clock. The 26th error
+    // turns record 1 (the oldest) into the overflow record and takes record 2.
+    void model_errors(unsigned count) {
+        for (unsigned n = 1; n <= 25; ++n)
+            records[n] = n > count ? new_record(n)
+                                   : archived(n, n - 1, n < count ? n + 1 : 0, 99 + n,
+                                              "E" + std::to_string(99 + n));
+        if (count > 25) {
+            records[1] = archived(1, 0, 0, 0, "MESSAGE BUFFER OVERFLOW");
+            records[1].component = "";
+            records[2] = archived(2, 25, 0, 125, "E125");
+            records[3].previous = 0;
+            records[25].next = 2;
+        }
+    }
+    // The user log's file is exactly header h over records; the task holds h as well.
+    void expect_user_file(const err::LogHeader& h) {
+        EXPECT_EQ(header(1), h);
+        const std::string b = bytes_of(1);
+        ASSERT_EQ(b.size(), kFile);
+        EXPECT_EQ(b.substr(0, kHeader), header_bytes(h));
+        for (unsigned n = 1; n <= 25; ++n)
+            EXPECT_EQ(rfield(b, n, 0, kRecord), record_bytes(records[n])) << "record " << n;
+    }
 
     // The file of log_id either still validates, or the next start moves it aside and
     // recreates it.
