@@ -71,8 +71,7 @@ Bytes box_request(std::uint16_t reply_mode, std::uint16_t reply_mbx, Words head,
     return out;
 }
 
-// An awaited box carries its answers and the report waits for the chosen one; strays on the
-// reply mailbox are skipped and freed, and each box takes the next sequence number.
+// Awaited boxes: the chosen answer returns; strays are skipped and freed; sequence numbers count.
 TEST_F(TaskBoxes, AwaitedBoxCarriesItsAnswersAndWaitsForTheChosenOne) {
     h.command(CMD_UI_READY);
     // CANCEL, with answers of another command and another box coming first.
@@ -95,8 +94,7 @@ TEST_F(TaskBoxes, AwaitedBoxCarriesItsAnswersAndWaitsForTheChosenOne) {
     EXPECT_EQ(h.live_segments(), 0u);
 }
 
-// An OK box is not awaited: the report is answered with 0 at once, and the user's answer comes
-// to ERROR_MBX as command 618, which is handled silently.
+// An OK box is not awaited; the user's answer comes later to ERROR_MBX as command 618.
 TEST_F(TaskBoxes, AnswerOfAnOkBoxGoesToErrorMbxAsCommand618) {
     h.command(CMD_UI_READY);
     EXPECT_EQ(result_of(h.report(kOk, "y")), 0);

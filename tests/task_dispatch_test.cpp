@@ -23,8 +23,8 @@ ErrTableEntry g_table[] = {
 using TaskDispatch = TaskTest<kModule, g_table>;
 
 std::string startup_failure(const std::string& status) {
-    return "Error Task Initialization Error\n-------------------------------\n"
-           "rtx_status.status:     " +
+    return "Error Task Initialization Error\n-------------------------------\nrtx_status.status:   "
+           "  " +
            status + "\nSuspending Error Task\n---------------------\n";
 }
 
@@ -32,13 +32,6 @@ std::string startup_failure(const std::string& status) {
 std::tuple<bool, bool, bool, bool, int> switches() {
     const err::TaskState& st = err::task_state();
     return {st.boxes_enabled, st.variant_b, st.ui_ready, st.system_errors_enabled, st.archive_all};
-}
-
-std::uint16_t catalog_id(const char* counted_name) {
-    std::uint16_t id = 0;
-    rtx_status status{};
-    rtx_searchcatalog(&id, counted_name, 0, &status);
-    return status.status == RTX_OK ? id : 0;
 }
 
 // A clean start creates both logs, keeps the mailboxes and prints nothing.
@@ -57,8 +50,7 @@ TEST(TaskStartup, CleanStartCreatesTheLogsAndPrintsNothing) {
 // A failed lookup suspends the task in its start; resumed, it finishes the start.
 TEST(TaskStartup, FailedLookupSuspendsTheTaskUntilItIsResumed) {
     TaskHarness h({.error_qmbx = false});  // the second lookup fails
-    h.start_only();
-    ASSERT_TRUE(h.wait_until_suspended());
+    ASSERT_TRUE(h.start_suspended());
     EXPECT_EQ(h.take_console(), startup_failure("0003"));
     // Suspended in the middle of its start: the logs are not set up yet.
     EXPECT_EQ(h.file_text("LOG/SYSERR.LOG").size(), 0u);
@@ -69,15 +61,13 @@ TEST(TaskStartup, FailedLookupSuspendsTheTaskUntilItIsResumed) {
     EXPECT_EQ(h.take_console(), "");
     EXPECT_EQ(h.file_text("LOG/SYSERR.LOG").size(), 15848u);
     EXPECT_EQ(h.file_text("LOG/USERERR.LOG").size(), 15848u);
-    EXPECT_EQ(err::task_state().gui_mbx, catalog_id(CATALOG_GUI_MBX));
+    EXPECT_EQ(err::task_state().gui_mbx, h.gui_mbx());
 }
 
-// A system log that cannot be created shows the last lookup's status, suspends the task and,
-// once resumed, leaves both logs off.
+// No system log: the last lookup's status is shown, the task suspends, both logs stay off.
 TEST(TaskStartup, FailedSystemLogShowsTheLastLookupStatusAndSkipsTheUserLog) {
     TaskHarness h({.log_folder = false});  // the system log cannot be created
-    h.start_only();
-    ASSERT_TRUE(h.wait_until_suspended());
+    ASSERT_TRUE(h.start_suspended());
     EXPECT_EQ(h.take_console(),
               task_note("Failed to open file \\LOG\\SYSERR.LOG") + startup_failure("0000"));
     h.resume();
@@ -116,8 +106,7 @@ TEST_F(TaskDispatch, MessagesWithoutWorkGetOnlyTheDefaultResponse) {
               default_response(0x2346, 0x0102));
     // Without reply_mode nothing comes back.
     h.send(message(0x2347, {block(CMD_RESPONSE)}));
-    h.sync();
-    EXPECT_EQ(h.replies_waiting(), 0u);
+    h.sync();  // fails when an answer comes before its own
 }
 
 // Unknown commands are printed with the sender, and the other blocks still run.
@@ -136,29 +125,27 @@ TEST_F(TaskDispatch, UnknownCommandsArePrintedAndTheOtherBlocksStillRun) {
 
 // Set-error-state ANDs, then ORs the masks into one definition's state.
 TEST_F(TaskDispatch, SetErrorStateAppliesTheMasksToOneDefinition) {
-    ErrTableEntry* one = E_FindErrTablebyId(kPlain1);
-    ErrTableEntry* two = E_FindErrTablebyId(kPlain2);
-    ASSERT_NE(one, nullptr);
-    ASSERT_NE(two, nullptr);
-
-    h.command(CMD_SET_ERROR_STATE, words({kPlain1, 0xFFEF, 0}));
-    h.sync();
-    EXPECT_EQ(one->state, ES_ALL & ~ES_NOT_SHOWN);
-    EXPECT_EQ(two->state, ES_ALL);
-
-    // AND first, then OR.
-    h.command(CMD_SET_ERROR_STATE, words({kPlain2, 0x0000, ES_ENABLED | ES_ARCHIVE}));
-    h.sync();
-    EXPECT_EQ(two->state, ES_ENABLED | ES_ARCHIVE);
-    h.command(CMD_SET_ERROR_STATE, words({kPlain2, ES_ARCHIVE, ES_BOX}));
-    h.sync();
-    EXPECT_EQ(two->state, ES_ARCHIVE | ES_BOX);
-
-    // A number without a definition changes nothing.
-    h.command(CMD_SET_ERROR_STATE, words({4999, 0, 0}));
-    h.sync();
-    EXPECT_EQ(one->state, ES_ALL & ~ES_NOT_SHOWN);
-    EXPECT_EQ(two->state, ES_ARCHIVE | ES_BOX);
+    const ErrTableEntry* one = E_FindErrTablebyId(kPlain1);
+    const ErrTableEntry* two = E_FindErrTablebyId(kPlain2);
+    ASSERT_TRUE(one && two);
+    constexpr std::uint16_t kShown = ES_ALL & ~ES_NOT_SHOWN;
+    struct Step {
+        std::uint16_t nr, and_mask, or_mask, want_one, want_two;
+    };
+    const Step steps[] = {
+        {kPlain1, 0xFFEF, 0, kShown, ES_ALL},
+        // AND first, then OR.
+        {kPlain2, 0x0000, ES_ENABLED | ES_ARCHIVE, kShown, ES_ENABLED | ES_ARCHIVE},
+        {kPlain2, ES_ARCHIVE, ES_BOX, kShown, ES_ARCHIVE | ES_BOX},
+        // A number without a definition changes nothing.
+        {4999, 0, 0, kShown, ES_ARCHIVE | ES_BOX},
+    };
+    for (const Step& s : steps) {
+        h.command(CMD_SET_ERROR_STATE, words({s.nr, s.and_mask, s.or_mask}));
+        h.sync();
+        EXPECT_EQ(one->state, s.want_one) << s.nr << " " << s.and_mask << " " << s.or_mask;
+        EXPECT_EQ(two->state, s.want_two) << s.nr << " " << s.and_mask << " " << s.or_mask;
+    }
 
     // The cleared ES_NOT_SHOWN gates the error: answered 0 and not archived.
     EXPECT_EQ(result_of(h.report(kPlain1, "x")), 0);
@@ -186,8 +173,7 @@ TEST_F(TaskDispatch, SwitchCommandsAndTheirReset) {
     EXPECT_EQ(switches(), std::make_tuple(true, false, false, true, 0x1234));
 }
 
-// An export is answered with a copy of its block (command 4); one whose file cannot be created
-// gets only the default response.
+// An export is answered with a copy of its block; a failed one only by the default response.
 TEST_F(TaskDispatch, ExportIsAnsweredWithACopyOfItsBlock) {
     h.report_quietly(kPlain1, "exported");
 

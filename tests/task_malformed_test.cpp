@@ -51,8 +51,7 @@ TEST_F(TaskMalformed, HeadersShorterThanTwelveBytesAreSkipped) {
     expect_still_serving(h, "after short headers");
 }
 
-// A block that cannot be walked (missing, with a length below its head, or past the segment)
-// ends the message; the blocks before it were handled.
+// A block that cannot be walked ends the message; the blocks before it were handled.
 TEST_F(TaskMalformed, BlocksThatCannotBeWalkedEndTheMessage) {
     const err::TaskState& st = err::task_state();
 
@@ -155,8 +154,7 @@ TEST_F(TaskMalformed, ExportNamesMustEndInsideTheirBlock) {
     EXPECT_EQ(names, (std::set<std::string>{"LOG", "TARNBOOT.INI"}));
 }
 
-// An erase list longer than its block erases nothing; bytes after a list that fits are not
-// read as numbers.
+// An erase list longer than its block erases nothing; bytes after a fitting list are ignored.
 TEST_F(TaskMalformed, EraseListsLongerThanTheirBlockEraseNothing) {
     for (const char* info : {"1", "2", "3"}) h.report_quietly(kGood, info);
     h.send(message(
@@ -172,8 +170,7 @@ TEST_F(TaskMalformed, EraseListsLongerThanTheirBlockEraseNothing) {
     EXPECT_EQ(texts(h.export_log(1)), (Texts{"Good 3", "Good 2"}));
 }
 
-// Box answers are read within their segment and block: broken ones are skipped, one that ends
-// before its code answers 0.
+// Box answers are read within segment and block: broken ones skipped, short ones answer 0.
 TEST_F(TaskMalformed, BoxAnswersAreReadWithinTheirSegmentAndBlock) {
     int round = 0;  // used by the responder in the user-interface thread only
     h.command(CMD_UI_READY);

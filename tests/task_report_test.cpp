@@ -32,8 +32,7 @@ ErrTableEntry g_table[] = {
 
 using TaskReport = TaskTest<kModule, g_table>;
 
-// The answer echoes sender, replied_tag and the block's tags and carries the chain's result;
-// a report is answered only when its message asks, each report of the message on its own.
+// The answer echoes sender and tags with the result; only reports that ask are answered.
 TEST_F(TaskReport, AnswerCarriesTagsAndResultOnlyWhenAsked) {
     Bytes request = message(0x0A0B, {report_block(kStop)}, 0xBEEF);
     put16(request, 12 + BLK_TAG1, 0xAAAA);
@@ -45,19 +44,16 @@ TEST_F(TaskReport, AnswerCarriesTagsAndResultOnlyWhenAsked) {
     // Without reply_mode a report is never answered.
     h.report_quietly(kStop);
     h.report_quietly(4444);  // unknown
-    h.sync();
-    EXPECT_EQ(h.replies_waiting(), 0u);
+    h.sync();                // fails when an answer comes before its own
 
     // Two reports in one message asking for an answer: each is answered.
     h.send_asking(message(0x0C0C, {report_block(kStop), report_block(kNotArchived)}));
     EXPECT_EQ(result_of(h.receive_reply()), 2);
     EXPECT_EQ(result_of(h.receive_reply()), 0);
-    h.sync();
-    EXPECT_EQ(h.replies_waiting(), 0u);
+    h.sync();  // and no third one
 }
 
-// A show-once error is handled once until an export of its own log arms it again; a failed
-// export arms nothing.
+// Show-once errors: handled once until an export of their log re-arms them (a failed one: not).
 TEST_F(TaskReport, ShowOnceErrorsAreHandledOnceUntilAnExportArmsThem) {
     h.report(kUserOnce, "1");
     h.report(kUserOnce, "2");
@@ -98,8 +94,7 @@ TEST_F(TaskReport, SystemErrorsAreIgnoredWhileSwitchedOff) {
     EXPECT_EQ(texts(h.export_log(0)), Texts{"System box"});
 }
 
-// EF_ARCHIVE and ES_ARCHIVE decide archiving, archive_all overrides them but not the gate;
-// texts are expanded, components cut to 15 characters.
+// EF_ARCHIVE, ES_ARCHIVE and archive_all decide archiving; components are cut to 15 characters.
 TEST_F(TaskReport, ArchiveDecisionAndArchiveAll) {
     // Without EF_ARCHIVE: not archived, until archive_all is set.
     h.report(kNotArchived, "a");
@@ -123,8 +118,7 @@ TEST_F(TaskReport, ArchiveDecisionAndArchiveAll) {
     EXPECT_TRUE(h.export_log(0).errors.empty());
 }
 
-// Actions 16 and 18 take their parameters from the info text after its last "$"; action 10
-// sends what the last of them left behind.
+// Actions 16 and 18 take parameters after the info text's last "$"; action 10 resends them.
 TEST_F(TaskReport, ApiNotificationsCarryTheParametersOfTheInfoText) {
     struct Step {
         std::uint16_t nr;
@@ -163,8 +157,7 @@ TEST_F(TaskReport, ApiNotificationsCarryTheParametersOfTheInfoText) {
               (Texts{"Api one", "Api one", "Api two", "Api two", "Api two"}));
 }
 
-// API_MBX is looked up by every notification until it is found, then kept (a harness without
-// API_MBX at the start, so a suite of its own).
+// API_MBX is looked up until found, then kept (no API_MBX at start: a suite of its own).
 TEST(TaskReportLateApi, ApiMailboxIsLookedUpUntilFound) {
     register_table(kModule, g_table);
     TaskHarness h({.api_mbx = false});
@@ -190,8 +183,7 @@ TEST(TaskReportLateApi, ApiMailboxIsLookedUpUntilFound) {
     EXPECT_EQ(h.take_console(), "");
 }
 
-// Numbers without a definition go to the system log as "Unknown Error ID", the info text
-// filling the rest of the 80 characters.
+// Unknown numbers go to the system log, the info text filling up the 80 characters.
 TEST_F(TaskReport, UnknownNumbersGoToTheSystemLog) {
     EXPECT_EQ(result_of(h.report(7, "abc")), 0);
     EXPECT_EQ(result_of(h.report(32768)), 0);
@@ -206,8 +198,7 @@ TEST_F(TaskReport, UnknownNumbersGoToTheSystemLog) {
     EXPECT_TRUE(h.export_log(1).errors.empty());
 }
 
-// A log that cannot be opened: the failure is printed, the report still answered and the
-// show-once step still done.
+// A log that cannot be opened is printed; the report is still answered, show-once still done.
 TEST_F(TaskReport, FailedArchivingIsPrintedAndTheReportStillAnswered) {
     std::filesystem::remove(h.host_path("LOG/USERERR.LOG"));
     std::filesystem::remove(h.host_path("LOG/SYSERR.LOG"));
@@ -222,8 +213,7 @@ TEST_F(TaskReport, FailedArchivingIsPrintedAndTheReportStillAnswered) {
     EXPECT_EQ(E_FindErrTablebyId(kUserOnce)->state & ES_NOT_SHOWN, 0);
 }
 
-// A failed allocation of the task gives up its step quietly. Each request below allocates its
-// own segment first (skipped), then the task allocates.
+// A failed allocation gives up its step quietly (each request allocates its own segment first).
 TEST_F(TaskReport, FailedAllocationsGiveUpQuietly) {
     h.command(CMD_UI_READY);
     // The report's answer: the request gets the executive's default response instead.

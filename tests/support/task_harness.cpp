@@ -69,8 +69,6 @@ void parse_archive(ArchiveFile& file) {
 
 }  // namespace
 
-// ---- Bytes ----
-
 void put16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
     if (bytes.size() < offset + 2) bytes.resize(offset + 2);
     bytes[offset] = static_cast<std::uint8_t>(value);
@@ -122,8 +120,6 @@ Bytes message(std::uint16_t sender_id, std::initializer_list<Bytes> blocks,
     return out;
 }
 
-// ---- What the task answers and prints ----
-
 std::uint16_t result_of(const Bytes& answer) {
     return get16(answer, MSG_HEADER_SIZE + BLK_HEAD_SIZE);
 }
@@ -141,8 +137,6 @@ std::string log_failure(int log_id, const std::string& what) {
     return task_note("Failed to open file \\LOG\\" + file + ".LOG") +
            task_note(what + "\non log_file " + (log_id == 0 ? "SYSTEM" : "USER"));
 }
-
-// ---- Tables and archives ----
 
 ErrTableEntry entry(std::uint16_t id, std::uint16_t flags, std::uint16_t action_a,
                     const char* text_a, const char* component, MbKindFunction kind_a,
@@ -177,8 +171,6 @@ bool wait_until(const std::function<bool()>& done, const char* what) {
     }
     return true;
 }
-
-// ---- Harness ----
 
 TaskHarness::TaskHarness(HarnessOptions options) {
     // The first harness of a process finds the executive as the library's load left it
@@ -222,8 +214,14 @@ TaskHarness::~TaskHarness() {
     std::filesystem::remove_all(root_, ignored);
 }
 
-void TaskHarness::start_only() {
+void TaskHarness::start() {
     rtx_host_system_start();
+    sync();
+}
+
+bool TaskHarness::start_suspended() {
+    rtx_host_system_start();
+    return wait_until_suspended();
 }
 
 bool TaskHarness::wait_until_suspended() {
@@ -251,10 +249,6 @@ Bytes TaskHarness::receive_reply() {
     Bytes out;
     if (!take(reply_mbx_, kReplyWaitMs, out)) ADD_FAILURE() << "no message on the reply mailbox";
     return out;
-}
-
-std::uint32_t TaskHarness::replies_waiting() const {
-    return rtx_host_mailbox_depth(reply_mbx_);
 }
 
 void TaskHarness::send_asking(Bytes message) {
@@ -327,8 +321,6 @@ std::string TaskHarness::take_console() {
     rtx_host_console_clear();
     return text;
 }
-
-// ---- Partner tasks ----
 
 void TaskHarness::answer_box(const Bytes& request) {
     // Offsets of the request's one block start at 12.

@@ -1,24 +1,14 @@
 // A running error task on the host executive, with simulated partner tasks, for integration
-// tests.
-//
-// The harness prepares a temporary root folder (with a LOG folder and a TARNBOOT.INI that names
-// the two logs), silences the console echo, creates the mailboxes the error task looks up
-// (ERROR_MBX, ERROR_QMBX, GUI_MBX, IECSTATE_MBX and API_MBX) and a reply mailbox of its own,
-// and runs a partner thread on each of the last three:
-//   - the user-interface task on GUI_MBX: records every box request and, for a request with
-//     reply_mode 2 and buttons, sends the 22-byte answer embedded for the chosen button as a
-//     message of its own to reply_mbx (or runs a responder the test installs);
-//   - the remote-control status task on IECSTATE_MBX: records every status text and
-//     acknowledges it with a header-only message to reply_mbx;
-//   - the API task on API_MBX: records every notification.
-// start() runs the executive's system start (init_function was registered when the library
-// was loaded) and waits until the task serves its mailbox. The destructor shuts the executive
-// down and removes the folder.
-//
-// One harness at a time. A later harness in the same process resets the executive and the
-// task state and registers init_function again, so several cases may share one process.
-// Register test tables (register_table) before start(). This header brings in what a task
-// test needs: gtest, the module's headers, its task state and the executive's test controls.
+// tests. The harness makes a temporary root folder (a LOG folder and a TARNBOOT.INI naming the
+// two logs), silences the console echo, creates the mailboxes the task looks up and a reply
+// mailbox of its own, and runs three partner threads, each recording what it receives:
+//   - the user-interface task on GUI_MBX answers a box with reply_mode 2 and buttons by sending
+//     the answer embedded for the chosen button to reply_mbx (or runs the test's responder);
+//   - the remote-control status task on IECSTATE_MBX acknowledges each status text;
+//   - the API task on API_MBX only records.
+// One harness at a time: a later one in the same process resets the executive and the task
+// state and registers init_function again. Register test tables before start(). This header
+// brings what a task test needs: gtest, the module's headers and the executive's test controls.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -110,15 +100,12 @@ class TaskHarness {
     TaskHarness(const TaskHarness&) = delete;
     TaskHarness& operator=(const TaskHarness&) = delete;
 
-    // System start only (for start-ups that suspend the task); start() then also syncs, so
-    // the task is in its main loop afterwards.
-    void start_only();
-    void start() {
-        start_only();
-        sync();
-    }
+    // System start, then sync(): the task is in its main loop afterwards.
+    void start();
     // Waits until the error task is suspended; false (and a test failure) if it never is.
+    // start_suspended() is the system start for a start-up that suspends the task.
     bool wait_until_suspended();
+    bool start_suspended();
     void resume();
 
     // ---- Talking to the task ----
@@ -142,7 +129,7 @@ class TaskHarness {
         send(message(0x0C0D, {block(code, data)}));
     }
     // An empty message with reply_mode 2; returns when its default response is back, so
-    // everything sent before has been handled.
+    // everything sent before has been handled. Fails when another answer comes first.
     void sync();
     // sync(), then lets the partner tasks take everything the task sent them (a marker
     // through each of their mailboxes), then sync() again for what they sent back to
@@ -153,7 +140,6 @@ class TaskHarness {
     std::uint64_t live_segments() const;
     // Next message on the reply mailbox, waiting at most a while (empty when none).
     Bytes receive_reply();
-    std::uint32_t replies_waiting() const;
 
     // ---- Export, to look into a log ----
     ArchiveFile export_log(int log_id, const std::string& name = "\\EXPORT.TXT");
@@ -184,6 +170,7 @@ class TaskHarness {
     std::string take_console();
     std::uint16_t error_mbx() const { return error_mbx_; }
     std::uint16_t error_qmbx() const { return error_qmbx_; }
+    std::uint16_t gui_mbx() const { return partner_mbx_[kGui]; }
     const std::string& root() const { return root_; }
     std::string host_path(const std::string& relative) const { return root_ + "/" + relative; }
     // The bytes of the file at relative (host form, "LOG/SYSERR.LOG"), empty when there is none.
