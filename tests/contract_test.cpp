@@ -83,17 +83,11 @@ TEST_F(ContractTest, EachCheckReportsErrorTwoWithItsText) {
 
 // A formatted text is cut to what the report carries, however long it gets.
 TEST_F(ContractTest, LongFormattedTextsAreCut) {
-    // 200 characters: the report carries the first 120.
-    const std::string text200 = std::string(150, 'a') + std::string(50, 'b');
-    Q_report_error("q.c", 1, "%s", text200.c_str());
-    std::vector<std::uint8_t> bytes = take_message(mbx_);
-    EXPECT_EQ(core_test::raw_field(bytes, 108, 120), text200.substr(0, 120));
-
     // Far beyond the 256-byte buffer: no overrun (checked by the sanitizer build), the
-    // report still carries the first 120 characters.
+    // report carries the first 120 characters.
     const std::string huge = std::string(5000, 'z');
     Q_report_error("q.c", 2, "%s-%s-%d", huge.c_str(), huge.c_str(), 12345);
-    bytes = take_message(mbx_);
+    const std::vector<std::uint8_t> bytes = take_message(mbx_);
     EXPECT_EQ(core_test::raw_field(bytes, 108, 120), std::string(120, 'z'));
     EXPECT_EQ(read_report(bytes).line, 2);
 

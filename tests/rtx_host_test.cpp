@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,20 +46,32 @@ uint16_t alloc_status() {
     return status;
 }
 
-uint16_t receive(uint16_t mbx, uint16_t timeout, uint16_t* status_out) {
-    uint16_t seg = 0xBEEF;
-    rtx_status st{0xFFFF};
-    _rtx_getmessage(&seg, mbx, timeout, 0, &st);
-    *status_out = st.status;
-    return seg;
+// What a receive hands out: the segment (0 when none) and the status.
+struct Received {
+    uint16_t segment, status;
+    bool operator==(const Received&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Received& r) {
+    return out << "segment " << r.segment << ", status " << r.status;
 }
 
-// The status a catalog entry or lookup leaves.
-uint16_t catalog(uint16_t id, const std::string& name) {
+Received receive(uint16_t mbx, uint16_t timeout) {
+    Received r{0xBEEF, 0xFFFF};
     rtx_status st{0xFFFF};
-    rtx_catalog(id, name.c_str(), 0, &st);
-    return st.status;
+    _rtx_getmessage(&r.segment, mbx, timeout, 0, &st);
+    r.status = st.status;
+    return r;
 }
+
+// The status a call leaves in its rtx_status, which the call names st:
+// EXPECT_EQ(STATUS(rtx_getsema(sema, 0, &st)), RTX_E_TIMEOUT).
+#define STATUS(call)           \
+    ([&] {                     \
+        rtx_status st{0xFFFF}; \
+        call;                  \
+        return st.status;      \
+    }())
 
 // The id found under name, 0 when the lookup fails (with its status in status_out).
 uint16_t lookup(const std::string& name, uint16_t* status_out = nullptr) {
@@ -139,24 +152,17 @@ TEST_F(RtxHost, MailboxesAreFifoAndPollOrTimeOut) {
     EXPECT_EQ(_rtx_sendmessage(999, alloc(1), 0, &st), RTX_E_BAD_ID);
     EXPECT_EQ(st.status, RTX_E_BAD_ID);
 
-    uint16_t status = 0;
-    for (uint16_t s : segs) {
-        EXPECT_EQ(receive(mbx, 0, &status), s);
-        EXPECT_EQ(status, RTX_OK);
-    }
-    EXPECT_EQ(receive(mbx, 0, &status), 0);
-    EXPECT_EQ(status, RTX_E_TIMEOUT);
-    EXPECT_EQ(receive(mbx, 20, &status), 0);
-    EXPECT_EQ(status, RTX_E_TIMEOUT);
-    receive(4711, 0, &status);
-    EXPECT_EQ(status, RTX_E_BAD_ID);
+    for (uint16_t s : segs) EXPECT_EQ(receive(mbx, 0), (Received{s, RTX_OK}));
+    EXPECT_EQ(receive(mbx, 0), (Received{0, RTX_E_TIMEOUT}));
+    EXPECT_EQ(receive(mbx, 20), (Received{0, RTX_E_TIMEOUT}));
+    EXPECT_EQ(receive(4711, 0).status, RTX_E_BAD_ID);
 
     // A segment freed while queued leaves its mailbox.
     EXPECT_EQ(_rtx_sendmessage(mbx, segs[1], 0, &st), 0);
     EXPECT_EQ(_rtx_sendmessage(mbx, segs[2], 0, &st), 0);
     rtx_global_free(segs[1], &st);
     EXPECT_EQ(rtx_host_mailbox_depth(mbx), 1u);
-    EXPECT_EQ(receive(mbx, 0, &status), segs[2]);
+    EXPECT_EQ(receive(mbx, 0), (Received{segs[2], RTX_OK}));
 }
 
 // Many senders, one blocked receiver: each sender's messages arrive in the order sent.
@@ -178,9 +184,9 @@ TEST_F(RtxHost, BlockingReceiveAcrossThreads) {
     std::vector<int> next(kSenders, 0);
     int bad = 0;
     for (int n = 0; n < kSenders * kEach; ++n) {
-        uint16_t status = 0;
-        uint16_t seg = receive(mbx, RTX_WAIT_FOREVER, &status);
-        ASSERT_EQ(status, RTX_OK);
+        const Received got = receive(mbx, RTX_WAIT_FOREVER);
+        ASSERT_EQ(got.status, RTX_OK);
+        const uint16_t seg = got.segment;
         if (u16(seg, 2) != next[u16(seg, 0)]++) ++bad;
         rtx_status st{};
         rtx_global_free(seg, &st);
@@ -216,13 +222,9 @@ TEST_F(RtxHost, SegmentPoolIsBoundedAndIdsAreChecked) {
     uint16_t ids[8];
     EXPECT_EQ(rtx_host_list_segments(ids, 8), 3u);
 
-    rtx_status st{};
-    rtx_global_free(a, &st);
-    EXPECT_EQ(st.status, RTX_OK);
-    rtx_global_free(a, &st);
-    EXPECT_EQ(st.status, RTX_E_BAD_ID);
-    rtx_global_free(0, &st);
-    EXPECT_EQ(st.status, RTX_E_BAD_ID);
+    EXPECT_EQ(STATUS(rtx_global_free(a, &st)), RTX_OK);
+    EXPECT_EQ(STATUS(rtx_global_free(a, &st)), RTX_E_BAD_ID);
+    EXPECT_EQ(STATUS(rtx_global_free(0, &st)), RTX_E_BAD_ID);
     EXPECT_EQ(alloc_status(), RTX_OK);
 
     const rtx_host_counters cnt = counters();
@@ -259,28 +261,24 @@ TEST_F(RtxHost, ResponsesFollowTheRequestHeader) {
         return seg;
     };
     rtx_status st{};
-    uint16_t status = 0;
 
     // reply_mode 2, answered: the answer goes to reply_mbx and no default answer follows.
     uint16_t req = request(2);
     uint16_t answer = alloc(20);
-    send_response(buildptr(req, 0), answer, &st);
-    EXPECT_EQ(st.status, RTX_OK);
-    send_default_response(buildptr(req, 0), 5505, &st);
-    EXPECT_EQ(st.status, RTX_OK);
+    EXPECT_EQ(STATUS(send_response(buildptr(req, 0), answer, &st)), RTX_OK);
+    EXPECT_EQ(STATUS(send_default_response(buildptr(req, 0), 5505, &st)), RTX_OK);
     EXPECT_EQ(rtx_host_mailbox_depth(reply), 1u);
-    EXPECT_EQ(receive(reply, 0, &status), answer);
+    EXPECT_EQ(receive(reply, 0), (Received{answer, RTX_OK}));
 
     // reply_mode 2, not answered: the default answer is a bare header.
     req = request(2);
     // The header is read where the given address points: here its reply_mode is 0.
-    send_default_response(buildptr(req, 10), 5505, &st);
-    EXPECT_EQ(st.status, RTX_OK);
+    EXPECT_EQ(STATUS(send_default_response(buildptr(req, 10), 5505, &st)), RTX_OK);
     EXPECT_EQ(rtx_host_mailbox_depth(reply), 0u);
-    send_default_response(buildptr(req, 0), 5505, &st);
-    EXPECT_EQ(st.status, RTX_OK);
-    uint16_t def = receive(reply, 0, &status);
-    ASSERT_EQ(status, RTX_OK);
+    EXPECT_EQ(STATUS(send_default_response(buildptr(req, 0), 5505, &st)), RTX_OK);
+    const Received got = receive(reply, 0);
+    ASSERT_EQ(got.status, RTX_OK);
+    const uint16_t def = got.segment;
     ASSERT_EQ(rtx_segment_size(def), 12u);
     const uint16_t want[6] = {5505, 0, 0, 77, 0x1234, 0};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(u16(def, 2 * i), want[i]) << "field " << i;
@@ -307,15 +305,15 @@ TEST_F(RtxHost, ResponsesFollowTheRequestHeader) {
 
     // An address outside every segment.
     int local = 0;
-    send_default_response(&local, 5505, &st);
-    EXPECT_EQ(st.status, RTX_E_BAD_ID);
+    EXPECT_EQ(STATUS(send_default_response(&local, 5505, &st)), RTX_E_BAD_ID);
 }
 
 // Catalog names compare by their counted bytes, case included.
 TEST_F(RtxHost, CatalogComparesCountedNamesByBytes) {
-    EXPECT_EQ(catalog(10, cname("ABC")), RTX_OK);
-    EXPECT_EQ(catalog(11, cname("AB")), RTX_OK);
-    EXPECT_EQ(catalog(12, counted(2, "ABZ")), RTX_E_EXISTS);  // only the counted bytes count
+    EXPECT_EQ(STATUS(rtx_catalog(10, cname("ABC").c_str(), 0, &st)), RTX_OK);
+    EXPECT_EQ(STATUS(rtx_catalog(11, cname("AB").c_str(), 0, &st)), RTX_OK);
+    // Only the counted bytes are the name.
+    EXPECT_EQ(STATUS(rtx_catalog(12, counted(2, "ABZ").c_str(), 0, &st)), RTX_E_EXISTS);
     EXPECT_EQ(lookup(cname("ABC")), 10);
     EXPECT_EQ(lookup(counted(2, "ABQ")), 11);
     uint16_t status = 0;
@@ -450,9 +448,8 @@ TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
     EXPECT_EQ(rtx_segment_size(seg), 4u);  // still the sender's
     rtx_host_fail_next(RTX_OP_RECEIVE, 1, 0x78);
     EXPECT_EQ(_rtx_sendmessage(mbx, seg, 0, &st), 0);
-    receive(mbx, RTX_WAIT_FOREVER, &status);
-    EXPECT_EQ(status, 0x78);
-    EXPECT_EQ(receive(mbx, 0, &status), seg);
+    EXPECT_EQ(receive(mbx, RTX_WAIT_FOREVER).status, 0x78);
+    EXPECT_EQ(receive(mbx, 0), (Received{seg, RTX_OK}));
 
     rtx_host_fail(RTX_OP_SEND, 0, 5, 1);
     rtx_host_fail(RTX_OP_SEND, 0, 0, 1);  // count 0 clears
@@ -485,8 +482,7 @@ TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
     uint16_t h = 0;
     EXPECT_EQ(ini_file_read(&h, "ANY.INI"), 0x42);
     rtx_host_fail_next(RTX_OP_SEMA_CREATE, 1, 0x43);
-    rtx_createsema(&h, 1, 1, 0, &st);
-    EXPECT_EQ(st.status, 0x43);
+    EXPECT_EQ(STATUS(rtx_createsema(&h, 1, 1, 0, &st)), 0x43);
     rtx_host_fail_next(RTX_OP_TASK_CREATE, 1, 0x44);
     rtx_task_descriptor d{};
     d.start = +[] {};
@@ -506,17 +502,12 @@ TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
 TEST_F(RtxHost, SemaphoresBetweenThreads) {
     rtx_status st{};
     uint16_t lock = 0, signal = 0;
-    rtx_createsema(&lock, 1, 1, 0, &st);
-    ASSERT_EQ(st.status, RTX_OK);
+    ASSERT_EQ(STATUS(rtx_createsema(&lock, 1, 1, 0, &st)), RTX_OK);
     rtx_createsema(&signal, 0, 1, 0, &st);
-    rtx_getsema(signal, 0, &st);
-    EXPECT_EQ(st.status, RTX_E_TIMEOUT);
-    rtx_getsema(signal, 10, &st);
-    EXPECT_EQ(st.status, RTX_E_TIMEOUT);
-    rtx_sendsema(lock, &st);
-    EXPECT_EQ(st.status, RTX_HOST_E_SEMA_FULL);
-    rtx_getsema(999, 0, &st);
-    EXPECT_EQ(st.status, RTX_E_BAD_ID);
+    EXPECT_EQ(STATUS(rtx_getsema(signal, 0, &st)), RTX_E_TIMEOUT);
+    EXPECT_EQ(STATUS(rtx_getsema(signal, 10, &st)), RTX_E_TIMEOUT);
+    EXPECT_EQ(STATUS(rtx_sendsema(lock, &st)), RTX_HOST_E_SEMA_FULL);
+    EXPECT_EQ(STATUS(rtx_getsema(999, 0, &st)), RTX_E_BAD_ID);
 
     long shared = 0;
     std::vector<std::thread> threads;
@@ -595,13 +586,10 @@ TEST_F(RtxHost, TasksSuspendResumeAndEndAtShutdown) {
     wait_suspended("\nERROR_TASK");
     EXPECT_EQ(g_stage.load(), 0);
     EXPECT_EQ(rtx_host_resume_task("\nERROR_TASK"), 0);
-    uint16_t status = 0;
-    receive(g_out, RTX_WAIT_FOREVER, &status);
-    EXPECT_EQ(status, RTX_OK);
+    EXPECT_EQ(receive(g_out, RTX_WAIT_FOREVER).status, RTX_OK);
     EXPECT_EQ(g_stage.load(), 1);
-    EXPECT_EQ(rtx_host_resume_task("\nERROR_TASK"), -1);  // not suspended
-    rtx_suspendtask(0, &st);                              // the test's thread is no task
-    EXPECT_EQ(st.status, RTX_E_BAD_ID);
+    EXPECT_EQ(rtx_host_resume_task("\nERROR_TASK"), -1);       // not suspended
+    EXPECT_EQ(STATUS(rtx_suspendtask(0, &st)), RTX_E_BAD_ID);  // the test's thread is no task
 
     d.start = suspended_task;
     ASSERT_EQ(ini_create_task(&d, cname("SLEEPER").c_str(), 1000, &st), 1);
@@ -609,28 +597,23 @@ TEST_F(RtxHost, TasksSuspendResumeAndEndAtShutdown) {
     ASSERT_EQ(ini_create_task(&d, cname("WAITER").c_str(), 1000, &st), 1);
     wait_suspended(cname("SLEEPER"));
 
-    std::thread outsider([&] {
-        uint16_t s2 = 0;
-        receive(g_in, RTX_WAIT_FOREVER, &s2);
-        EXPECT_EQ(s2, RTX_E_SHUTDOWN);
-    });
+    std::thread outsider([] { EXPECT_EQ(receive(g_in, RTX_WAIT_FOREVER).status, RTX_E_SHUTDOWN); });
     rtx_host_shutdown();  // returns only when every task thread has ended
     outsider.join();
     EXPECT_EQ(g_stage.load(), 1);  // no blocked call returned into a task body
     rtx_host_shutdown();
-    receive(g_in, RTX_WAIT_FOREVER, &status);
-    EXPECT_EQ(status, RTX_E_SHUTDOWN);
-    rtx_getsema(g_sema, -1, &st);
-    EXPECT_EQ(st.status, RTX_E_SHUTDOWN);
+    EXPECT_EQ(receive(g_in, RTX_WAIT_FOREVER).status, RTX_E_SHUTDOWN);
+    EXPECT_EQ(STATUS(rtx_getsema(g_sema, -1, &st)), RTX_E_SHUTDOWN);
     EXPECT_EQ(ini_create_task(&d, cname("LATE").c_str(), 1000, &st), 0);
 
     // A fresh executive after reset.
     rtx_host_reset();
+    uint16_t status = 0;
     lookup("\nERROR_TASK", &status);
     EXPECT_EQ(status, RTX_E_NOT_FOUND);
     const uint16_t mbx = rtx_host_create_mailbox(cname("M").c_str());
     EXPECT_EQ(_rtx_sendmessage(mbx, alloc(2), 0, &st), 0);
-    EXPECT_EQ(receive(mbx, RTX_WAIT_FOREVER, &status), 1);
+    EXPECT_EQ(receive(mbx, RTX_WAIT_FOREVER), (Received{1, RTX_OK}));
     EXPECT_STREQ(rtx_host_root(), ".");
 }
 
