@@ -1,6 +1,6 @@
-// A single failed file call while archiving, erasing or exporting: the operation fails with
-// exactly its text (or none), never leaves the stream open, and leaves a file that either still
-// validates or is moved aside and recreated at the next start.
+// A single failed file call while a log is set up, or while archiving, erasing or exporting: the
+// operation prints exactly its text (or none), never leaves the stream open, and leaves a file
+// that either still validates or is moved aside and recreated at the next start.
 #include <string>
 #include <vector>
 
@@ -10,12 +10,12 @@ using namespace log_test;
 
 namespace {
 
-enum class Op { archive, erase, erase_all, export_log };
+enum class Op { create, check, archive, erase, erase_all, export_log };
 
 struct Fault {
     const char* what;
     Op op;
-    unsigned errors;  // archived into records 1, 2, ... before the fault
+    unsigned errors;  // archived into records 1, 2, ... of a new log before the fault
     rtx_host_op call;
     std::uint32_t skip;  // calls of that kind that succeed first
     std::string text;
@@ -31,6 +31,20 @@ std::vector<Fault> faults() {
                       e2 = archive_entry(2, 101, "E101", "COMP"),
                       e1 = archive_entry(1, 100, "E100", "COMP");
     return {
+        // Creating a missing file: open "rb" (fails: no file), open "wb"; writes: header, 25
+        // records, header again; one seek before the last write.
+        {"create: open for writing", Op::create, 0, RTX_OP_FILE_OPEN, 1, open_failed()},
+        {"create: first header write", Op::create, 0, RTX_OP_FILE_WRITE, 0, write},
+        {"create: fifth record", Op::create, 0, RTX_OP_FILE_WRITE, 5, write},
+        {"create: last header write", Op::create, 0, RTX_OP_FILE_WRITE, 26, write},
+        {"create: seek back to the header", Op::create, 0, RTX_OP_FILE_SEEK, 0, write},
+        // Checking a valid file: open "rb", open "r+b"; seek to the start, read the header,
+        // seek to the end; then per record of the walks a seek and a read.
+        {"check: read-write open", Op::check, 0, RTX_OP_FILE_OPEN, 1, open_failed()},
+        {"check: header read", Op::check, 0, RTX_OP_FILE_READ, 0, ""},
+        {"check: seek to the end", Op::check, 0, RTX_OP_FILE_SEEK, 1, ""},
+        {"check: seek to a record", Op::check, 0, RTX_OP_FILE_SEEK, 2, position_failed(1)},
+        {"check: record read", Op::check, 0, RTX_OP_FILE_READ, 3, read},
         // The first archive on a new log: open; seek+read record 1; seek+write record 1;
         // seek+read header; seek+write header.
         {"archive: open", Op::archive, 0, RTX_OP_FILE_OPEN, 0, open_failed()},
@@ -83,6 +97,9 @@ std::vector<Fault> faults() {
 
 bool run(const Fault& f) {
     switch (f.op) {
+        case Op::create:
+        case Op::check:
+            return err::init_log_file(1);
         case Op::archive:
             return err::archive_error(1, 7, "text", "COMP", "f.c", 1);
         case Op::erase:
@@ -98,18 +115,33 @@ bool run(const Fault& f) {
 class LogFaults : public LogTest {};
 
 TEST_F(LogFaults, FailedCallsPrintTheirTextAndLeaveARecoverableFile) {
+    const std::string image = valid_image();
     for (const Fault& f : faults()) {
         SCOPED_TRACE(f.what);
         restart_without_user_log();
-        start_log(1);
-        archive_n(1, f.errors);
+        if (f.op == Op::check) write_file(user_path(), image);
+        if (f.op >= Op::archive) {
+            start_log(1);
+            archive_n(1, f.errors);
+        }
         const err::LogHeader before = header(1);
         rtx_host_fail(f.call, f.skip, 1, RTX_E_INJECTED);
-        EXPECT_FALSE(run(f));
+        rtx_host_console_clear();
+        EXPECT_EQ(run(f), f.op == Op::check);
         EXPECT_EQ(console(), f.text);
         EXPECT_EQ(err::log_slot(1).stream, nullptr);
+        // A failed creation switches the log off.
+        if (f.op == Op::create) {
+            EXPECT_STREQ(err::log_slot(1).path, "");
+        }
+        // A failed check treats the file as corrupt: it is backed up and replaced.
+        if (f.op == Op::check) {
+            EXPECT_EQ(read_file(bak_of(1)), image);
+            EXPECT_EQ(bytes_of(1), new_file());
+            EXPECT_EQ(header(1), hdr(0, 0, 0, 0, 1));
+        }
         // A log that does not open is left as it was.
-        if (f.call == RTX_OP_FILE_OPEN) {
+        if (f.op >= Op::archive && f.call == RTX_OP_FILE_OPEN) {
             EXPECT_EQ(header(1), before);
         }
         // Erase all clears the error chain and the count even when a record fails.

@@ -9,13 +9,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Errors 3 (oldest), 7, 5 (newest), overflow record 9, the rest free.
-std::string valid_image() {
-    std::vector<unsigned> free_chain = {1, 2, 4, 6, 8};
-    for (unsigned n = 10; n <= 25; ++n) free_chain.push_back(n);
-    return image_with({3, 7, 5}, free_chain, 9, 4);
-}
-
 class LogSetup : public LogTest {};
 
 TEST_F(LogSetup, MissingFilesAreCreatedWithTheExactLayout) {
@@ -230,54 +223,6 @@ TEST_F(LogSetup, PathsThatDoNotFitAreRefused) {
     EXPECT_FALSE(err::open_log_file(1));
     EXPECT_EQ(console(), refused);
     EXPECT_EQ(read_file(root_ / "LOG" / name), "corrupt");
-}
-
-// A failed call while a missing file is created switches the log off; the next start replaces
-// what was left. Calls: open "rb" (fails: no file), open "wb"; writes: header, 25 records,
-// header again; one seek before the last write.
-// A failed call while a valid file is checked treats it as corrupt: it is moved to the backup
-// and replaced. Calls: open "rb", open "r+b"; seek to the start, read the header, seek to the
-// end; then per record of the walks a seek and a read.
-TEST_F(LogSetup, FailedCallsSwitchTheLogOffOrTreatTheFileAsCorrupt) {
-    const std::string image = valid_image();
-    struct Case {
-        const char* what;
-        bool file_exists;
-        rtx_host_op op;
-        std::uint32_t skip;
-        std::string text;
-    };
-    const Case cases[] = {
-        {"create: open for writing", false, RTX_OP_FILE_OPEN, 1, open_failed()},
-        {"create: first header write", false, RTX_OP_FILE_WRITE, 0, write_failed()},
-        {"create: fifth record", false, RTX_OP_FILE_WRITE, 5, write_failed()},
-        {"create: last header write", false, RTX_OP_FILE_WRITE, 26, write_failed()},
-        {"create: seek back to the header", false, RTX_OP_FILE_SEEK, 0, write_failed()},
-        {"check: read-write open", true, RTX_OP_FILE_OPEN, 1, open_failed()},
-        {"check: header read", true, RTX_OP_FILE_READ, 0, ""},
-        {"check: seek to the end", true, RTX_OP_FILE_SEEK, 1, ""},
-        {"check: seek to a record", true, RTX_OP_FILE_SEEK, 2, position_failed(1)},
-        {"check: record read", true, RTX_OP_FILE_READ, 3, read_failed()},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        restart_without_user_log();
-        if (c.file_exists) write_file(user_path(), image);
-        rtx_host_fail(c.op, c.skip, 1, RTX_E_INJECTED);
-        rtx_host_console_clear();
-        EXPECT_EQ(err::init_log_file(1), c.file_exists);
-        EXPECT_EQ(console(), c.text);
-        if (c.file_exists) {
-            EXPECT_EQ(read_file(bak_of(1)), image);
-            EXPECT_EQ(header(1), hdr(0, 0, 0, 0, 1));
-        } else {
-            EXPECT_STREQ(err::log_slot(1).path, "");
-            rtx_host_clear_faults();
-            err::reset_task_state();
-            EXPECT_TRUE(err::init_log_file(1));
-        }
-        EXPECT_EQ(bytes_of(1), new_file());
-    }
 }
 
 }  // namespace

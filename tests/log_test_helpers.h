@@ -170,6 +170,13 @@ inline std::string image_with(const std::vector<unsigned>& errors,
     return s;
 }
 
+// Errors 3 (oldest), 7, 5 (newest), overflow record 9, the rest free.
+inline std::string valid_image() {
+    std::vector<unsigned> free_chain = {1, 2, 4, 6, 8};
+    for (unsigned n = 10; n <= 25; ++n) free_chain.push_back(n);
+    return image_with({3, 7, 5}, free_chain, 9, 4);
+}
+
 inline std::size_t rec_at(unsigned n) {
     return kHeader + (n - 1) * kRecord;
 }
