@@ -12,11 +12,11 @@ using errsim::parse_script;
 
 namespace {
 
-// The error message of a script that must fail, as "line N: message".
+// The error message of a script that must fail, as "N: message" with its line number N.
 std::string error_of(const std::string& text) {
     auto r = parse_script(text);
     if (!r.error) return "no error";
-    return "line " + std::to_string(r.error->line) + ": " + r.error->message;
+    return std::to_string(r.error->line) + ": " + r.error->message;
 }
 
 std::string hex(unsigned v, int digits) {
@@ -169,45 +169,45 @@ TEST(ErrsimScript, NumbersDecimalAndHex) {
 TEST(ErrsimScript, ErrorsNameTheirLine) {
     const std::string tail = " 0 0 \"T\" - - - -";
     const std::pair<std::string, const char*> cases[] = {
-        {"sync\n\nrepot 5\n", "line 3: unknown command 'repot'"},
-        {"define 3 1 0 0 0 \"T\" - - - -\nbad\nworse\n", "line 2: unknown command 'bad'"},
-        {"report\n", "line 1: report: missing ID"},
-        {"report 70000", "line 1: report: ID 70000 out of range (0 to 65535)"},
-        {"report 5 \"a\" \"b\"", "line 1: report: more than one INFO text"},
-        {"report 5 reply \"a\"", "line 1: report: INFO must come right after ID"},
-        {"report 5 line=x", "line 1: report: line= 'x' is not a number"},
-        {"report 5 file=x.c", "line 1: report: file= needs a text in double quotes"},
+        {"sync\n\nrepot 5\n", "3: unknown command 'repot'"},
+        {"define 3 1 0 0 0 \"T\" - - - -\nbad\nworse\n", "2: unknown command 'bad'"},
+        {"report\n", "1: report: missing ID"},
+        {"report 70000", "1: report: ID 70000 out of range (0 to 65535)"},
+        {"report 5 \"a\" \"b\"", "1: report: more than one INFO text"},
+        {"report 5 reply \"a\"", "1: report: INFO must come right after ID"},
+        {"report 5 line=x", "1: report: line= 'x' is not a number"},
+        {"report 5 file=x.c", "1: report: file= needs a text in double quotes"},
         {"report 5 bogus",
-         "line 1: report: unexpected 'bogus' (expected \"INFO\", file=\"F\", line=N or reply)"},
-        {"echo \"abc", "line 1: unterminated text (missing closing \")"},
-        {"echo \"a\\qb\"", "line 1: unknown escape '\\q'"},
-        {"echo \"a\\0b\"", "line 1: a text cannot hold a NUL byte"},
-        {"echo \"a\"b", "line 1: a text must be followed by a blank"},
-        {"echo abc", "line 1: echo: TEXT must be a text in double quotes"},
-        {"boxes maybe", "line 1: boxes expects 'on' or 'off'"},
-        {"ui", "line 1: ui expects 'ready' or 'not-ready'"},
-        {"reset now", "line 1: reset: unexpected 'now'"},
+         "1: report: unexpected 'bogus' (expected \"INFO\", file=\"F\", line=N or reply)"},
+        {"echo \"abc", "1: unterminated text (missing closing \")"},
+        {"echo \"a\\qb\"", "1: unknown escape '\\q'"},
+        {"echo \"a\\0b\"", "1: a text cannot hold a NUL byte"},
+        {"echo \"a\"b", "1: a text must be followed by a blank"},
+        {"echo abc", "1: echo: TEXT must be a text in double quotes"},
+        {"boxes maybe", "1: boxes expects 'on' or 'off'"},
+        {"ui", "1: ui expects 'ready' or 'not-ready'"},
+        {"reset now", "1: reset: unexpected 'now'"},
         {"answer MAYBE",
-         "line 1: answer: unknown button 'MAYBE' (OK, CANCEL, RETRY, ABORT or CONTINUE)"},
-        {"erase user", "line 1: erase: missing all or record numbers"},
-        {"erase user 1,,2", "line 1: erase: empty record number in '1,,2'"},
-        {"export user \"\"", "line 1: export: FILE must not be empty"},
-        {"raw 123", "line 1: raw: '123' has an odd number of hex digits"},
-        {"raw zz", "line 1: raw: 'zz' is not hex"},
-        {"raw", "line 1: raw: missing bytes"},
-        {"\"report\" 5", "line 1: a line must start with a command word"},
-        {"define 20 1 0" + tail, "line 1: define: MODULE 20 out of range (0 to 19)"},
-        {"define 3 0xFFFF 0" + tail, "line 1: define: ID 0xFFFF is the end-of-table mark"},
+         "1: answer: unknown button 'MAYBE' (OK, CANCEL, RETRY, ABORT or CONTINUE)"},
+        {"erase user", "1: erase: missing all or record numbers"},
+        {"erase user 1,,2", "1: erase: empty record number in '1,,2'"},
+        {"export user \"\"", "1: export: FILE must not be empty"},
+        {"raw 123", "1: raw: '123' has an odd number of hex digits"},
+        {"raw zz", "1: raw: 'zz' is not hex"},
+        {"raw", "1: raw: missing bytes"},
+        {"\"report\" 5", "1: a line must start with a command word"},
+        {"define 20 1 0" + tail, "1: define: MODULE 20 out of range (0 to 19)"},
+        {"define 3 0xFFFF 0" + tail, "1: define: ID 0xFFFF is the end-of-table mark"},
         {"define 3 1 LOUD" + tail,
-         "line 1: define: unknown flag 'LOUD' (SYSTEM, ARCHIVE, SHOW_ONCE, IEC_TEXT or a number)"},
-        {"define 3 1 SYSTEM|" + tail, "line 1: define: empty part in FLAGS 'SYSTEM|'"},
-        {"define 3 1 0 0 0 T - - - -", "line 1: define: TEXT_A must be a text in double quotes"},
+         "1: define: unknown flag 'LOUD' (SYSTEM, ARCHIVE, SHOW_ONCE, IEC_TEXT or a number)"},
+        {"define 3 1 SYSTEM|" + tail, "1: define: empty part in FLAGS 'SYSTEM|'"},
+        {"define 3 1 0 0 0 T - - - -", "1: define: TEXT_A must be a text in double quotes"},
         {"define 3 1 0 0 0 \"T\" x - - -",
-         "line 1: define: TEXT_B must be a text in double quotes or -"},
+         "1: define: TEXT_B must be a text in double quotes or -"},
         {"define 3 1 0 0 0 \"T\" - - mb_big -",
-         "line 1: define: unknown box kind 'mb_big' (one of the nine mb_ functions or -)"},
-        {"define 3 1 0 0 0 \"T\" - - -", "line 1: define: missing KIND_B"},
-        {"define 3 1 0 0 0 \"T\" - - - - extra", "line 1: define: unexpected 'extra'"},
+         "1: define: unknown box kind 'mb_big' (one of the nine mb_ functions or -)"},
+        {"define 3 1 0 0 0 \"T\" - - -", "1: define: missing KIND_B"},
+        {"define 3 1 0 0 0 \"T\" - - - - extra", "1: define: unexpected 'extra'"},
     };
     for (const auto& [script, error] : cases) EXPECT_EQ(error_of(script), error) << script;
 }
