@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -73,12 +74,10 @@ Received receive(uint16_t mbx, uint16_t timeout) {
         return st.status;      \
     }())
 
-// The id found under name, 0 when the lookup fails (with its status in status_out).
-uint16_t lookup(const std::string& name, uint16_t* status_out = nullptr) {
+// The id entered under name (0 when the lookup fails).
+uint16_t lookup(const std::string& name) {
     uint16_t id = 0xBEEF;
-    rtx_status st{0xFFFF};
-    rtx_searchcatalog(&id, name.c_str(), 0, &st);
-    if (status_out) *status_out = st.status;
+    STATUS(rtx_searchcatalog(&id, name.c_str(), 0, &st));
     return id;
 }
 
@@ -176,20 +175,16 @@ TEST_F(RtxHost, BlockingReceiveAcrossThreads) {
                 uint16_t seg = alloc(4);
                 put16(seg, 0, static_cast<uint16_t>(t));
                 put16(seg, 2, static_cast<uint16_t>(i));
-                rtx_status st{};
-                _rtx_sendmessage(mbx, seg, 0, &st);
+                STATUS(_rtx_sendmessage(mbx, seg, 0, &st));
             }
         });
-    // Each sender's messages arrive in the order sent.
     std::vector<int> next(kSenders, 0);
     int bad = 0;
     for (int n = 0; n < kSenders * kEach; ++n) {
         const Received got = receive(mbx, RTX_WAIT_FOREVER);
         ASSERT_EQ(got.status, RTX_OK);
-        const uint16_t seg = got.segment;
-        if (u16(seg, 2) != next[u16(seg, 0)]++) ++bad;
-        rtx_status st{};
-        rtx_global_free(seg, &st);
+        if (u16(got.segment, 2) != next[u16(got.segment, 0)]++) ++bad;
+        STATUS(rtx_global_free(got.segment, &st));
     }
     for (auto& th : senders) th.join();
     EXPECT_EQ(bad, 0);
@@ -210,9 +205,7 @@ TEST_F(RtxHost, SegmentPoolIsBoundedAndIdsAreChecked) {
     EXPECT_EQ(alloc_status(), RTX_E_NOMEM);
 
     auto* p = static_cast<const uint8_t*>(buildptr(b, 0));
-    bool zero = true;
-    for (uint32_t i = 0; i < 100000; ++i) zero = zero && p[i] == 0;
-    EXPECT_TRUE(zero);
+    EXPECT_EQ(std::count(p, p + 100000, 0), 100000);  // zeroed
 
     const char* file = nullptr;
     int line = 0;
@@ -316,9 +309,9 @@ TEST_F(RtxHost, CatalogComparesCountedNamesByBytes) {
     EXPECT_EQ(STATUS(rtx_catalog(12, counted(2, "ABZ").c_str(), 0, &st)), RTX_E_EXISTS);
     EXPECT_EQ(lookup(cname("ABC")), 10);
     EXPECT_EQ(lookup(counted(2, "ABQ")), 11);
-    uint16_t status = 0;
-    EXPECT_EQ(lookup(cname("abc"), &status), 0);
-    EXPECT_EQ(status, RTX_E_NOT_FOUND);
+    uint16_t id = 0xBEEF;
+    EXPECT_EQ(STATUS(rtx_searchcatalog(&id, cname("abc").c_str(), 0, &st)), RTX_E_NOT_FOUND);
+    EXPECT_EQ(id, 0);
     const uint16_t mbx = rtx_host_create_mailbox("\tERROR_MBX");
     EXPECT_EQ(lookup("\tERROR_MBX"), mbx);
     EXPECT_EQ(rtx_host_create_mailbox("\tERROR_MBX"), 0);
@@ -424,7 +417,6 @@ TEST_F(RtxHost, FilesThroughExecutivePaths) {
 // calls as the C library would), and leaves everything else as it was.
 TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
     rtx_status st{};
-    uint16_t status = 0;
     rtx_host_fail(RTX_OP_ALLOC, 1, 2, 0x55);
     EXPECT_EQ(alloc_status(), RTX_OK);
     EXPECT_EQ(alloc_status(), 0x55);
@@ -437,8 +429,8 @@ TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
 
     const uint16_t mbx = rtx_host_create_mailbox(cname("M").c_str());
     rtx_host_fail_next(RTX_OP_LOOKUP, 1, 0);  // status 0 stands for RTX_E_INJECTED
-    lookup(cname("M"), &status);
-    EXPECT_EQ(status, RTX_E_INJECTED);
+    uint16_t id = 0;
+    EXPECT_EQ(STATUS(rtx_searchcatalog(&id, cname("M").c_str(), 0, &st)), RTX_E_INJECTED);
     EXPECT_EQ(lookup(cname("M")), mbx);
 
     const uint16_t seg = alloc(4);
@@ -514,18 +506,13 @@ TEST_F(RtxHost, SemaphoresBetweenThreads) {
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             for (int i = 0; i < 2000; ++i) {
-                rtx_status s{};
-                rtx_getsema(lock, -1, &s);
+                STATUS(rtx_getsema(lock, -1, &st));
                 long v = shared;
                 shared = v + 1;
-                rtx_sendsema(lock, &s);
+                STATUS(rtx_sendsema(lock, &st));
             }
         });
-    std::thread waiter([&] {
-        rtx_status s{};
-        rtx_getsema(signal, -1, &s);
-        EXPECT_EQ(s.status, RTX_OK);
-    });
+    std::thread waiter([&] { EXPECT_EQ(STATUS(rtx_getsema(signal, -1, &st)), RTX_OK); });
     rtx_sendsema(signal, &st);
     waiter.join();
     for (auto& th : threads) th.join();
@@ -548,14 +535,12 @@ void suspending_task() {
 }
 
 void suspended_task() {
-    rtx_status st{};
-    rtx_suspendtask(0, &st);
+    STATUS(rtx_suspendtask(0, &st));
     g_stage = 3;
 }
 
 void sema_task() {
-    rtx_status st{};
-    rtx_getsema(g_sema, -1, &st);
+    STATUS(rtx_getsema(g_sema, -1, &st));
     g_stage = 4;
 }
 
@@ -608,9 +593,8 @@ TEST_F(RtxHost, TasksSuspendResumeAndEndAtShutdown) {
 
     // A fresh executive after reset.
     rtx_host_reset();
-    uint16_t status = 0;
-    lookup("\nERROR_TASK", &status);
-    EXPECT_EQ(status, RTX_E_NOT_FOUND);
+    uint16_t id = 0;
+    EXPECT_EQ(STATUS(rtx_searchcatalog(&id, "\nERROR_TASK", 0, &st)), RTX_E_NOT_FOUND);
     const uint16_t mbx = rtx_host_create_mailbox(cname("M").c_str());
     EXPECT_EQ(_rtx_sendmessage(mbx, alloc(2), 0, &st), 0);
     EXPECT_EQ(receive(mbx, RTX_WAIT_FOREVER), (Received{1, RTX_OK}));
