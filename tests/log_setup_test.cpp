@@ -139,58 +139,51 @@ TEST_F(LogSetup, FailedRenameStillGivesAFreshFile) {
     EXPECT_EQ(bytes_of(1), new_file());
 }
 
+// The boot file decides the path: the first word of the value; the default below the root path
+// when the key is missing (only the system log says so). Without a usable path the log is
+// switched off: nothing is created or moved, and every later operation fails without a text.
 TEST_F(LogSetup, BootConfigurationDecidesThePath) {
-    // Only the first word of the value is the path.
-    write_ini("[ErrorTask]\nUserLogFile=\\LOG\\FIRST.LOG second word\n");
-    ASSERT_TRUE(err::init_log_file(1));
-    EXPECT_STREQ(err::log_slot(1).path, "\\LOG\\FIRST.LOG");
-    EXPECT_EQ(read_file(root_ / "LOG" / "FIRST.LOG"), new_file());
-    EXPECT_EQ(console(), "");
-
-    // Key missing: the default below the root path; only the system log says so.
-    err::reset_task_state();
-    write_ini("[ErrorTask]\nOther=1\n");
-    ASSERT_TRUE(err::init_log_file(0));
-    EXPECT_EQ(console(),
-              "Error Task: SystemLogFile Setting in ErrorTask section not found, using defaults\n");
-    EXPECT_EQ(std::string(err::log_slot(0).path), root_.string() + "\\LOG\\SYSERR.LOG");
-    EXPECT_EQ(bytes_of(0), new_file());
-    rtx_host_console_clear();
-    ASSERT_TRUE(err::init_log_file(1));
-    EXPECT_EQ(console(), "");
-    EXPECT_EQ(std::string(err::log_slot(1).path), root_.string() + "\\LOG\\USERERR.LOG");
-    EXPECT_EQ(bytes_of(1), new_file());
-}
-
-TEST_F(LogSetup, NoUsablePathSwitchesTheLogOff) {
-    const std::string bare_root_failed = open_failed(root_.string());
+    const std::string root = root_.string(), off = open_failed(root),
+                      no_boot = "Error Task: Can't open boot.ini (registry) file\n" + off;
     struct Case {
         const char* what;
         const char* ini;  // null: no boot file
-        bool inject_ini_fault;
+        bool ini_fault;
+        int log_id;
         std::string text;
+        std::string path;  // empty: switched off
     };
     const Case cases[] = {
-        {"empty value", "[ErrorTask]\nUserLogFile=\n", false, bare_root_failed},
-        {"blank value", "[ErrorTask]\nUserLogFile=   \n", false, bare_root_failed},
-        {"no boot file", nullptr, false,
-         "Error Task: Can't open boot.ini (registry) file\n" + bare_root_failed},
-        {"boot file unreadable", "[ErrorTask]\nUserLogFile=\\LOG\\USERERR.LOG\n", true,
-         "Error Task: Can't open boot.ini (registry) file\n" + bare_root_failed},
+        {"first word", "[ErrorTask]\nUserLogFile=\\LOG\\FIRST.LOG second word\n", false, 1, "",
+         "\\LOG\\FIRST.LOG"},
+        {"system key missing", "[ErrorTask]\nOther=1\n", false, 0,
+         "Error Task: SystemLogFile Setting in ErrorTask section not found, using defaults\n",
+         root + "\\LOG\\SYSERR.LOG"},
+        {"user key missing", "[ErrorTask]\nOther=1\n", false, 1, "", root + "\\LOG\\USERERR.LOG"},
+        {"empty value", "[ErrorTask]\nUserLogFile=\n", false, 1, off, ""},
+        {"blank value", "[ErrorTask]\nUserLogFile=   \n", false, 1, off, ""},
+        {"no boot file", nullptr, false, 1, no_boot, ""},
+        {"boot file unreadable", "[ErrorTask]\nUserLogFile=\\LOG\\USERERR.LOG\n", true, 1, no_boot,
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         err::reset_task_state();
+        fs::remove_all(root_ / "LOG");
+        fs::create_directory(root_ / "LOG");
         fs::remove(root_ / "TARNBOOT.INI");
         if (c.ini) write_ini(c.ini);
-        if (c.inject_ini_fault) rtx_host_fail_next(RTX_OP_INI_READ, 1, RTX_E_INJECTED);
+        if (c.ini_fault) rtx_host_fail_next(RTX_OP_INI_READ, 1, RTX_E_INJECTED);
         rtx_host_console_clear();
-        EXPECT_FALSE(err::init_log_file(1));
+        EXPECT_EQ(err::init_log_file(c.log_id), !c.path.empty());
         EXPECT_EQ(console(), c.text);
-        EXPECT_STREQ(err::log_slot(1).path, "");
-        EXPECT_TRUE(fs::is_empty(root_ / "LOG"));  // nothing created, nothing moved
-
-        // A switched-off log fails every later operation without a text.
+        EXPECT_EQ(err::log_slot(c.log_id).path, c.path);
+        if (!c.path.empty()) {
+            const std::string name = c.path.substr(c.path.rfind('\\') + 1);
+            EXPECT_EQ(read_file(root_ / "LOG" / name), new_file());
+            continue;
+        }
+        EXPECT_TRUE(fs::is_empty(root_ / "LOG"));
         rtx_host_console_clear();
         EXPECT_FALSE(err::open_log_stream(1));
         EXPECT_FALSE(err::archive_error(1, 5, "text", "COMP", "f.c", 1));
