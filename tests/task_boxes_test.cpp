@@ -62,13 +62,10 @@ Bytes box_request(std::uint16_t reply_mode, std::uint16_t reply_mbx, Words head,
     Bytes out = words({ERR_SENDER_ID, reply_mode, reply_mbx, 0xFFFF, 0xFFFF, 1, CMD_SHOW_BOX,
                        head[0], 0, 0, 155});
     for (std::size_t i = 1; i < head.size(); ++i) put16(out, out.size(), head[i]);
-    for (const auto& d : descriptors) {
-        const Bytes desc = words({std::uint16_t(d.first), 22, std::uint16_t(d.second), 0});
-        out.insert(out.end(), desc.begin(), desc.end());
-    }
+    for (const auto& [label, answer] : descriptors)
+        for (int w : {label, 22, answer, 0}) put16(out, out.size(), std::uint16_t(w));
     out.resize(12 + 64, 0);
-    for (const Bytes& part : area) out.insert(out.end(), part.begin(), part.end());
-    return out;
+    return concat({out, concat(area)});
 }
 
 // Awaited boxes: the chosen answer returns; strays are skipped and freed; sequence numbers count.
@@ -100,11 +97,11 @@ TEST_F(TaskBoxes, AnswerOfAnOkBoxGoesToErrorMbxAsCommand618) {
     EXPECT_EQ(result_of(h.report(kOk, "y")), 0);
     h.settle();  // the user's answer, command 618, reaches ERROR_MBX and is handled
 
-    ASSERT_EQ(h.box_requests().size(), 1u);
-    EXPECT_EQ(h.box_requests()[0],
-              box_request(2, h.error_mbx(), {101, 1, 0, 0, 0x08, 64, 70}, {{76, 79}},
-                          {z("ERROR"), z("Box y"), z("OK"),
-                           button_answer(CMD_ASYNC_BOX_ANSWER, 1, BTN_OK)}));
+    EXPECT_EQ(
+        h.box_requests(),
+        std::vector<Bytes>{box_request(
+            2, h.error_mbx(), {101, 1, 0, 0, 0x08, 64, 70}, {{76, 79}},
+            {z("ERROR"), z("Box y"), z("OK"), button_answer(CMD_ASYNC_BOX_ANSWER, 1, BTN_OK)})});
     // 618 is no unknown command (the console stays empty), and the API task hears nothing.
     EXPECT_TRUE(h.api_messages().empty());
     EXPECT_EQ(h.live_segments(), 0u);
@@ -173,11 +170,10 @@ TEST_F(TaskBoxes, VariantBShowsBoxesWithoutButtonsAndArchivesTextA) {
     EXPECT_EQ(result_of(h.report(kOkCancel, "z")), 0);
     h.settle();
 
-    ASSERT_EQ(h.box_requests().size(), 1u);
     // The segment has room for the kind's buttons, but none is written.
-    EXPECT_EQ(h.box_requests()[0],
-              box_request(0, 0, {76, 0, 0, 0xFFFF, 0x09, 64, 70}, {},
-                          {z("ERROR"), z("Bee z"), Bytes(3 + 22 + 7 + 22, 0)}));
+    EXPECT_EQ(h.box_requests(),
+              std::vector<Bytes>{box_request(0, 0, {76, 0, 0, 0xFFFF, 0x09, 64, 70}, {},
+                                             {z("ERROR"), z("Bee z"), Bytes(3 + 22 + 7 + 22, 0)})});
     EXPECT_EQ(err::task_state().box_sequence, 1);
     EXPECT_EQ(texts(h.export_log(1)), Texts{"Aaa z"});
 }
@@ -195,12 +191,11 @@ TEST_F(TaskBoxes, StatusTextsGoOutInVariantBOnly) {
     EXPECT_EQ(result_of(h.report(kIecText)), 0);
     h.settle();
 
-    ASSERT_EQ(h.status_texts().size(), 1u);
-    const Bytes expected = concat({words({ERR_SENDER_ID, 2, h.error_qmbx(), 0xFFFF, 0xFFFF, 1,
-                                          CMD_STATUS_TEXT, 41, 0, 0, 61}),
-                                   z(std::string(kLongText, 30))});
-    EXPECT_EQ(h.status_texts()[0], expected);
-    EXPECT_EQ(h.status_texts()[0].size(), 53u);
+    // 53 bytes: the text cut to 30 characters.
+    EXPECT_EQ(h.status_texts(),
+              std::vector<Bytes>{concat({words({ERR_SENDER_ID, 2, h.error_qmbx(), 0xFFFF, 0xFFFF, 1,
+                                                CMD_STATUS_TEXT, 41, 0, 0, 61}),
+                                         z(std::string(kLongText, 30))})});
     // The acknowledgement was taken and given back.
     EXPECT_EQ(h.live_segments(), 0u);
 }

@@ -20,7 +20,6 @@ namespace {
 
 constexpr std::uint16_t kReplyWaitMs = 20000;  // guards against a hung task, not a timing check
 constexpr auto kLongWait = std::chrono::seconds(20);
-constexpr const char* kErrorTaskName = CATALOG_ERROR_TASK;
 
 // The error task never sends a one-byte segment: the harness uses one to find out when a
 // partner thread has taken everything queued before it.
@@ -214,23 +213,9 @@ TaskHarness::~TaskHarness() {
     std::filesystem::remove_all(root_, ignored);
 }
 
-void TaskHarness::start() {
-    rtx_host_system_start();
-    sync();
-}
-
-bool TaskHarness::start_suspended() {
-    rtx_host_system_start();
-    return wait_until_suspended();
-}
-
 bool TaskHarness::wait_until_suspended() {
-    return wait_until([] { return rtx_host_task_suspended(kErrorTaskName) != 0; },
+    return wait_until([] { return rtx_host_task_suspended(CATALOG_ERROR_TASK) != 0; },
                       "the error task to be suspended");
-}
-
-void TaskHarness::resume() {
-    EXPECT_EQ(rtx_host_resume_task(kErrorTaskName), 0);
 }
 
 void TaskHarness::send_to(std::uint16_t mailbox, const Bytes& bytes) {
@@ -265,21 +250,17 @@ void TaskHarness::sync() {
 
 void TaskHarness::settle() {
     sync();
-    std::size_t expected = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        expected = markers_;
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    markers_ = 0;
+    std::size_t sent = 0;
     for (std::uint16_t mailbox : partner_mbx_) {
         if (mailbox == 0) continue;
         send_to(mailbox, Bytes{0});
-        ++expected;
+        ++sent;
     }
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!changed_.wait_for(lock, kLongWait, [&] { return markers_ >= expected; }))
-            ADD_FAILURE() << "a partner task did not take its marker";
-    }
+    if (!changed_.wait_for(lock, kLongWait, [&] { return markers_ == sent; }))
+        ADD_FAILURE() << "a partner task did not take its marker";
+    lock.unlock();
     sync();
 }
 

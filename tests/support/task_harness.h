@@ -101,12 +101,18 @@ class TaskHarness {
     TaskHarness& operator=(const TaskHarness&) = delete;
 
     // System start, then sync(): the task is in its main loop afterwards.
-    void start();
+    void start() {
+        rtx_host_system_start();
+        sync();
+    }
     // Waits until the error task is suspended; false (and a test failure) if it never is.
-    // start_suspended() is the system start for a start-up that suspends the task.
     bool wait_until_suspended();
-    bool start_suspended();
-    void resume();
+    // The system start for a start-up that suspends the task.
+    bool start_suspended() {
+        rtx_host_system_start();
+        return wait_until_suspended();
+    }
+    void resume() { EXPECT_EQ(rtx_host_resume_task(CATALOG_ERROR_TASK), 0); }
 
     // ---- Talking to the task ----
     // Sends bytes as a segment of exactly their size to ERROR_MBX.
