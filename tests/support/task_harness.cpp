@@ -4,15 +4,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "err/protocol.h"
-#include "err/report.h"
 #include "rtx/rtx.h"
-#include "rtx/rtx_host.h"
-#include "task_state.h"
 
 namespace errtest {
 
@@ -20,12 +15,6 @@ namespace {
 
 constexpr std::uint16_t kReplyWaitMs = 20000;  // guards against a hung task, not a timing check
 constexpr auto kLongWait = std::chrono::seconds(20);
-
-// The error task never sends a one-byte segment: the harness uses one to find out when a
-// partner thread has taken everything queued before it.
-bool is_marker(const Bytes& bytes) {
-    return bytes.size() == 1;
-}
 
 void free_segment(std::uint16_t segment) {
     rtx_status status{};
@@ -236,12 +225,6 @@ Bytes TaskHarness::receive_reply() {
     return out;
 }
 
-void TaskHarness::send_asking(Bytes message) {
-    put16(message, MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
-    put16(message, MSG_REPLY_MBX, reply_mbx_);
-    send(message);
-}
-
 void TaskHarness::sync() {
     const std::uint16_t sender = ++sync_sender_;
     const Bytes answer = request(errtest::message(sender, {}));
@@ -297,12 +280,6 @@ std::string TaskHarness::file_text(const std::string& relative) const {
     return content.str();
 }
 
-std::string TaskHarness::take_console() {
-    std::string text = rtx_host_console_text();
-    rtx_host_console_clear();
-    return text;
-}
-
 void TaskHarness::answer_box(const Bytes& request) {
     // Offsets of the request's one block start at 12.
     constexpr std::size_t b = MSG_HEADER_SIZE;
@@ -339,10 +316,13 @@ void TaskHarness::answer_box(const Bytes& request) {
 void TaskHarness::serve(Which which, std::uint16_t mailbox) {
     Bytes got;
     while (take(mailbox, RTX_WAIT_FOREVER, got)) {
+        // The error task never sends a one-byte segment: settle() uses one to find out when a
+        // partner thread has taken everything queued before it.
+        const bool marker = got.size() == 1;
         Responder responder;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (is_marker(got)) {
+            if (marker) {
                 ++markers_;
             } else {
                 received_[which].push_back(got);
@@ -350,7 +330,7 @@ void TaskHarness::serve(Which which, std::uint16_t mailbox) {
             responder = responder_;
         }
         changed_.notify_all();
-        if (is_marker(got)) continue;
+        if (marker) continue;
         if (which == kGui) {
             responder ? responder(got) : answer_box(got);
         } else if (which == kStatus && get16(got, MSG_REPLY_MODE) == REPLY_MODE_TO_MBX) {

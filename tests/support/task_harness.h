@@ -119,7 +119,11 @@ class TaskHarness {
     void send(const Bytes& message) { send_to(error_mbx_, message); }
     // Sends message with reply_mode 2 and the harness's reply mailbox; request() also
     // returns the one message that comes back (the answer, or the default response).
-    void send_asking(Bytes message);
+    void send_asking(Bytes message) {
+        put16(message, MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
+        put16(message, MSG_REPLY_MBX, reply_mbx_);
+        send(message);
+    }
     Bytes request(const Bytes& message) {
         send_asking(message);
         return receive_reply();
@@ -173,7 +177,11 @@ class TaskHarness {
 
     // ---- Console and files ----
     // Everything printed on the console since the last take; the console is empty afterwards.
-    std::string take_console();
+    std::string take_console() {
+        std::string text = rtx_host_console_text();
+        rtx_host_console_clear();
+        return text;
+    }
     std::uint16_t error_mbx() const { return error_mbx_; }
     std::uint16_t error_qmbx() const { return error_qmbx_; }
     std::uint16_t gui_mbx() const { return partner_mbx_[kGui]; }
