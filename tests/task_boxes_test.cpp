@@ -7,19 +7,22 @@ namespace {
 using namespace errtest;
 
 constexpr std::uint16_t kModule = 3;
-constexpr std::uint16_t kOkCancel = 4001;
-constexpr std::uint16_t kOk = 4002;
-constexpr std::uint16_t kAbort = 4003;
-constexpr std::uint16_t kModalClear = 4004;
-constexpr std::uint16_t kAbortContinue = 4005;
-constexpr std::uint16_t kNoKind = 4006;
-constexpr std::uint16_t kNonModal = 4007;
-constexpr std::uint16_t kVariantB = 4008;
-constexpr std::uint16_t kIecText = 4009;
-constexpr std::uint16_t kAutoBox = 4010;
-constexpr std::uint16_t kBoxThenApi = 4011;
-constexpr std::uint16_t kIecSystem = 4012;
-constexpr std::uint16_t kIecEmpty = 4013;
+// Error numbers 4001 to 4013.
+enum : std::uint16_t {
+    kOkCancel = 4001,
+    kOk,
+    kAbort,
+    kModalClear,
+    kAbortContinue,
+    kNoKind,
+    kNonModal,
+    kVariantB,
+    kIecText,
+    kAutoBox,
+    kBoxThenApi,
+    kIecSystem,
+    kIecEmpty
+};
 
 const char kLongText[] = "Status text of forty-five characters, exactly";  // 45
 

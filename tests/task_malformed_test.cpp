@@ -96,13 +96,11 @@ TEST_F(TaskMalformed, BlocksThatCannotBeWalkedEndTheMessage) {
 TEST_F(TaskMalformed, BlocksTooShortForTheirCommandAreSkippedOneByOne) {
     const err::TaskState& st = err::task_state();
     h.command(CMD_ARCHIVE_ALL, words({7}));
-    Bytes request = message(0x31, {
-                                      block(CMD_SET_ERROR_STATE, words({kGood, 0})),  // no OR mask
-                                      block(CMD_ASYNC_BOX_ANSWER),
-                                      block(CMD_ARCHIVE_ALL, Bytes{1}),
-                                      block(CMD_REPORT_ERROR, Bytes{0x65}),  // half a number
-                                      block(CMD_UI_READY),
-                                  });
+    // No OR mask; no answer number; a byte short of archive_all; half an error number.
+    const Bytes request =
+        message(0x31, {block(CMD_SET_ERROR_STATE, words({kGood, 0})), block(CMD_ASYNC_BOX_ANSWER),
+                       block(CMD_ARCHIVE_ALL, Bytes{1}), block(CMD_REPORT_ERROR, Bytes{0x65}),
+                       block(CMD_UI_READY)});
     EXPECT_EQ(h.request(request), default_response(0x31));
     EXPECT_EQ(h.take_console(), skipped("command", 0x31,
                                         {CMD_SET_ERROR_STATE, CMD_ASYNC_BOX_ANSWER, CMD_ARCHIVE_ALL,

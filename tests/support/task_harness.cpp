@@ -225,12 +225,6 @@ Bytes TaskHarness::receive_reply() {
     return out;
 }
 
-void TaskHarness::sync() {
-    const std::uint16_t sender = ++sync_sender_;
-    const Bytes answer = request(errtest::message(sender, {}));
-    EXPECT_EQ(answer, default_response(sender)) << "an earlier answer was not taken";
-}
-
 void TaskHarness::settle() {
     sync();
     std::unique_lock<std::mutex> lock(mutex_);
@@ -286,13 +280,10 @@ void TaskHarness::answer_box(const Bytes& request) {
     const std::uint16_t reply_to = get16(request, MSG_REPLY_MBX);
     const std::uint16_t buttons = get16(request, b + BOX_BUTTON_COUNT);
     if (get16(request, MSG_REPLY_MODE) != REPLY_MODE_TO_MBX || buttons == 0) return;
-    int index = 0;
-    bool strays = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        index = std::max(0, std::min<int>(button_, buttons - 1));
-        strays = strays_;
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    const int index = std::max(0, std::min<int>(button_, buttons - 1));
+    const bool strays = strays_;
+    lock.unlock();
     const std::size_t desc = b + BOX_BUTTONS + BOX_BUTTON_DESC_SIZE * std::size_t(index);
     const std::size_t length = get16(request, desc + 2);
     const std::size_t at = b + get16(request, desc + 4);

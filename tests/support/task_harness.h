@@ -96,9 +96,7 @@ struct HarnessOptions {
 class TaskHarness {
   public:
     explicit TaskHarness(HarnessOptions options = {});
-    ~TaskHarness();
-    TaskHarness(const TaskHarness&) = delete;
-    TaskHarness& operator=(const TaskHarness&) = delete;
+    ~TaskHarness();  // not copyable: it owns threads and a mutex
 
     // System start, then sync(): the task is in its main loop afterwards.
     void start() {
@@ -140,7 +138,10 @@ class TaskHarness {
     }
     // An empty message with reply_mode 2; returns when its default response is back, so
     // everything sent before has been handled. Fails when another answer comes first.
-    void sync();
+    void sync() {
+        const std::uint16_t sender = ++sync_sender_;
+        EXPECT_EQ(request(message(sender, {})), default_response(sender)) << "an answer came first";
+    }
     // sync(), then lets the partner tasks take everything the task sent them (a marker
     // through each of their mailboxes), then sync() again for what they sent back to
     // ERROR_MBX. Afterwards the records are complete.
