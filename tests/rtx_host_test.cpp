@@ -194,6 +194,25 @@ TEST_F(RtxHost, BlockingReceiveAcrossThreads) {
     EXPECT_EQ(c.segments_in_use, 0u);
 }
 
+// A receiver blocked on a mailbox is counted as its waiter; it has passed the fault check of
+// its call, so a receive fault armed now hits the next call, not the one already waiting.
+TEST_F(RtxHost, BlockedReceiversAreCountedAndMissLaterFaults) {
+    const uint16_t mbx = rtx_host_create_mailbox(cname("W").c_str());
+    EXPECT_EQ(rtx_host_mailbox_waiters(mbx), 0u);
+    Received got{};
+    std::thread receiver([&] { got = receive(mbx, RTX_WAIT_FOREVER); });
+    while (rtx_host_mailbox_waiters(mbx) == 0) std::this_thread::yield();
+    rtx_host_fail_next(RTX_OP_RECEIVE, 1, 0x0042);
+    const uint16_t seg = alloc(4);
+    EXPECT_EQ(STATUS(_rtx_sendmessage(mbx, seg, 0, &st)), RTX_OK);
+    receiver.join();
+    EXPECT_EQ(got, (Received{seg, RTX_OK}));
+    EXPECT_EQ(rtx_host_mailbox_waiters(mbx), 0u);
+    EXPECT_EQ(receive(mbx, 0), (Received{0, 0x0042}));
+    EXPECT_EQ(rtx_host_mailbox_waiters(0), 0u);  // no such mailbox
+    STATUS(rtx_global_free(seg, &st));
+}
+
 // The segment pool has a limit; new segments are zeroed; ids and origins are tracked.
 TEST_F(RtxHost, SegmentPoolIsBoundedAndIdsAreChecked) {
     rtx_host_set_segment_limit(3);
