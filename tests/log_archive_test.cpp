@@ -7,14 +7,7 @@ using namespace log_test;
 
 namespace {
 
-class LogArchive : public LogTest {
-  protected:
-    void SetUp() override {
-        LogTest::SetUp();
-        g_now = kFixedNow;
-        err::set_log_clock_for_tests(movable_clock);
-    }
-};
+class LogArchive : public LogTest {};
 
 TEST_F(LogArchive, FirstTwoErrorsAreLinkedInTheExactLayout) {
     for (int log_id : {0, 1}) {  // the system log stores its errors like the user log

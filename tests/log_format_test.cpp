@@ -83,8 +83,6 @@ TEST(LogFields, TrimmedLength) {
 }
 
 TEST_F(LogFormat, DateAndTimeStamps) {
-    err::set_log_clock_for_tests(movable_clock);
-    g_now = kFixedNow;
     const char* date = err::log_date_string();
     EXPECT_STREQ(date, "07.MAR.04");
     EXPECT_STREQ(err::log_time_string(), "09:05:31");

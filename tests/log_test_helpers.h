@@ -23,14 +23,11 @@
 
 namespace log_test {
 
-// 7 March 2004, 09:05:31 (UTC; the tests run with TZ=UTC0).
+// The log's clock in the tests: g_now, 7 March 2004, 09:05:31 (UTC; the tests run with TZ=UTC0)
+// at the start of every case; tests may move it.
 constexpr std::time_t kFixedNow = 1078650331;
-inline std::time_t fixed_clock() {
-    return kFixedNow;
-}
-// A clock that tests can move: set_log_clock_for_tests(movable_clock), then set g_now.
 inline std::time_t g_now = kFixedNow;
-inline std::time_t movable_clock() {
+inline std::time_t test_clock() {
     return g_now;
 }
 constexpr const char* kDate = "07.MAR.04";
@@ -253,7 +250,7 @@ inline err::LogCheckResult check_bytes(const std::string& bytes) {
 }
 
 // A fresh root for every case: <tmp>/errlogNNNNNN (no "." in it) with its LOG folder, a boot
-// file naming both logs below the root, console captured, the clock fixed.
+// file naming both logs below the root, console captured, the test clock set.
 class LogTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -268,7 +265,8 @@ class LogTest : public ::testing::Test {
         rtx_host_set_root(root_.c_str());
         rtx_host_console_echo(0);
         rtx_host_console_clear();
-        err::set_log_clock_for_tests(fixed_clock);
+        g_now = kFixedNow;
+        err::set_log_clock_for_tests(test_clock);
         write_ini("[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\nUserLogFile=\\LOG\\USERERR.LOG\n");
     }
     void TearDown() override {
@@ -280,11 +278,10 @@ class LogTest : public ::testing::Test {
 
     void write_ini(const std::string& text) { write_file(root_ / "TARNBOOT.INI", text); }
 
-    std::filesystem::path sys_path() const { return root_ / "LOG" / "SYSERR.LOG"; }
-    std::filesystem::path user_path() const { return root_ / "LOG" / "USERERR.LOG"; }
     std::filesystem::path path_of(int log_id) const {
-        return log_id == 0 ? sys_path() : user_path();
+        return root_ / "LOG" / (log_id == 0 ? "SYSERR.LOG" : "USERERR.LOG");
     }
+    std::filesystem::path user_path() const { return path_of(1); }
     std::filesystem::path bak_of(int log_id) const {
         return root_ / "LOG" / (log_id == 0 ? "SYSERR.BAK" : "USERERR.BAK");
     }
