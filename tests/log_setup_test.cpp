@@ -11,18 +11,6 @@ namespace {
 
 class LogSetup : public LogTest {};
 
-TEST_F(LogSetup, MissingFilesAreCreatedWithTheExactLayout) {
-    for (int log_id : {0, 1}) {
-        ASSERT_TRUE(err::init_log_file(log_id));
-        EXPECT_EQ(console(), "");
-        EXPECT_EQ(bytes_of(log_id), new_file());
-        EXPECT_EQ(header(log_id), hdr(0, 0, 0, 0, 1));
-        EXPECT_EQ(err::log_slot(log_id).stream, nullptr);
-    }
-    EXPECT_STREQ(err::log_slot(0).path, "\\LOG\\SYSERR.LOG");
-    EXPECT_STREQ(err::log_slot(1).path, "\\LOG\\USERERR.LOG");
-}
-
 // image with one field changed: in the header (record 0) or in a record.
 std::string edited(std::string image, unsigned record, std::size_t offset, const char* value) {
     if (record == 0)
@@ -140,9 +128,10 @@ TEST_F(LogSetup, FailedRenameStillGivesAFreshFile) {
 }
 
 // The boot file decides the path: the first word of the value; the default below the root path
-// when the key is missing (only the system log says so). Without a usable path the log is
-// switched off: nothing is created or moved, and every later operation fails without a text.
-TEST_F(LogSetup, BootConfigurationDecidesThePath) {
+// when the key is missing (only the system log says so). A missing file is created there with
+// the exact layout of a new log. Without a usable path the log is switched off: nothing is
+// created or moved, and every later operation fails without a text.
+TEST_F(LogSetup, BootConfigurationDecidesThePathAndMissingFilesAreCreated) {
     const std::string root = root_.string(), off = open_failed(root),
                       no_boot = "Error Task: Can't open boot.ini (registry) file\n" + off;
     struct Case {
@@ -153,7 +142,11 @@ TEST_F(LogSetup, BootConfigurationDecidesThePath) {
         std::string text;
         std::string path;  // empty: switched off
     };
+    const char* both =
+        "[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\nUserLogFile=\\LOG\\USERERR.LOG\n";
     const Case cases[] = {
+        {"system log", both, false, 0, "", "\\LOG\\SYSERR.LOG"},
+        {"user log", both, false, 1, "", "\\LOG\\USERERR.LOG"},
         {"first word", "[ErrorTask]\nUserLogFile=\\LOG\\FIRST.LOG second word\n", false, 1, "",
          "\\LOG\\FIRST.LOG"},
         {"system key missing", "[ErrorTask]\nOther=1\n", false, 0,
@@ -181,6 +174,8 @@ TEST_F(LogSetup, BootConfigurationDecidesThePath) {
         if (!c.path.empty()) {
             const std::string name = c.path.substr(c.path.rfind('\\') + 1);
             EXPECT_EQ(read_file(root_ / "LOG" / name), new_file());
+            EXPECT_EQ(header(c.log_id), hdr(0, 0, 0, 0, 1));
+            EXPECT_EQ(err::log_slot(c.log_id).stream, nullptr);
             continue;
         }
         EXPECT_TRUE(fs::is_empty(root_ / "LOG"));
