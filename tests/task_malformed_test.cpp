@@ -208,8 +208,9 @@ TEST_F(TaskMalformed, FailedWaitsOnErrorMbxPauseThenSuspend) {
     const auto failed = [](const std::string& status) {
         return task_note("Failed to receive message\nrtx_status.status:     " + status);
     };
-    // Everybody else waits already; the task's next wait, after this command, fails once.
+    // With every other receiver blocked, the task's next wait, after this command, fails once.
     const std::uint64_t before = failed_receives();
+    h.wait_until_receivers_wait();
     rtx_host_fail_next(RTX_OP_RECEIVE, 1, 0x0042);
     h.command(CMD_UI_READY);
     wait_until([&] { return failed_receives() != before; }, "the failed wait");
@@ -218,6 +219,7 @@ TEST_F(TaskMalformed, FailedWaitsOnErrorMbxPauseThenSuspend) {
     EXPECT_TRUE(err::task_state().ui_ready);
 
     // Six failures in a row: five pauses, then the task suspends itself.
+    h.wait_until_receivers_wait();
     rtx_host_fail_next(RTX_OP_RECEIVE, 6, 0x0043);
     h.command(CMD_UI_NOT_READY);
     ASSERT_TRUE(h.wait_until_suspended());

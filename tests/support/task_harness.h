@@ -111,6 +111,13 @@ class TaskHarness {
         return wait_until_suspended();
     }
     void resume() { EXPECT_EQ(rtx_host_resume_task(CATALOG_ERROR_TASK), 0); }
+    // Waits until the error task and every partner task are blocked in their receive: a
+    // receive fault armed after this hits the error task's next wait and no partner's.
+    void wait_until_receivers_wait() {
+        for (std::uint16_t mbx : {error_mbx_, partner_mbx_[0], partner_mbx_[1], partner_mbx_[2]})
+            if (mbx != 0)
+                wait_until([mbx] { return rtx_host_mailbox_waiters(mbx) != 0; }, "a receiver");
+    }
 
     // ---- Talking to the task ----
     // Sends bytes as a segment of exactly their size to ERROR_MBX.
