@@ -4,6 +4,8 @@
 //                ERROR_MBX on both sides;
 //   caller_alone/* the same calls with no other thread: the caller empties the mailbox
 //                between its batches, untimed;
+//   caller_paced/* the same two sides with each call timed on its own and the floor's segment
+//                allocated just before its send, so that both reach the drain paced alike;
 //   caller*/executive_calls  the executive calls every report makes (lookup, alloc, address,
 //                send) with a prepared report copied in: what is left of EReportError beside
 //                it is the module's own work;
@@ -163,6 +165,50 @@ void caller(benchmark::State& state, CallerSide side) {
     note_dropped(state);
 }
 
+// The same two sides paced alike: every call is timed on its own, and the floor allocates and
+// fills each segment (untimed) just before its send, so that calls reach the drain a few
+// hundred nanoseconds apart on both sides and the drain falls asleep between them on both.
+// Both sides pay the same two clock reads per call.
+void caller_paced(benchmark::State& state, CallerSide side) {
+    std::size_t i = 0;
+    double timed = 0;
+    std::uint64_t calls = 0, failures = 0;
+    const std::uint16_t mailbox = g_executive->error_mbx();
+    for (auto _ : state) {
+        g_executive->wait_below(kWindow);
+        double batch = 0;
+        for (std::size_t k = 0; k < kBatch; ++k) {
+            std::uint16_t segment = 0;
+            if (side == CallerSide::FloorSend) {
+                rtx_status status{};
+                old_rtx_global_alloc(&segment, REPORT_SEGMENT_SIZE, 0, 0, &status, "err_bench",
+                                     __LINE__);
+                if (status.status != RTX_OK) {
+                    state.SkipWithError("cannot allocate a segment");
+                    return;
+                }
+                auto* p = static_cast<std::uint8_t*>(buildptr(segment, 0));
+                std::memset(p, 0, REPORT_SEGMENT_SIZE);
+                p[MSG_BLOCK_COUNT] = 1;
+            }
+            const auto t0 = Clock::now();
+            if (side == CallerSide::FloorSend) {
+                rtx_status status{};
+                failures += _rtx_sendmessage(mailbox, segment, 0, &status) != 0;
+            } else {
+                failures += errbench::report(i++) != 0;
+            }
+            batch += std::chrono::duration<double>(Clock::now() - t0).count();
+        }
+        state.SetIterationTime(batch);
+        timed += batch;
+        calls += kBatch;
+    }
+    state.counters["ns_per_call"] = timed * 1e9 / static_cast<double>(calls);
+    state.counters["failed"] = static_cast<double>(failures);
+    note_dropped(state);
+}
+
 // ---- Archive throughput -------------------------------------------------------------------
 
 constexpr std::size_t kStreamBatch = 250;  // reports per timed batch of the stream
@@ -317,6 +363,14 @@ int main(int argc, char** argv) {
     }
     // The same calls with nobody else running: the caller empties the mailbox between its
     // batches (not timed), so that only the cost of the calls themselves is measured.
+    for (auto [name, side] : {std::pair{"caller_paced/EReportError", CallerSide::Report},
+                              std::pair{"caller_paced/floor_send", CallerSide::FloorSend}}) {
+        RegisterBenchmark(name, [side = side](benchmark::State& s) { caller_paced(s, side); })
+            ->Setup(setup_drain)
+            ->Teardown(teardown)
+            ->UseManualTime()
+            ->MinTime(kCallerMinTime);
+    }
     RegisterBenchmark("caller/executive_calls",
                       [](benchmark::State& s) { caller(s, CallerSide::ExecutiveCalls); })
         ->Arg(0)

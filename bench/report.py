@@ -207,6 +207,12 @@ def main():
       f"   x floor {fmt_ratio(ratio(exe1, flo1))}   EReportError / it {fmt_ratio(ratio(rep1, exe1))}")
     p(f"   alone             {fmt_ns(exe0):>10}{spread(exe0, fmt_ns)}"
       f"   x floor {fmt_ratio(ratio(exe0, flo0))}   EReportError / it {fmt_ratio(ratio(rep0, exe0))}")
+    rep_p = fig.value("caller_paced/EReportError", "ns_per_call")
+    flo_p = fig.value("caller_paced/floor_send", "ns_per_call")
+    p("   paced alike (each call timed on its own, the floor's segment allocated just before")
+    p("   its send, so the drain falls asleep between calls on both sides):")
+    p(f"   EReportError {fmt_ns(rep_p):>10}{spread(rep_p, fmt_ns)}   bare send {fmt_ns(flo_p):>10}"
+      f"{spread(flo_p, fmt_ns)}   ratio {fmt_ratio(ratio(rep_p, flo_p))}")
     trip = fig.value("machine/line_round_trip", "ns_per_trip")
     p(f"   one word passed to another thread and back (two cache-line transfers): {fmt_ns(trip)}")
     p("")
