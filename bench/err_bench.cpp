@@ -105,6 +105,18 @@ constexpr double kCallerMinTime = 0.1;
 
 enum class CallerSide { Report, FloorSend, ExecutiveCalls, Peer };
 
+// A 232-byte segment for the floor's bare send, zeroed with one block; 0 when none is left.
+std::uint16_t floor_segment() {
+    std::uint16_t segment = 0;
+    rtx_status status{};
+    old_rtx_global_alloc(&segment, REPORT_SEGMENT_SIZE, 0, 0, &status, "err_bench", __LINE__);
+    if (status.status != RTX_OK) return 0;
+    auto* p = static_cast<std::uint8_t*>(buildptr(segment, 0));
+    std::memset(p, 0, REPORT_SEGMENT_SIZE);
+    p[MSG_BLOCK_COUNT] = 1;
+    return segment;
+}
+
 // One iteration is a batch of kBatch calls, timed by the thread itself; the set-up of a batch
 // (waiting for the drain, allocating the floor's segments) is not timed. ns_per_call is the
 // mean time a caller spends in one call, averaged over the threads.
@@ -122,16 +134,11 @@ void caller(benchmark::State& state, CallerSide side) {
             g_executive->wait_below(kWindow);
         if (side == CallerSide::FloorSend) {
             for (std::uint16_t& segment : segments) {
-                rtx_status status{};
-                old_rtx_global_alloc(&segment, REPORT_SEGMENT_SIZE, 0, 0, &status, "err_bench",
-                                     __LINE__);
-                if (status.status != RTX_OK) {
+                segment = floor_segment();
+                if (segment == 0) {
                     state.SkipWithError("cannot allocate a segment");
                     return;
                 }
-                auto* p = static_cast<std::uint8_t*>(buildptr(segment, 0));
-                std::memset(p, 0, REPORT_SEGMENT_SIZE);
-                p[MSG_BLOCK_COUNT] = 1;
             }
         }
         const auto t0 = Clock::now();
@@ -178,18 +185,10 @@ void caller_paced(benchmark::State& state, CallerSide side) {
         g_executive->wait_below(kWindow);
         double batch = 0;
         for (std::size_t k = 0; k < kBatch; ++k) {
-            std::uint16_t segment = 0;
-            if (side == CallerSide::FloorSend) {
-                rtx_status status{};
-                old_rtx_global_alloc(&segment, REPORT_SEGMENT_SIZE, 0, 0, &status, "err_bench",
-                                     __LINE__);
-                if (status.status != RTX_OK) {
-                    state.SkipWithError("cannot allocate a segment");
-                    return;
-                }
-                auto* p = static_cast<std::uint8_t*>(buildptr(segment, 0));
-                std::memset(p, 0, REPORT_SEGMENT_SIZE);
-                p[MSG_BLOCK_COUNT] = 1;
+            const std::uint16_t segment = side == CallerSide::FloorSend ? floor_segment() : 1;
+            if (segment == 0) {
+                state.SkipWithError("cannot allocate a segment");
+                return;
             }
             const auto t0 = Clock::now();
             if (side == CallerSide::FloorSend) {
