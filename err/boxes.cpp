@@ -135,6 +135,7 @@ std::uint16_t show_message_box(const ErrTableEntry* definition, const char* text
     seg.fill(0, 0, size);
     ByteSpan block(seg.data() + MSG_HEADER_SIZE, size - MSG_HEADER_SIZE);
 
+    // The reply mode and mailbox follow below, once the box kind is known.
     put_header(seg, {ERR_SENDER_ID, REPLY_MODE_NONE, 0, REPLIED_NONE, REPLIED_NONE, 1});
     block.put_u16(BLK_COMMAND, CMD_SHOW_BOX);
     block.put_u16(BOX_TYPE, BOX_TYPE_VALUE);

@@ -39,14 +39,14 @@ extern "C" {
 
 /* Action codes of the action chain. */
 #define ACT_NONE 0
-#define ACT_BOX 1            /* message box without a title */
-#define ACT_STOP 2           /* ends the chain with result 2 */
-#define ACT_API_TWO 10       /* API notification with two parameters */
-#define ACT_BOX_ERROR 12     /* message box titled "ERROR" */
-#define ACT_BOX_WARNING 13   /* message box titled "WARNING" */
-#define ACT_API_TWO_INFO 16  /* API notification, parameters from the info text */
-#define ACT_BOX_THEN_API 17  /* box without title, then API notification with one parameter */
-#define ACT_API_ONE 18       /* API notification with one parameter */
+#define ACT_BOX 1           /* message box without a title */
+#define ACT_STOP 2          /* ends the chain with result 2 */
+#define ACT_API_TWO 10      /* API notification with two parameters */
+#define ACT_BOX_ERROR 12    /* message box titled "ERROR" */
+#define ACT_BOX_WARNING 13  /* message box titled "WARNING" */
+#define ACT_API_TWO_INFO 16 /* API notification, parameters from the info text */
+#define ACT_BOX_THEN_API 17 /* box without title, then API notification with one parameter */
+#define ACT_API_ONE 18      /* API notification with one parameter */
 
 #if defined(_MSC_VER)
 #pragma pack(push, 1)

@@ -95,8 +95,8 @@ extern "C" {
 #define BOX_FLAGS 16
 #define BOX_TITLE_OFFSET 18
 #define BOX_TEXT_OFFSET 20
-#define BOX_BUTTONS 22 /* 5 descriptors of 4 words: label offset, answer length, answer offset, 0 \
-                        */
+/* 5 descriptors of 4 words: label offset, answer length, answer offset, 0 */
+#define BOX_BUTTONS 22
 #define BOX_BUTTON_DESC_SIZE 8
 #define BOX_MAX_BUTTONS 5
 #define BOX_RESERVED 62 /* u16, 0 */
