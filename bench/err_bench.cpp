@@ -347,55 +347,48 @@ void line_round_trip(benchmark::State& state) {
 int main(int argc, char** argv) {
     using benchmark::RegisterBenchmark;
 
-    for (auto [name, side] : {std::pair{"caller/EReportError", CallerSide::Report},
-                              std::pair{"caller/floor_send", CallerSide::FloorSend}}) {
-        RegisterBenchmark(name, [side = side](benchmark::State& s) { caller(s, side); })
-            ->Arg(0)
-            ->Setup(setup_drain)
+    // Every caller benchmark times its calls itself, for at least kCallerMinTime of calls.
+    const auto register_caller = [](const char* name, auto body, auto setup) {
+        return RegisterBenchmark(name, body)
+            ->Setup(setup)
             ->Teardown(teardown)
             ->UseManualTime()
-            ->MinTime(kCallerMinTime)
+            ->MinTime(kCallerMinTime);
+    };
+    for (auto [name, side] : {std::pair{"caller/EReportError", CallerSide::Report},
+                              std::pair{"caller/floor_send", CallerSide::FloorSend}}) {
+        register_caller(
+            name, [side = side](benchmark::State& s) { caller(s, side); }, setup_drain)
+            ->Arg(0)
             ->Threads(1)
             ->Threads(2)
             ->Threads(4)
             ->Threads(8);
     }
-    // The same calls with nobody else running: the caller empties the mailbox between its
-    // batches (not timed), so that only the cost of the calls themselves is measured.
     for (auto [name, side] : {std::pair{"caller_paced/EReportError", CallerSide::Report},
                               std::pair{"caller_paced/floor_send", CallerSide::FloorSend}}) {
-        RegisterBenchmark(name, [side = side](benchmark::State& s) { caller_paced(s, side); })
-            ->Setup(setup_drain)
-            ->Teardown(teardown)
-            ->UseManualTime()
-            ->MinTime(kCallerMinTime);
+        register_caller(
+            name, [side = side](benchmark::State& s) { caller_paced(s, side); }, setup_drain);
     }
-    RegisterBenchmark("caller/executive_calls",
-                      [](benchmark::State& s) { caller(s, CallerSide::ExecutiveCalls); })
+    register_caller(
+        "caller/executive_calls",
+        [](benchmark::State& s) { caller(s, CallerSide::ExecutiveCalls); }, setup_drain)
         ->Arg(0)
-        ->Setup(setup_drain)
-        ->Teardown(teardown)
-        ->UseManualTime()
-        ->MinTime(kCallerMinTime)
         ->Threads(1);
+    // The same calls with nobody else running: the caller empties the mailbox between its
+    // batches (not timed), so that only the cost of the calls themselves is measured.
     for (auto [name, side] :
          {std::pair{"caller_alone/EReportError", CallerSide::Report},
           std::pair{"caller_alone/floor_send", CallerSide::FloorSend},
           std::pair{"caller_alone/executive_calls", CallerSide::ExecutiveCalls}}) {
-        RegisterBenchmark(name, [side = side](benchmark::State& s) { caller(s, side); })
-            ->Arg(1)
-            ->Setup(setup_caller_drains)
-            ->Teardown(teardown)
-            ->UseManualTime()
-            ->MinTime(kCallerMinTime);
+        register_caller(
+            name, [side = side](benchmark::State& s) { caller(s, side); }, setup_caller_drains)
+            ->Arg(1);
     }
-    RegisterBenchmark("peer/spdlog_flush_each",
-                      [](benchmark::State& s) { caller(s, CallerSide::Peer); })
+    register_caller(
+        "peer/spdlog_flush_each", [](benchmark::State& s) { caller(s, CallerSide::Peer); },
+        setup_peer)
         ->Arg(0)
-        ->Setup(setup_peer)
-        ->Teardown(teardown)
-        ->UseManualTime()
-        ->MinTime(kCallerMinTime)
         ->Threads(1)
         ->Threads(2);
 

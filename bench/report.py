@@ -96,19 +96,23 @@ def verdict(r, goal, at_most):
     return "goal met" if ok else "GOAL MISSED"
 
 
-def parse_strace(path):
-    calls = {}
+def lines_of(path):
+    """The lines of a result file, each with its fields split; None when the file is missing."""
     if not os.path.exists(path):
         return None
     with open(path) as f:
-        for line in f:
-            parts = line.split()
-            if len(parts) < 5 or not re.match(r"^[0-9.]+$", parts[0]):
-                continue
-            name = parts[-1]
-            if name == "total":
-                continue
-            calls[name] = int(parts[3])
+        return [(line, line.split()) for line in f]
+
+
+def parse_strace(path):
+    rows = lines_of(path)
+    if rows is None:
+        return None
+    calls = {}
+    for _, parts in rows:
+        if len(parts) < 5 or not re.match(r"^[0-9.]+$", parts[0]) or parts[-1] == "total":
+            continue
+        calls[parts[-1]] = int(parts[3])
     return calls
 
 
@@ -127,22 +131,19 @@ def strace_per_report(folder, mode, n):
 
 def callgrind_counts(path):
     """Inclusive instruction counts of the two calls and the program total in one report."""
-    counts = {}
-    if not os.path.exists(path):
+    rows = lines_of(path)
+    if rows is None:
         return None
-    with open(path) as f:
-        for line in f:
-            parts = line.split()
-            if not parts:
-                continue
-            value = parts[0].replace(",", "")
-            if not value.isdigit():
-                continue
-            if "PROGRAM TOTALS" in line:
-                counts["total"] = int(value)
-            for fn in ("EReportError", "_rtx_sendmessage"):
-                if fn not in counts and re.search(r"\?\?\?:" + fn + r" \[", line):
-                    counts[fn] = int(value)
+    counts = {}
+    for line, parts in rows:
+        value = parts[0].replace(",", "") if parts else ""
+        if not value.isdigit():
+            continue
+        if "PROGRAM TOTALS" in line:
+            counts["total"] = int(value)
+        for fn in ("EReportError", "_rtx_sendmessage"):
+            if fn not in counts and re.search(r"\?\?\?:" + fn + r" \[", line):
+                counts[fn] = int(value)
     return counts
 
 
@@ -249,7 +250,8 @@ def main():
             continue
         files = sum(v for k, v in per.items() if k in FILE_CALLS)
         total = sum(per.values())
-        detail = ", ".join(f"{k} {v:.2f}" for k, v in sorted(per.items(), key=lambda kv: -kv[1]))
+        by_count = sorted(per.items(), key=lambda kv: (-kv[1], kv[0]))  # ties by name
+        detail = ", ".join(f"{k} {v:.2f}" for k, v in by_count)
         p(f"   {label:<42} file calls {files:5.2f}  all {total:5.2f}  ({detail})")
     p("   (clock_nanosleep in the error-task and drained runs is the producer's own pacing,")
     p("   futex the hand-over between threads; both depend on timing, the file calls do not)")
