@@ -11,7 +11,7 @@ CTEST := ctest --output-on-failure -j $(JOBS) --timeout 300
 .PHONY: deps build test test32 asan fuzz bench demo clean
 
 deps:
-	@./scripts/install-deps
+	@./scripts/install-deps base
 
 build/build.ninja: | deps
 	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -24,6 +24,7 @@ test: build
 
 # Some kernels run without 32-bit emulation; the 32-bit tests then run under qemu-i386.
 test32: deps
+	@./scripts/install-deps m32
 	cmake -S . -B build32 $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/m32.cmake \
 	    $(shell ./scripts/m32-emulator)
 	cmake --build build32 -j $(JOBS)
@@ -36,11 +37,13 @@ asan: deps
 
 FUZZ_SECONDS ?= 60
 fuzz: deps
+	@./scripts/install-deps fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DERR_FUZZ=ON -DERR_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-fuzz -j $(JOBS)
 	./fuzz/run build-fuzz $(FUZZ_SECONDS)
 
 bench: deps
+	@./scripts/install-deps bench
 	cmake -S . -B build-bench $(CMAKE_GEN) -DERR_BENCH=ON -DERR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS)
 
