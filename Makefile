@@ -3,12 +3,13 @@
 #   make test    build everything and run every test
 #   make test32  the 32-bit build and its tests       make asan   the sanitizer build and tests
 #   make fuzz    build the fuzz targets and run each briefly    make bench   benchmarks
+#   make package the Debian package
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 CTEST := ctest --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: deps build test test32 asan fuzz bench demo clean
+.PHONY: deps build test test32 asan fuzz bench demo package clean
 
 deps:
 	@./scripts/install-deps base
@@ -49,6 +50,10 @@ bench: deps
 
 demo: build
 	./build/bin/errsim --root ./errsim-root
+
+# The Debian package (build/err_<version>_<arch>.deb), its dependencies computed by dpkg-shlibdeps.
+package: build
+	cd build && cpack -G DEB
 
 clean:
 	rm -rf build build32 build-asan build-fuzz build-bench
