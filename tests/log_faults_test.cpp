@@ -84,6 +84,8 @@ std::vector<Fault> faults() {
         // An entry counts once it is written, also when that write fails.
         {"export: second entry not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 2, "",
          "002\r\n3\r\nN\r\n" + e3},
+        {"export: overflow entry not written", Op::export_log, 26, RTX_OP_FILE_WRITE, 1, "",
+         "001\r\n24\r\nO\r\n"},
         {"export: log header not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 4, write,
          "003\r\n3\r\nN\r\n" + e3 + e2 + e1},
         {"export: count not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 5, "",
