@@ -114,7 +114,7 @@ std::uint16_t show_message_box(const ErrTableEntry* definition, const char* text
     const std::size_t text_length = text_size(text);
     std::size_t size = MSG_HEADER_SIZE + BOX_VARIABLE_AREA;
     if (title_length) size += title_length + 1;
-    if (text_length) size += text_length + 1;
+    size += text_length + 1;  // counted also for an empty text, which is not written
     if (kind) {
         for (std::size_t i = 0; i < buttons_of(kind); ++i) {
             const MbButton* button = kind->buttons[i];

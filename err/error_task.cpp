@@ -131,15 +131,9 @@ bool block_fits_command(std::uint16_t command, ByteView block) {
             return block.size() > EXPORT_FILE_NAME &&
                    block.text_length(EXPORT_FILE_NAME, block.size()) <
                        block.size() - EXPORT_FILE_NAME;
-        case CMD_ERASE_SELECTED_USER:
-        case CMD_ERASE_SELECTED_SYSTEM: {
-            // Erasing destroys records: a list whose count needs more bytes than the block
-            // holds is not trusted at all, and nothing is erased.
-            std::uint16_t count = 0;
-            return block.u16(ERASE_COUNT, count) &&
-                   block.has(ERASE_NUMBERS, 2 * std::size_t(count));
-        }
         default:
+            // 616/617 included: erase_selected_errors reads no more numbers than the block
+            // holds and erases those.
             return true;
     }
 }

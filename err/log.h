@@ -22,6 +22,10 @@ const char* log_time_string();
 bool init_log_file(int log_id);
 bool open_log_file(int log_id);
 bool create_log_file(int log_id);
+// The backup name of a log's path: the path cut at its first "." (wherever it stands) and
+// ".BAK" appended; a path without "." gets ".BAK" appended whole, so that it still has a backup
+// distinct from itself. False when the name would not fit size bytes.
+bool make_backup_name(const char* path, char* out, std::size_t size);
 
 // ---- Archiving ----
 bool archive_error(int log_id, std::uint16_t error_code, const char* text, const char* component,
@@ -38,6 +42,8 @@ bool erase_selected_errors(int log_id, const std::uint8_t* block, std::size_t bl
 bool erase_all_errors(int log_id);
 
 // ---- Export ----
+// Refused (false, with its console text, no file touched) when archive_name names either log's
+// file or its backup name.
 bool export_log(int log_id, const char* archive_name);
 std::uint16_t trimmed_length(const std::uint8_t* field, std::uint16_t width);
 

@@ -9,11 +9,16 @@
 //             component, date, time.
 // Texts and components are written without trailing blanks. When the log cannot be opened
 // the whole file is a fixed notice instead ("ARCHIVE FILE CORRUPTED").
+//
+// An archive file never takes the place of a log: an archive name that names the system or the
+// user log's file, or the backup name of either, is refused before any file is opened. The
+// names are compared by the executive (rtx_file_same), so other spellings of one file count.
 #include <cstdio>
 #include <cstring>
 
 #include "log.h"
 #include "log_format.h"
+#include "log_texts.h"
 #include "rtx/rtx.h"
 #include "task_state.h"
 
@@ -31,6 +36,20 @@ bool write_formatted(rtx_file* file, const char* line, std::size_t size, int n) 
     return rtx_file_write(file, line, static_cast<std::size_t>(n)) == static_cast<std::size_t>(n);
 }
 
+// Whether name is the file or the backup of a log that is set up (a switched-off log has no
+// path and no file).
+bool names_a_log(const char* name) {
+    for (int log_id = 0; log_id <= 1; ++log_id) {
+        const char* path = log_slot(log_id).path;
+        if (path[0] == 0) continue;
+        char backup[kPathSize];
+        if (rtx_file_same(name, path) != 0 ||
+            (make_backup_name(path, backup, sizeof backup) && rtx_file_same(name, backup) != 0))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::uint16_t trimmed_length(const std::uint8_t* field, std::uint16_t width) {
@@ -40,6 +59,10 @@ std::uint16_t trimmed_length(const std::uint8_t* field, std::uint16_t width) {
 
 bool export_log(int log_id, const char* archive_name) {
     if (!archive_name) return false;
+    if (names_a_log(archive_name)) {
+        boot_printf(kTextExportOntoLog, archive_name);
+        return false;  // no file is touched
+    }
     bool result = true;
     std::uint16_t count = 0;
 
@@ -69,11 +92,9 @@ bool export_log(int log_id, const char* archive_name) {
             result = false;
         } else {
             n = format_overflow_entry(line, sizeof line, h.overflow_record, record);
-            // The count names the entries actually in the file.
-            if (write_formatted(out, line, sizeof line, n))
-                ++count;
-            else
-                result = false;
+            // Counted once written, whether the write succeeded or not.
+            if (!write_formatted(out, line, sizeof line, n)) result = false;
+            ++count;
         }
     }
 
@@ -86,10 +107,8 @@ bool export_log(int log_id, const char* archive_name) {
             break;
         }
         n = format_record_entry(line, sizeof line, nr, record);
-        if (write_formatted(out, line, sizeof line, n))
-            ++count;
-        else
-            result = false;
+        if (!write_formatted(out, line, sizeof line, n)) result = false;
+        ++count;
         nr = previous_of(record);
     }
 

@@ -45,24 +45,24 @@ void first_word(const char* text, const char** start, std::size_t* length) {
     *length = static_cast<std::size_t>(e - p);
 }
 
-// The backup name of path: the path cut at its first "." (wherever it stands) and ".BAK"
-// appended. A path without "." gets ".BAK" appended to the whole path, so that it still has a
-// backup distinct from itself. False when the name would not fit size bytes.
-bool make_backup_name(const char* path, char* out, std::size_t size) {
-    const char* dot = std::strchr(path, '.');
-    std::size_t keep = dot ? static_cast<std::size_t>(dot - path) : std::strlen(path);
-    std::size_t suffix = std::strlen(kBackupSuffix);
-    if (keep + suffix + 1 > size) return false;
-    std::memcpy(out, path, keep);
-    std::memcpy(out + keep, kBackupSuffix, suffix + 1);
-    return true;
-}
-
 // Refuses a path that does not fit: prints it (cut for the console if it is very long).
 void print_path_too_long(const char* first, std::size_t first_length, const char* second) {
     char text[1024];
     std::snprintf(text, sizeof text, "%.*s%s", static_cast<int>(first_length), first, second);
     boot_printf(kTextPathTooLong, text);
+}
+
+// Puts the first first_length characters of first, then second, into the log's path. A path
+// that would not fit is refused with its text; the path buffer is then left as it was.
+bool put_path(char* path, const char* first, std::size_t first_length, const char* second) {
+    const std::size_t second_length = std::strlen(second);
+    if (first_length + second_length >= kPathSize) {
+        print_path_too_long(first, first_length, second);
+        return false;
+    }
+    std::memmove(path, first, first_length);
+    std::memcpy(path + first_length, second, second_length + 1);
+    return true;
 }
 
 bool read_for_check(void* context, std::uint16_t n, std::uint8_t* buffer) {
@@ -76,6 +76,16 @@ void close_stream(LogSlot& slot) {
 }
 
 }  // namespace
+
+bool make_backup_name(const char* path, char* out, std::size_t size) {
+    const char* dot = std::strchr(path, '.');
+    std::size_t keep = dot ? static_cast<std::size_t>(dot - path) : std::strlen(path);
+    std::size_t suffix = std::strlen(kBackupSuffix);
+    if (keep + suffix + 1 > size) return false;
+    std::memcpy(out, path, keep);
+    std::memcpy(out + keep, kBackupSuffix, suffix + 1);
+    return true;
+}
 
 bool init_log_file(int log_id) {
     LogSlot& slot = log_slot(log_id);
@@ -96,34 +106,24 @@ bool init_log_file(int log_id) {
         boot_printf("%s", kTextBootIniUnreadable);
     } else {
         char* value = nullptr;
-        bool too_long = false;
+        bool fits = true;
         if (ini_file_get(ini, kSection, system_log ? kSystemKey : kUserKey, &value) == 0) {
             // A configured value is a complete path; only its first word counts.
             const char* word = nullptr;
             std::size_t length = 0;
             first_word(value, &word, &length);
-            if (length >= kPathSize) {
-                print_path_too_long(word, length, "");
-                too_long = true;
-            } else if (length > 0) {
-                std::memcpy(slot.path, word, length);
-                slot.path[length] = 0;
+            if (length > 0) {
+                fits = put_path(slot.path, word, length, "");
                 bare_root = false;
             }
         } else {
             if (system_log) boot_printf("%s", kTextSystemKeyMissing);
-            const char* name = system_log ? kSystemDefault : kUserDefault;
-            std::size_t root_length = std::strlen(root);
-            if (root_length + std::strlen(name) >= kPathSize) {
-                print_path_too_long(root, root_length, name);
-                too_long = true;
-            } else {
-                std::memcpy(slot.path + root_length, name, std::strlen(name) + 1);
-                bare_root = false;
-            }
+            fits = put_path(slot.path, root, std::strlen(root),
+                            system_log ? kSystemDefault : kUserDefault);
+            bare_root = false;
         }
         ini_file_free(ini);
-        if (too_long) {
+        if (!fits) {
             slot.path[0] = 0;
             return false;
         }

@@ -22,5 +22,9 @@ constexpr const char* kTextSystemKeyMissing =
 // A log path (configured, or root path and default name) that does not fit its 260 bytes, or
 // whose backup name would not: the log is switched off. "%s": the refused path.
 constexpr const char* kTextPathTooLong = "error_task:\n-----------\nLog file path too long: %s\n";
+// An export whose archive file would be a log file or a log's backup is refused. "%s": the
+// archive file name as requested.
+constexpr const char* kTextExportOntoLog =
+    "error_task:\n-----------\nExport refused: %s is an error log or its backup\n";
 
 }  // namespace err

@@ -18,8 +18,8 @@ namespace err {
 //    block or the next one; the rest of the message is skipped.
 //  - kTextMalformedCommand: one block whose data do not fit its command (a report without its
 //    error number, 603/618/619 without their words, 610/611 without a file name ended inside
-//    the block, 616/617 whose count needs more bytes than the block holds); that block is
-//    skipped and the walk goes on with the next one.
+//    the block); that block is skipped and the walk goes on with the next one. An erase list
+//    (616/617) is never skipped: the numbers that the block holds are erased.
 //  - kTextReceiveFailed: a wait on ERROR_MBX ended with a failure status (see error_task.cpp).
 //  - kTextChainStopped: an action chain ran more steps than any real chain needs.
 // "Command" and "Sender ID" are printed as unsigned 16-bit values, 0 when they are not in the

@@ -98,4 +98,31 @@ TEST_F(LogExport, ArchiveFileThatCannotBeCreatedLeavesTheLogAlone) {
     EXPECT_EQ(console(), "");
 }
 
+// An archive file never takes a log's place: the file or the backup name of either log, in any
+// spelling, is refused with its text before any file is touched.
+TEST_F(LogExport, ExportOntoALogOrItsBackupIsRefused) {
+    start_log(0);
+    start_log(1);
+    archive_n(1, 2);
+    write_file(bak_of(0), "older backup");
+    const std::string system = bytes_of(0), user = bytes_of(1);
+    for (const char* name : {"\\LOG\\USERERR.LOG", "D:\\LOG\\SYSERR.LOG", "LOG/./USERERR.LOG",
+                             "\\LOG\\USERERR.BAK", "LOG\\\\SYSERR.BAK"}) {
+        SCOPED_TRACE(name);
+        rtx_host_console_clear();
+        EXPECT_FALSE(err::export_log(1, name));
+        EXPECT_EQ(console(), "error_task:\n-----------\nExport refused: " + std::string(name) +
+                                 " is an error log or its backup\n");
+    }
+    EXPECT_EQ(bytes_of(0), system);
+    EXPECT_EQ(bytes_of(1), user);
+    EXPECT_EQ(header(1).new_records, 2);
+    EXPECT_EQ(read_file(bak_of(0)), "older backup");
+    EXPECT_FALSE(std::filesystem::exists(bak_of(1)));
+    // A name beside them is an archive file like any other.
+    rtx_host_console_clear();
+    ASSERT_TRUE(err::export_log(1, "\\LOG\\USERERR.TXT"));
+    EXPECT_EQ(console(), "");
+}
+
 }  // namespace

@@ -81,8 +81,11 @@ std::vector<Fault> faults() {
         {"export: second record unreadable", Op::export_log, 3, RTX_OP_FILE_READ, 1, read,
          "001\r\n3\r\nN\r\n" + e3},
         {"export: head not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 0, "", "000\r\n"},
+        // An entry counts once it is written, also when that write fails.
         {"export: second entry not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 2, "",
-         "001\r\n3\r\nN\r\n" + e3},
+         "002\r\n3\r\nN\r\n" + e3},
+        {"export: overflow entry not written", Op::export_log, 26, RTX_OP_FILE_WRITE, 1, "",
+         "001\r\n24\r\nO\r\n"},
         {"export: log header not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 4, write,
          "003\r\n3\r\nN\r\n" + e3 + e2 + e1},
         {"export: count not written", Op::export_log, 3, RTX_OP_FILE_WRITE, 5, "",
@@ -150,7 +153,7 @@ TEST_F(LogFaults, FailedCallsPrintTheirTextAndLeaveARecoverableFile) {
             EXPECT_EQ(header(1).new_records, 0);
         }
         // An export that has begun resets the count of new errors; the archive holds what
-        // was written, its count true to the entries.
+        // was written, its count the entries written or tried.
         if (f.op == Op::export_log) {
             EXPECT_EQ(read_file(root_ / "LOG" / "ARCHIVE.TXT"), f.archive);
             EXPECT_EQ(header(1).new_records, 0);

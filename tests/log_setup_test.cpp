@@ -116,6 +116,43 @@ TEST_F(LogSetup, BackupNameCutsThePathAtItsFirstDot) {
     EXPECT_EQ(console(), "");
 }
 
+// The root path is the executive's own ("D:"), whatever the host folder is called: with the
+// keys missing, each corrupt log is moved to its backup beside it, also when the folder's path
+// holds dots or blanks or is relative.
+TEST_F(LogSetup, DefaultLogsAreBackedUpBesideThemselvesInAnyRootFolder) {
+    const std::string system = edited(new_file(), 25, R_PREV, "001"),
+                      user = new_file().substr(0, 15000);
+    const fs::path home = fs::current_path();
+    fs::current_path(root_);
+    for (const std::string& folder :
+         std::vector<std::string>{".", "a.b/r o.ot", "./x.y", (root_ / "d.d").string()}) {
+        SCOPED_TRACE(folder);
+        const fs::path log = fs::path(folder) / "LOG";
+        fs::create_directories(log);
+        write_file(fs::path(folder) / "TARNBOOT.INI", "[ErrorTask]\n");
+        write_file(log / "SYSERR.LOG", system);
+        write_file(log / "USERERR.LOG", user);
+        rtx_host_set_root(folder.c_str());
+        err::reset_task_state();
+        rtx_host_console_clear();
+        ASSERT_TRUE(err::init_log_file(0));
+        ASSERT_TRUE(err::init_log_file(1));
+        EXPECT_EQ(console(),
+                  "Error Task: SystemLogFile Setting in ErrorTask section not found, using "
+                  "defaults\n");
+        EXPECT_STREQ(err::log_slot(1).path, "D:\\LOG\\USERERR.LOG");
+        EXPECT_EQ(read_file(log / "SYSERR.BAK"), system);
+        EXPECT_EQ(read_file(log / "USERERR.BAK"), user);
+        EXPECT_EQ(read_file(log / "SYSERR.LOG"), new_file());
+        EXPECT_EQ(read_file(log / "USERERR.LOG"), new_file());
+        std::size_t files = 0;
+        for (const auto& e : fs::recursive_directory_iterator(folder)) files += e.is_regular_file();
+        EXPECT_EQ(files, 5u) << "TARNBOOT.INI and the four in LOG, nothing else";
+        fs::remove_all(log);
+    }
+    fs::current_path(home);
+}
+
 TEST_F(LogSetup, FailedRenameStillGivesAFreshFile) {
     write_file(user_path(), "corrupt");
     rtx_host_fail_next(RTX_OP_FILE_RENAME, 1, RTX_E_INJECTED);
@@ -128,12 +165,13 @@ TEST_F(LogSetup, FailedRenameStillGivesAFreshFile) {
 }
 
 // The boot file decides the path: the first word of the value; the default below the root path
-// when the key is missing (only the system log says so). A missing file is created there with
-// the exact layout of a new log. Without a usable path the log is switched off: nothing is
+// "D:" when the key is missing (only the system log says so). A missing file is created there
+// with the exact layout of a new log. Without a usable path the log is switched off: nothing is
 // created or moved, and every later operation fails without a text.
 TEST_F(LogSetup, BootConfigurationDecidesThePathAndMissingFilesAreCreated) {
-    const std::string root = root_.string(), off = open_failed(root),
+    const std::string off = open_failed("D:"),
                       no_boot = "Error Task: Can't open boot.ini (registry) file\n" + off;
+    const char* const folder = "";  // a folder named TARNBOOT.INI
     struct Case {
         const char* what;
         const char* ini;  // null: no boot file
@@ -151,11 +189,12 @@ TEST_F(LogSetup, BootConfigurationDecidesThePathAndMissingFilesAreCreated) {
          "\\LOG\\FIRST.LOG"},
         {"system key missing", "[ErrorTask]\nOther=1\n", false, 0,
          "Error Task: SystemLogFile Setting in ErrorTask section not found, using defaults\n",
-         root + "\\LOG\\SYSERR.LOG"},
-        {"user key missing", "[ErrorTask]\nOther=1\n", false, 1, "", root + "\\LOG\\USERERR.LOG"},
+         "D:\\LOG\\SYSERR.LOG"},
+        {"user key missing", "[ErrorTask]\nOther=1\n", false, 1, "", "D:\\LOG\\USERERR.LOG"},
         {"empty value", "[ErrorTask]\nUserLogFile=\n", false, 1, off, ""},
         {"blank value", "[ErrorTask]\nUserLogFile=   \n", false, 1, off, ""},
         {"no boot file", nullptr, false, 1, no_boot, ""},
+        {"boot file is a folder", folder, false, 1, no_boot, ""},
         {"boot file unreadable", "[ErrorTask]\nUserLogFile=\\LOG\\USERERR.LOG\n", true, 1, no_boot,
          ""},
     };
@@ -164,8 +203,9 @@ TEST_F(LogSetup, BootConfigurationDecidesThePathAndMissingFilesAreCreated) {
         err::reset_task_state();
         fs::remove_all(root_ / "LOG");
         fs::create_directory(root_ / "LOG");
-        fs::remove(root_ / "TARNBOOT.INI");
-        if (c.ini) write_ini(c.ini);
+        fs::remove_all(root_ / "TARNBOOT.INI");
+        if (c.ini == folder) fs::create_directory(root_ / "TARNBOOT.INI");
+        if (c.ini && c.ini != folder) write_ini(c.ini);
         if (c.ini_fault) rtx_host_fail_next(RTX_OP_INI_READ, 1, RTX_E_INJECTED);
         rtx_host_console_clear();
         EXPECT_EQ(err::init_log_file(c.log_id), !c.path.empty());
@@ -188,16 +228,15 @@ TEST_F(LogSetup, BootConfigurationDecidesThePathAndMissingFilesAreCreated) {
 }
 
 TEST_F(LogSetup, PathsThatDoNotFitAreRefused) {
-    // Root path and default name together longer than 259 characters.
-    const std::string long_root = "/tmp/" + std::string(245, 'r');
-    rtx_host_set_ini_dir(root_.c_str());
-    rtx_host_set_root(long_root.c_str());
+    // Root path and default name together 260 characters.
+    const std::string long_root = "D:\\" + std::string(241, 'R');
+    rtx_host_set_root_path(long_root.c_str());
     write_ini("[ErrorTask]\n");
     EXPECT_FALSE(err::init_log_file(1));
     EXPECT_EQ(console(), "error_task:\n-----------\nLog file path too long: " + long_root +
                              "\\LOG\\USERERR.LOG\n");
     EXPECT_STREQ(err::log_slot(1).path, "");
-    rtx_host_set_root(root_.c_str());
+    EXPECT_TRUE(fs::is_empty(root_ / "LOG"));
 
     // A path that fits but whose backup name would not: refused before the file is touched,
     // by start-up and by the validation alike.

@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -369,11 +370,11 @@ TEST_F(RtxHost, IniFilesByFolderSectionAndKey) {
     EXPECT_STREQ(text, "OTHER");
 }
 
-// Executive paths map below the root; no path leaves it.
+// Executive paths, whatever they start with, map below the root folder; no path leaves it.
 TEST_F(RtxHost, PathMapping) {
     rtx_host_set_root("/tmp/x");
     EXPECT_EQ(mapped("\\LOG\\SYSERR.LOG"), "/tmp/x/LOG/SYSERR.LOG");
-    EXPECT_EQ(mapped("/tmp/x\\LOG\\SYSERR.LOG"), "/tmp/x/LOG/SYSERR.LOG");
+    EXPECT_EQ(mapped("/tmp/x\\LOG\\SYSERR.LOG"), "/tmp/x/tmp/x/LOG/SYSERR.LOG");
     EXPECT_EQ(mapped("/tmp/xy/A.LOG"), "/tmp/x/tmp/xy/A.LOG");
     EXPECT_EQ(mapped("D:\\LOG\\A.LOG"), "/tmp/x/LOG/A.LOG");
     EXPECT_EQ(mapped("A.LOG"), "/tmp/x/A.LOG");
@@ -387,17 +388,24 @@ TEST_F(RtxHost, PathMapping) {
     EXPECT_EQ(rtx_file_rename("\\A.LOG", "..\\A.LOG"), -1);
     EXPECT_EQ(mapped("\\LOG\\A..B.LOG"), "/tmp/x/LOG/A..B.LOG");
 
-    rtx_host_set_root("./errsim-root/");
+    // The executive's root path never holds the folder: the default log path maps below any.
+    for (const std::string folder : {"./errsim-root/", "a.b/r o.ot", "."}) {
+        rtx_host_set_root(folder.c_str());
+        char root[260];
+        rtx_get_root_path(2, root);
+        EXPECT_STREQ(root, "D:");
+        const std::string log = folder.back() == '/' ? folder + "LOG" : folder + "/LOG";
+        EXPECT_EQ(mapped(std::string(root) + "\\LOG\\SYSERR.LOG"), log + "/SYSERR.LOG");
+        EXPECT_EQ(mapped("LOG\\SYSERR.BAK"), log + "/SYSERR.BAK");
+    }
+    const std::string long_root = "D:\\" + std::string(400, 'r');
+    rtx_host_set_root_path(long_root.c_str());
     char root[260];
     rtx_get_root_path(2, root);
-    EXPECT_STREQ(root, "./errsim-root/");
-    EXPECT_EQ(mapped(std::string(root) + "\\LOG\\SYSERR.LOG"), "./errsim-root/LOG/SYSERR.LOG");
-    EXPECT_EQ(mapped("\\LOG\\SYSERR.LOG"), "./errsim-root/LOG/SYSERR.LOG");
-
-    const std::string long_root(400, 'r');
-    rtx_host_set_root(long_root.c_str());
-    rtx_get_root_path(2, root);
     EXPECT_EQ(std::string(root), long_root.substr(0, 259));
+    rtx_host_reset();
+    rtx_get_root_path(2, root);
+    EXPECT_STREQ(root, "D:");
 
     const char* p = "C:\\TARN\\LOG/SYSERR.LOG";
     EVcut_path(&p);
@@ -421,7 +429,7 @@ TEST_F(RtxHost, FilesThroughExecutivePaths) {
     EXPECT_EQ(read_file(root + "/LOG/A.LOG"), "12\r\n34\r\n");
 
     EXPECT_EQ(rtx_file_rename("\\LOG\\A.LOG", "\\LOG\\A.BAK"), 0);
-    f = rtx_file_open((root + "\\LOG\\A.BAK").c_str(), "rb");
+    f = rtx_file_open("D:\\LOG\\A.BAK", "rb");
     ASSERT_NE(f, nullptr);
     char buf[16] = {};
     EXPECT_EQ(rtx_file_read(f, buf, sizeof buf), 8u);  // short at the end of the file
@@ -430,6 +438,33 @@ TEST_F(RtxHost, FilesThroughExecutivePaths) {
     EXPECT_EQ(rtx_file_remove("\\LOG\\A.BAK"), 0);
     EXPECT_EQ(rtx_file_open("\\LOG\\A.BAK", "rb"), nullptr);
     EXPECT_NE(rtx_file_remove("\\LOG\\A.BAK"), 0);
+
+    // A directory is no file: refused in every mode, not removed, not renamed, not read as an
+    // INI file.
+    ASSERT_EQ(mkdir((root + "/LOG/D.LOG").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "/TARNBOOT.INI").c_str(), 0755), 0);
+    for (const char* mode : {"rb", "r+b", "wb", "ab"}) {
+        EXPECT_EQ(rtx_file_open("\\LOG\\D.LOG", mode), nullptr) << mode;
+    }
+    EXPECT_NE(rtx_file_remove("\\LOG\\D.LOG"), 0);
+    EXPECT_NE(rtx_file_rename("\\LOG\\D.LOG", "\\LOG\\D.BAK"), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(root + "/LOG/D.LOG"));
+    uint16_t ini = 0;
+    EXPECT_NE(ini_file_read(&ini, "TARNBOOT.INI"), 0);
+
+    // Spellings of one file, existing or not; ".." maps to nothing and names no file.
+    write_file(root + "/LOG/A.LOG", "a");
+    const struct {
+        const char* a;
+        const char* b;
+        int same;
+    } names[] = {
+        {"\\LOG\\A.LOG", "D:\\LOG\\.\\A.LOG", 1}, {"\\LOG\\A.LOG", "LOG//A.LOG", 1},
+        {"\\LOG\\A.BAK", "D:LOG\\.\\A.BAK", 1},   {"\\LOG\\A.BAK", "\\LOG\\A.LOG", 0},
+        {"\\LOG\\A.LOG", "\\LOG\\a.log", 0},      {"\\X\\A.BAK", "X\\A.BAK", 1},
+        {"\\X\\A.BAK", "\\Y\\A.BAK", 0},          {"\\LOG\\..\\LOG\\A.LOG", "\\LOG\\A.LOG", 0},
+    };
+    for (const auto& n : names) EXPECT_EQ(rtx_file_same(n.a, n.b), n.same) << n.a << " " << n.b;
 }
 
 // An injected fault lets `skip` calls pass, fails the next `count` with its status (file

@@ -7,7 +7,7 @@ namespace {
 using namespace errtest;
 
 constexpr std::uint16_t kModule = 3;
-// Error numbers 4001 to 4013.
+// Error numbers 4001 to 4014.
 enum : std::uint16_t {
     kOkCancel = 4001,
     kOk,
@@ -21,7 +21,8 @@ enum : std::uint16_t {
     kAutoBox,
     kBoxThenApi,
     kIecSystem,
-    kIecEmpty
+    kIecEmpty,
+    kEmptyText
 };
 
 const char kLongText[] = "Status text of forty-five characters, exactly";  // 45
@@ -41,6 +42,7 @@ ErrTableEntry g_table[] = {
     entry(kBoxThenApi, 0, ACT_BOX_THEN_API, "Box %s", "BOX", mb_ok_cancel),
     entry(kIecSystem, EF_SYSTEM | EF_IEC_TEXT, ACT_NONE, "Sys", "BOX", nullptr, ACT_NONE, "Sys B"),
     entry(kIecEmpty, EF_IEC_TEXT, ACT_NONE, "A", "BOX", nullptr, ACT_NONE, ""),
+    entry(kEmptyText, 0, ACT_BOX, "", "BOX"),
     end_entry(),
 };
 
@@ -126,6 +128,8 @@ TEST_F(TaskBoxes, MarksFlagsAndResultsOfTheOtherKinds) {
     // mb_nonmodal_abort_continue: both marks on CONTINUE; choose it.
     h.choose_button(1);
     EXPECT_EQ(result_of(h.report(kNonModal, "e")), BTN_CONTINUE);
+    // No title, no text: nothing written after the head, yet the segment counts the text's zero.
+    EXPECT_EQ(result_of(h.report(kEmptyText)), 0);
     h.settle();
 
     // Sequence numbers: abort 1, modal clear 2, auto box 3, no kind none, non-modal 4.
@@ -140,6 +144,7 @@ TEST_F(TaskBoxes, MarksFlagsAndResultsOfTheOtherKinds) {
         box_request(2, q, {129, 2, 1, 1, 0x0C, 0, 64}, {{70, 76}, {98, 107}},
                     {z("Box e"), z("ABORT"), button_answer(CMD_BOX_ANSWER, 4, BTN_ABORT),
                      z("CONTINUE"), button_answer(CMD_BOX_ANSWER, 4, BTN_CONTINUE)}),
+        box_request(0, 0, {64, 0, 0, 0, 0x09, 0, 0}, {}, {Bytes{0}}),
     };
     EXPECT_EQ(h.box_requests(), expected);
     EXPECT_EQ(err::task_state().box_sequence, 4);

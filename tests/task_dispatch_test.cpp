@@ -196,6 +196,16 @@ TEST_F(TaskDispatch, ExportIsAnsweredWithACopyOfItsBlock) {
         message(0x3457, {block(CMD_EXPORT_SYSTEM_LOG,
                                concat({words({0}), text_bytes("\\NO\\SUCH\\DIR.TXT", true)}))}));
     EXPECT_EQ(failed, default_response(0x3457));
+
+    // An export onto the live user log: refused with its text, not answered, the log kept.
+    const std::string log = h.file_text("LOG/USERERR.LOG");
+    const Bytes refused = h.request(
+        message(0x3458, {block(CMD_EXPORT_USER_LOG,
+                               concat({words({0}), text_bytes("\\LOG\\USERERR.LOG", true)}))}));
+    EXPECT_EQ(refused, default_response(0x3458));
+    EXPECT_EQ(h.take_console(),
+              task_note("Export refused: \\LOG\\USERERR.LOG is an error log or its backup"));
+    EXPECT_EQ(h.file_text("LOG/USERERR.LOG"), log);
 }
 
 // The erase commands, and their failures printed with the log's name.

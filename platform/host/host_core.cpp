@@ -627,8 +627,8 @@ void rtx_host_shutdown(void) {
 }
 
 // Refused (with a note on stderr) while a task thread still runs: its state would vanish
-// under it. Root folder, INI folder, segment limit, console echo and sink return to their
-// defaults too.
+// under it. Root folder, root path, INI folder, segment limit, console echo and sink return to
+// their defaults too.
 void rtx_host_reset(void) {
     State& s = state();
     {
@@ -664,6 +664,7 @@ void rtx_host_reset(void) {
         s.ini_files.clear();
         s.next_ini = 1;
         s.root.assign(1, '.');  // assign(".") trips a false -Wrestrict of g++ 12 at -O3
+        s.root_path = kDefaultRootPath;
         s.ini_dir.clear();
     }
     reset_console();

@@ -94,15 +94,13 @@ std::string normal_root(const std::string& root) {
 
 // Executive paths become host paths here and only here:
 // - backslashes turn into '/';
-// - a drive prefix such as "D:" is dropped and the rest is taken below the root (the host has
-//   one root folder for every drive);
-// - a path that already starts with the root folder is used as it is;
-// - any other path, with or without a leading separator, is taken below the root folder;
-// - a path whose part below the root holds a ".." step maps to nothing (the empty path, which
-//   no file operation finds): a name that another task sends, such as an archive file name,
-//   can never reach a file outside the root folder.
-bool has_parent_step(const std::string& p, std::size_t from) {
-    std::size_t start = from;
+// - a drive prefix such as "D:" is dropped: the host has one root folder for every drive;
+// - the rest, with or without a leading separator, is taken below the root folder;
+// - a path that holds a ".." step maps to nothing (the empty path, which no file operation
+//   finds): a name that another task sends, such as an archive file name, can never reach a
+//   file outside the root folder.
+bool has_parent_step(const std::string& p) {
+    std::size_t start = 0;
     while (start <= p.size()) {
         std::size_t end = p.find('/', start);
         if (end == std::string::npos) end = p.size();
@@ -117,14 +115,41 @@ std::string map_exec_path(const std::string& root_folder, const char* exec) {
     std::string p = slashes(exec);
     if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':')
         p.erase(0, 2);
-    const bool under_root =
-        p.compare(0, root.size(), root) == 0 &&
-        (p.size() == root.size() || p[root.size()] == '/' || root.back() == '/');
-    if (has_parent_step(p, under_root ? root.size() : 0)) return std::string();
-    if (under_root) return p;
+    if (has_parent_step(p)) return std::string();
+    if (!p.empty() && p[0] == '/') p.erase(0, 1);
     if (p.empty()) return root;
-    if (p[0] == '/') return root.back() == '/' ? root + p.substr(1) : root + p;
     return root.back() == '/' ? root + p : root + "/" + p;
+}
+
+// Whether path names a directory. The file calls work on files only, as the instrument's file
+// system does: a directory is never opened, removed or renamed through them.
+bool is_directory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool same_node(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether two host paths name one file, whether it exists or not: when either exists, they
+// must reach the same node of the file system (so "LOG/./A" and "LOG//A" are "LOG/A", and so
+// are links to it); when neither does, they must hold the same name in the same folder.
+bool same_host_file(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    struct stat sa, sb;
+    const bool has_a = ::stat(a.c_str(), &sa) == 0;
+    const bool has_b = ::stat(b.c_str(), &sb) == 0;
+    if (has_a || has_b) return has_a && has_b && same_node(sa, sb);
+    const std::size_t cut_a = a.rfind('/'), cut_b = b.rfind('/');
+    const std::string name_a = cut_a == std::string::npos ? a : a.substr(cut_a + 1);
+    const std::string name_b = cut_b == std::string::npos ? b : b.substr(cut_b + 1);
+    if (name_a != name_b) return false;
+    const std::string folder_a = cut_a == std::string::npos ? "." : a.substr(0, cut_a + 1);
+    const std::string folder_b = cut_b == std::string::npos ? "." : b.substr(0, cut_b + 1);
+    if (::stat(folder_a.c_str(), &sa) == 0 && ::stat(folder_b.c_str(), &sb) == 0)
+        return same_node(sa, sb);
+    return a == b;
 }
 
 std::string current_root() {
@@ -151,16 +176,21 @@ int ini_entry(void* user, const char* section, const char* name, const char* val
 
 // Opens file_name in folder; when no file has exactly that name, one whose name differs only
 // in case is taken (configuration names are written in upper case on the instrument).
+// A directory of that name is no configuration file and is not opened.
+FILE* open_file_for_reading(const std::string& path) {
+    return is_directory(path) ? nullptr : std::fopen(path.c_str(), "rb");
+}
+
 FILE* open_in_folder(const std::string& folder, const std::string& file_name) {
     const std::string dir = folder.empty() ? std::string(".") : folder;
     std::string path = dir + "/" + file_name;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) return f;
+    if (FILE* f = open_file_for_reading(path)) return f;
     DIR* d = opendir(dir.c_str());
     if (!d) return nullptr;
     FILE* found = nullptr;
     while (dirent* e = readdir(d)) {
         if (strcasecmp(e->d_name, file_name.c_str()) == 0) {
-            found = std::fopen((dir + "/" + e->d_name).c_str(), "rb");
+            found = open_file_for_reading(dir + "/" + e->d_name);
             if (found) break;
         }
     }
@@ -233,12 +263,20 @@ void rtx_host_set_ini_dir(const char* host_folder) {
     s.ini_dir = host_folder ? host_folder : "";
 }
 
-// Every path kind (which) names the same root folder on the host.
+void rtx_host_set_root_path(const char* exec_root) {
+    State& s = state();
+    Lock lk(s.m);
+    s.root_path = exec_root ? exec_root : kDefaultRootPath;
+}
+
+// Every path kind (which) gives the same executive root. The host folder is never part of it,
+// so the folder's own name (dots, blanks, a relative path) never enters an executive path.
 void rtx_get_root_path(int, char* buffer) {
     if (!buffer) return;
-    const std::string root = current_root();
-    const size_t n = root.size() < 259 ? root.size() : 259;
-    std::memcpy(buffer, root.data(), n);
+    State& s = state();
+    Lock lk(s.m);
+    const size_t n = s.root_path.size() < 259 ? s.root_path.size() : 259;
+    std::memcpy(buffer, s.root_path.data(), n);
     buffer[n] = '\0';
 }
 
@@ -273,6 +311,13 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
         do {
             fd = ::open(host.c_str(), flags, 0666);
         } while (fd < 0 && errno == EINTR);
+        // A directory opens read-only on the host; the instrument's file system refuses it in
+        // every mode, and so does this call.
+        struct stat st;
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
+            ::close(fd);
+            fd = -1;
+        }
     }
     if (fd < 0) {
         State& s = state();
@@ -379,9 +424,10 @@ int rtx_file_close(rtx_file* file) {
     return rc == 0 ? 0 : -1;
 }
 
+// unlink, not remove: a directory is not deleted.
 int rtx_file_remove(const char* path) {
     if (!path) return -1;
-    return std::remove(map_exec_path(current_root(), path).c_str()) == 0 ? 0 : -1;
+    return ::unlink(map_exec_path(current_root(), path).c_str()) == 0 ? 0 : -1;
 }
 
 int rtx_file_rename(const char* from, const char* to) {
@@ -392,12 +438,20 @@ int rtx_file_rename(const char* from, const char* to) {
     }
     if (from && to) {
         const std::string root = current_root();
-        if (std::rename(map_exec_path(root, from).c_str(), map_exec_path(root, to).c_str()) == 0)
+        const std::string host_from = map_exec_path(root, from);
+        if (!is_directory(host_from) &&
+            std::rename(host_from.c_str(), map_exec_path(root, to).c_str()) == 0)
             return 0;
     }
     Lock lk(s.m);
     note_failure(s, RTX_OP_FILE_RENAME);
     return -1;
+}
+
+int rtx_file_same(const char* path_a, const char* path_b) {
+    if (!path_a || !path_b) return 0;
+    const std::string root = current_root();
+    return same_host_file(map_exec_path(root, path_a), map_exec_path(root, path_b)) ? 1 : 0;
 }
 
 /* ---- INI files -------------------------------------------------------------------------- */

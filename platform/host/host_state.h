@@ -31,6 +31,9 @@ constexpr uint32_t kSpareClasses = 7;
 constexpr uint32_t kSmallestSpareClass = 64;
 constexpr size_t kSpareBytesPerClass = 512u << 10;
 constexpr size_t kMinSparePerClass = 256;
+// The executive's root path, as the instrument's executive gives it: a drive, with no folder
+// name and no "." in it. The host folder stands for that drive.
+constexpr const char* kDefaultRootPath = "D:";
 
 struct Segment {
     std::unique_ptr<uint8_t[]> data;
@@ -110,8 +113,9 @@ struct State {
     std::map<uint16_t, std::unique_ptr<IniFile>> ini_files;
     uint16_t next_ini = 1;
 
-    std::string root = ".";
-    std::string ini_dir;  // empty: the root
+    std::string root = ".";                    // the host folder
+    std::string root_path = kDefaultRootPath;  // what rtx_get_root_path gives
+    std::string ini_dir;                       // empty: the root
 };
 
 // The singleton; created on first use, never destroyed.

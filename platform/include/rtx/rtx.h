@@ -133,7 +133,8 @@ int ini_file_get(uint16_t handle, const char* section, const char* key, char** o
 void ini_file_free(uint16_t handle);
 
 /* Copies the executive's root path (zero-terminated, at most 259 characters) into buffer of
- * 260 bytes. which selects the path kind; the module passes 2. */
+ * 260 bytes: an executive path such as "D:", to which "\LOG\SYSERR.LOG" is appended. which
+ * selects the path kind; the module passes 2. */
 void rtx_get_root_path(int which, char* buffer);
 
 /* Boot console. */
@@ -155,9 +156,14 @@ int VSPRINTF(char* buffer, const char* format, va_list args);
 
 /* ---- Files ------------------------------------------------------------------------------ */
 /* Log and archive files. Paths are executive paths (backslashes, root-relative or absolute)
- * and are mapped to host paths in one place. Streams are binary (no newline translation). */
+ * and are mapped to host paths in one place. Streams are binary (no newline translation).
+ * The calls work on files only: a directory is refused by every one of them. */
 
 typedef struct rtx_file rtx_file;
+
+/* 1 when the two paths name one file, whether it exists or not (different spellings of one
+ * path included); 0 otherwise. */
+int rtx_file_same(const char* path_a, const char* path_b);
 
 /* mode as for fopen ("rb", "r+b", "wb"). Null on failure. */
 rtx_file* rtx_file_open(const char* path, const char* mode);

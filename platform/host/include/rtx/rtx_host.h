@@ -17,13 +17,18 @@ extern "C" {
 
 /* ---- Set-up ---------------------------------------------------------------------------- */
 
-/* Root path returned by rtx_get_root_path, as a host folder (default "."); relative folders
- * such as "./errsim-root" work. Executive paths are mapped below it by rtx_map_path:
- * backslashes become '/', repeated separators one; "\LOG\SYSERR.LOG" and "LOG\SYSERR.LOG"
- * -> "<root>/LOG/SYSERR.LOG"; a path that starts with the root path itself is used as it is;
- * a drive prefix ("D:") is dropped and the rest taken below the root. */
+/* The host folder that holds the executive's files (default "."); any name works, relative
+ * ones such as "./errsim-root" and ones with dots or blanks. rtx_get_root_path does not give
+ * it: it gives the executive's root path, "D:" as on the instrument, and the host folder stands
+ * for that drive. Executive paths are mapped below the folder by rtx_map_path and the file
+ * calls: backslashes become '/', repeated separators one; a drive prefix ("D:") is dropped;
+ * "D:\LOG\SYSERR.LOG", "\LOG\SYSERR.LOG" and "LOG\SYSERR.LOG" -> "<folder>/LOG/SYSERR.LOG";
+ * a path with a ".." step maps to nothing. */
 void rtx_host_set_root(const char* host_folder);
 const char* rtx_host_root(void);
+/* The root path that rtx_get_root_path gives (cut to 259 characters; null: back to "D:"), for
+ * tests of root paths that the instrument may have. It does not move the host folder. */
+void rtx_host_set_root_path(const char* exec_root);
 /* Folder in which ini_file_read looks files up (default: the root). */
 void rtx_host_set_ini_dir(const char* host_folder);
 
@@ -42,9 +47,9 @@ void rtx_host_system_start(void);
 void rtx_host_shutdown(void);
 
 /* Back to the state at load (no mailboxes, catalog entries, segments, semaphores, INI handles,
- * faults, captured console, counters, init functions; root ".", INI folder = root, segment
- * limit 4096, console echo on, no sink). Refused, with a note on stderr, while a task thread
- * still runs (call rtx_host_shutdown first). */
+ * faults, captured console, counters, init functions; root ".", root path "D:", INI folder =
+ * root, segment limit 4096, console echo on, no sink). Refused, with a note on stderr, while a
+ * task thread still runs (call rtx_host_shutdown first). */
 void rtx_host_reset(void);
 
 /* Resumes a task suspended with rtx_suspendtask; by counted catalog name. 0 on success; -1
