@@ -1,0 +1,46 @@
+#!/bin/bash
+# What liberr.so shows the programs that load it: it exports exactly the functions that the
+# public headers declare with ERR_API and the entry points that the executive reaches; it needs
+# no host executive; the executive functions it calls are exactly those that rtx.h declares;
+# and no program that loads it holds a copy of the module's state of its own.
+# usage: library_surface.sh LIBERR PUBLIC_HEADER_DIR RTX_H [PROGRAM...]
+set -u
+lib=$1 headers=$2 rtx_h=$3
+shift 3
+failed=0
+same() {  # what expected actual
+    if [ "$2" != "$3" ]; then
+        echo "$1 (< expected, > found):"
+        diff <(echo "$2") <(echo "$3")
+        failed=1
+    fi
+}
+# Names the sanitizer builds add.
+tooling='^_*(asan|ubsan|lsan|sanitizer|odr_asan)'
+
+expected=$({ sed -nE 's/^ERR_API [^(]*[ *]([A-Za-z_][A-Za-z0-9_]*)\(.*/\1/p' "$headers"/*.h
+    printf '%s\n' DllMain init_function error_task; } | sort -u)
+exported=$(nm -D --defined-only "$lib" | awk '{print $3}' | grep -Ev "$tooling" | sort -u)
+same "exported names" "$expected" "$exported"
+
+declared=$(sed -nE 's/^[A-Za-z_][A-Za-z0-9_]*\**[ ]+\**([A-Za-z_][A-Za-z0-9_]*)\(.*/\1/p' \
+    "$rtx_h" | sort -u)
+# Undefined names without a version are the executive's; the C and C++ libraries version theirs.
+called=$(nm -D --undefined-only "$lib" | awk '$1 == "U" && $2 !~ /@/ {print $2}' |
+    grep -Ev "$tooling" | sort -u)
+same "executive functions called" "$declared" "$called"
+
+if readelf -d "$lib" | grep NEEDED | grep -q rtx_host; then
+    echo "liberr needs the host executive:"
+    readelf -d "$lib" | grep NEEDED
+    failed=1
+fi
+
+for program in "$@"; do
+    if nm --defined-only "$program" | grep -Eq ' (DllMain|E_RegisterErrorTable)$'; then
+        echo "$program holds a copy of the module"
+        failed=1
+    fi
+done
+[ $failed = 0 ] && echo "liberr surface: $(echo "$exported" | wc -l) exported names, as declared"
+exit $failed
