@@ -2,8 +2,9 @@
 # What liberr.so shows the programs that load it: it exports exactly the functions that the
 # public headers declare with ERR_API and the entry points that the executive reaches; it needs
 # no host executive; the executive functions it calls are exactly those that rtx.h declares;
-# and no program that loads it holds a copy of the module's state of its own.
-# usage: library_surface.sh LIBERR PUBLIC_HEADER_DIR RTX_H [PROGRAM...]
+# no program that loads it holds a copy of the module's state of its own; and no program that
+# holds the module itself (the tests) loads it.
+# usage: library_surface.sh LIBERR PUBLIC_HEADER_DIR RTX_H [LOADER...] [-- HOLDER...]
 set -u
 lib=$1 headers=$2 rtx_h=$3
 shift 3
@@ -41,9 +42,17 @@ if readelf -d "$lib" | grep NEEDED | grep -q rtx_host; then
     failed=1
 fi
 
+holds_module() { nm --defined-only "$1" | grep -Eq ' (DllMain|E_RegisterErrorTable)$'; }
+loads_liberr() { readelf -d "$1" | grep NEEDED | grep -q liberr; }
+holders=0
 for program in "$@"; do
-    if nm --defined-only "$program" | grep -Eq ' (DllMain|E_RegisterErrorTable)$'; then
-        echo "$program holds a copy of the module"
+    if [ "$program" = -- ]; then
+        holders=1
+    elif [ $holders = 0 ] && holds_module "$program"; then
+        echo "$program loads liberr and holds a copy of the module"
+        failed=1
+    elif [ $holders = 1 ] && loads_liberr "$program"; then
+        echo "$program holds the module and loads liberr as well"
         failed=1
     fi
 done

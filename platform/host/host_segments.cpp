@@ -165,6 +165,8 @@ void rtx_global_free(uint16_t segment, rtx_status* status) {
     put(status, free_locked(s, segment));
 }
 
+/* ---- Host controls ---------------------------------------------------------------------- */
+
 void rtx_host_set_segment_limit(uint32_t limit) {
     State& s = state();
     Lock lk(s.m);
