@@ -3,10 +3,13 @@
 
 #include <cstdint>
 
+#include "err/err_api.h"
+
 // Entry function of the library: reason 1 (attach) registers init_function with the
 // executive and the own error table under module number 1; other reasons do nothing.
-// Returns 1 whatever the reason. Called from the library's load-time constructor.
-extern "C" int DllMain(void* instance, std::uint32_t reason, void* reserved);
+// Returns 1 whatever the reason. Called from the library's load-time constructor; exported
+// for the loader of the instrument.
+extern "C" ERR_API int DllMain(void* instance, std::uint32_t reason, void* reserved);
 
 namespace err {
 

@@ -38,3 +38,22 @@ if(TARGET errsim AND TARGET errlog)
     set_tests_properties(crash_consistency_short PROPERTIES TIMEOUT 300
                          ENVIRONMENT "EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};TZ=UTC0")
 endif()
+# ---- The shared library's surface ----
+# liberr.so exports only the public functions and the executive's entry points, needs no host
+# executive, the programs that load it hold no module of their own, and the tests, which hold
+# the module, do not load it.
+set(surface_programs $<TARGET_FILE:c99_headers>)
+foreach(program errsim example_module)
+    if(TARGET ${program})
+        list(APPEND surface_programs $<TARGET_FILE:${program}>)
+    endif()
+endforeach()
+list(APPEND surface_programs --)
+foreach(src ${TEST_SOURCES})
+    get_filename_component(name ${src} NAME_WE)
+    list(APPEND surface_programs $<TARGET_FILE:${name}>)
+endforeach()
+add_test(NAME library_surface
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/library_surface.sh $<TARGET_FILE:err>
+                 ${PROJECT_SOURCE_DIR}/include/err ${PROJECT_SOURCE_DIR}/platform/include/rtx/rtx.h
+                 ${surface_programs})

@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include "err/err_api.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -42,15 +44,15 @@ typedef struct MbKind {
 /* The type of the mb_kind_a / mb_kind_b fields of an error definition. */
 typedef const MbKind* (*MbKindFunction)(void);
 
-const MbKind* mb_ok(void);                      /* OK; modal; answer goes to the API task */
-const MbKind* mb_ok_cancel(void);               /* OK, CANCEL; modal; awaited */
-const MbKind* mb_abort(void);                   /* ABORT; modal; awaited */
-const MbKind* mb_abort_retry(void);             /* ABORT, RETRY; modal; awaited */
-const MbKind* mb_abort_continue(void);          /* ABORT, CONTINUE; modal; awaited; default 7 */
-const MbKind* mb_nonmodal_abort_continue(void); /* as above, not modal */
-const MbKind* mb_auto_box(void);                /* no buttons */
-const MbKind* mb_modal_clear_close(void);       /* no buttons, modal */
-const MbKind* mb_clear_close(void);             /* every field zero */
+ERR_API const MbKind* mb_ok(void);             /* OK; modal; answer goes to the API task */
+ERR_API const MbKind* mb_ok_cancel(void);      /* OK, CANCEL; modal; awaited */
+ERR_API const MbKind* mb_abort(void);          /* ABORT; modal; awaited */
+ERR_API const MbKind* mb_abort_retry(void);    /* ABORT, RETRY; modal; awaited */
+ERR_API const MbKind* mb_abort_continue(void); /* ABORT, CONTINUE; modal; awaited; default 7 */
+ERR_API const MbKind* mb_nonmodal_abort_continue(void); /* as above, not modal */
+ERR_API const MbKind* mb_auto_box(void);                /* no buttons */
+ERR_API const MbKind* mb_modal_clear_close(void);       /* no buttons, modal */
+ERR_API const MbKind* mb_clear_close(void);             /* every field zero */
 
 #ifdef __cplusplus
 }
