@@ -54,3 +54,14 @@ if(TARGET errtable)
         target_link_libraries(errtable_${m} PRIVATE err)
     endforeach()
 endif()
+# ---- README ----
+# The README's C example builds as it stands, copied out of the README.
+separate_arguments(readme_c_flags UNIX_COMMAND "${CMAKE_C_FLAGS}")
+add_test(NAME readme_example
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/readme_example.sh ${PROJECT_SOURCE_DIR}/README.md
+                 ${PROJECT_SOURCE_DIR}/include $<TARGET_FILE_DIR:err> ${CMAKE_C_COMPILER}
+                 ${readme_c_flags})
+if(TARGET errtable)
+    set_tests_properties(readme_example PROPERTIES ENVIRONMENT
+                         "ERRTABLE=$<TARGET_FILE:errtable>;EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}")
+endif()
