@@ -1,5 +1,6 @@
 #include "rules.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
