@@ -29,6 +29,7 @@ extern "C" {
 #define EF_ARCHIVE 0x02   /* archived in its log (together with ES_ARCHIVE) */
 #define EF_SHOW_ONCE 0x04 /* handled once, then ignored until re-armed */
 #define EF_IEC_TEXT 0x08  /* variant B: a user error's text goes to the status task */
+#define EF_ALL (EF_SYSTEM | EF_ARCHIVE | EF_SHOW_ONCE | EF_IEC_TEXT) /* every flag bit */
 
 /* Bits of ErrTableEntry.state: run-time switches, all set (ES_ALL) at registration. */
 #define ES_ENABLED 0x01

@@ -33,6 +33,7 @@
 #include "log_view.h"
 #include "rtx/rtx.h"
 #include "rtx/rtx_host.h"
+#include "script_tables.h"
 #include "wire.h"
 
 namespace errsim {
@@ -382,67 +383,6 @@ void console_sink(const char* text, std::size_t length, void* context) {
     c->env->flush();
     c->out->console(text, length);
 }
-
-// ---- Script tables --------------------------------------------------------------------------
-
-MbKindFunction kind_function(const std::optional<std::string>& name) {
-    if (!name) return nullptr;
-    static const struct {
-        const char* name;
-        MbKindFunction fn;
-    } kinds[] = {
-        {"mb_ok", mb_ok},
-        {"mb_ok_cancel", mb_ok_cancel},
-        {"mb_abort", mb_abort},
-        {"mb_abort_retry", mb_abort_retry},
-        {"mb_abort_continue", mb_abort_continue},
-        {"mb_nonmodal_abort_continue", mb_nonmodal_abort_continue},
-        {"mb_auto_box", mb_auto_box},
-        {"mb_modal_clear_close", mb_modal_clear_close},
-        {"mb_clear_close", mb_clear_close},
-    };
-    for (const auto& k : kinds)
-        if (*name == k.name) return k.fn;
-    return nullptr;
-}
-
-// The tables and their texts live until the process ends: the registry keeps pointers, and
-// the error task writes the state words in place.
-struct ScriptTables {
-    std::deque<std::string> texts;
-    std::deque<std::vector<ErrTableEntry>> tables;
-
-    const char* keep(const std::optional<std::string>& text) {
-        if (!text) return nullptr;
-        texts.push_back(*text);
-        return texts.back().c_str();
-    }
-
-    void register_all(const Script& script) {
-        for (const TableDef& def : script.tables) {
-            std::vector<ErrTableEntry> table;
-            for (const EntryDef& e : def.entries) {
-                ErrTableEntry entry{};
-                entry.id = e.id;
-                entry.flags = e.flags;
-                entry.state = 0;
-                entry.action_a = e.action_a;
-                entry.action_b = e.action_b;
-                entry.text_a = keep(e.text_a);
-                entry.text_b = keep(e.text_b);
-                entry.component = keep(e.component);
-                entry.mb_kind_a = kind_function(e.kind_a);
-                entry.mb_kind_b = kind_function(e.kind_b);
-                table.push_back(entry);
-            }
-            ErrTableEntry end{};
-            end.id = ERR_TABLE_END;
-            table.push_back(end);
-            tables.push_back(std::move(table));
-            E_RegisterErrorTable(def.module, tables.back().data());
-        }
-    }
-};
 
 // ---- Root folder ----------------------------------------------------------------------------
 
@@ -818,7 +758,8 @@ int run_simulation(const Options& options, const Script& script) {
     }
 
     static ScriptTables tables;  // alive until the process ends
-    tables.register_all(script);
+    tables.build(script);
+    tables.register_all();
 
     // The mailboxes of the executive environment, before the system starts.
     MailboxNames names;
