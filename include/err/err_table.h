@@ -29,6 +29,9 @@ extern "C" {
 #define EF_ARCHIVE 0x02   /* archived in its log (together with ES_ARCHIVE) */
 #define EF_SHOW_ONCE 0x04 /* handled once, then ignored until re-armed */
 #define EF_IEC_TEXT 0x08  /* variant B: a user error's text goes to the status task */
+/* The flags by name without their prefix, X(SYSTEM) standing for EF_SYSTEM, for code that
+ * names them. */
+#define EF_FLAG_LIST(X) X(SYSTEM) X(ARCHIVE) X(SHOW_ONCE) X(IEC_TEXT)
 
 /* Bits of ErrTableEntry.state: run-time switches, all set (ES_ALL) at registration. */
 #define ES_ENABLED 0x01
