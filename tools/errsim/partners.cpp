@@ -65,7 +65,7 @@ void Partners::show_box(const Bytes& message) {
     const BoxRequest box = host_system::parse_box_request(message);
     out_.line(format_box(seq, box, names_));
     if (!box.wants_answer()) return;
-    const std::size_t index = choose(box, seq);
+    const std::size_t index = pick(box, seq);
     const host_system::BoxButton& b = box.buttons[index];
     if (b.answer.empty()) {
         std::fprintf(stderr, text::kNoAnswerMessage, static_cast<unsigned>(seq), b.label.c_str());
@@ -79,7 +79,7 @@ void Partners::show_box(const Bytes& message) {
 // The button the simulated user chooses: the one queued by `answer`, else the box's first
 // marked button (index 0 when that index is not a button). With --interactive the user
 // chooses, and that button is what Enter takes.
-std::size_t Partners::choose(const BoxRequest& box, std::uint32_t seq) {
+std::size_t Partners::pick(const BoxRequest& box, std::uint32_t seq) {
     std::size_t index = box.first_marked < box.buttons.size() ? box.first_marked : 0;
     std::optional<std::uint16_t> wanted;
     {

@@ -35,7 +35,7 @@ class Partners : public host_system::PartnerTasks {
 
   private:
     void show_box(const host_system::Bytes& message);
-    std::size_t choose(const host_system::BoxRequest& box, std::uint32_t seq);
+    std::size_t pick(const host_system::BoxRequest& box, std::uint32_t seq);
     std::size_t ask(const host_system::BoxRequest& box, std::uint32_t seq, std::size_t preset);
 
     Output& out_;
