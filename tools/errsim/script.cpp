@@ -6,6 +6,7 @@
 
 #include "err/err_table.h"
 #include "err/mb_kind.h"
+#include "err/protocol.h"
 
 namespace errsim {
 
@@ -289,9 +290,9 @@ std::optional<std::string> parse_kind(LineParser& p, const char* what) {
 
 EntryDef parse_define(LineParser& p, std::uint16_t& module) {
     EntryDef e;
-    module = static_cast<std::uint16_t>(p.number("MODULE", 0, 19));
+    module = static_cast<std::uint16_t>(p.number("MODULE", 0, ERR_MODULE_COUNT - 1));
     e.id = p.u16("ID");
-    if (e.id == 0xFFFF) fail("define: ID 0xFFFF is the end-of-table mark");
+    if (e.id == ERR_TABLE_END) fail("define: ID 0xFFFF is the end-of-table mark");
     e.flags = parse_flags(p);
     e.action_a = p.u16("ACTION_A");
     e.action_b = p.u16("ACTION_B");
@@ -369,7 +370,7 @@ void parse_cmd(LineParser& p, Command& c) {
             c.bytes.push_back(static_cast<std::uint8_t>(w >> 8));
         }
     }
-    if (8 + c.bytes.size() > 0xFFFF) fail("cmd: block longer than 65535 bytes");
+    if (BLK_HEAD_SIZE + c.bytes.size() > 0xFFFF) fail("cmd: block longer than 65535 bytes");
 }
 
 void parse_raw(LineParser& p, Command& c) {
