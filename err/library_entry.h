@@ -15,6 +15,11 @@ namespace err {
 
 constexpr std::uint32_t kReasonAttach = 1;
 
+// Registers init_function with the executive under its text ("ERR.DLL init function"), as the
+// library's load does; returns what register_init_function returns. A host program that holds
+// the module and starts a fresh executive calls it again.
+int register_with_executive();
+
 // Creates the error task under "\nERROR_TASK"; prints "Error creating Error Task\n" and
 // returns false when the executive refuses.
 bool create_error_task();

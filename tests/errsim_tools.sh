@@ -136,6 +136,19 @@ errsim_corrupt_log)
     run "$errlog" salvage errsim-root/LOG/USERERR.BAK
     expect_rc 0
     expect_out salvage.out
+    # The logs' places by the module's own rule: a configured path ends at any white space (a
+    # vertical tab here), and a key without a word switches its log off (the task suspends), so
+    # the corrupt files after the tab and at the default place are none of the task's concern.
+    mkdir -p paths/LOG && echo x >paths/LOG/USERERR.LOG && echo x >$'paths/LOG/SYS.LOG\vrest'
+    printf '[ErrorTask]\nSystemLogFile=\\LOG\\SYS.LOG\vrest\nUserLogFile=\\LOG\\U.LOG\n' \
+        >paths/TARNBOOT.INI
+    run "$errsim" --root paths --quiet --script - <<<"show system"
+    expect_rc 0
+    expect_out_text $'log SYSTEM: 0 errors, 0 new, no overflow, 25 free\n  rec  code   date       time      component        source                text\n  (no errors)\n'
+    printf '[ErrorTask]\nUserLogFile= \n' >paths/TARNBOOT.INI
+    run "$errsim" --root paths --quiet --script - <<<"sync"
+    expect_rc 1
+    expect_out_text ""
     ;;
 errlog_cli)
     run "$errsim" --script "$data/basic.errsim" --quiet

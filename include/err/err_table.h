@@ -30,6 +30,9 @@ extern "C" {
 #define EF_SHOW_ONCE 0x04 /* handled once, then ignored until re-armed */
 #define EF_IEC_TEXT 0x08  /* variant B: a user error's text goes to the status task */
 #define EF_ALL (EF_SYSTEM | EF_ARCHIVE | EF_SHOW_ONCE | EF_IEC_TEXT) /* every flag bit */
+/* The flags by name without their prefix, X(SYSTEM) standing for EF_SYSTEM, for code that
+ * names them. */
+#define EF_FLAG_LIST(X) X(SYSTEM) X(ARCHIVE) X(SHOW_ONCE) X(IEC_TEXT)
 
 /* Bits of ErrTableEntry.state: run-time switches, all set (ES_ALL) at registration. */
 #define ES_ENABLED 0x01

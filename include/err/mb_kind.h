@@ -20,6 +20,15 @@ extern "C" {
 #define BTN_ABORT 6
 #define BTN_CONTINUE 7
 
+/* The buttons with their captions, X(code, label) for each in code order, for code that lists
+ * them (the kinds below take their buttons from it). */
+#define MB_BUTTON_LIST(X)   \
+    X(BTN_OK, "OK")         \
+    X(BTN_CANCEL, "CANCEL") \
+    X(BTN_RETRY, "RETRY")   \
+    X(BTN_ABORT, "ABORT")   \
+    X(BTN_CONTINUE, "CONTINUE")
+
 /* Bits of MbKind.flags. */
 #define MBF_NO_BUTTONS 0x01    /* shown without buttons; the answer is default_code */
 #define MBF_PASS_THROUGH 0x02  /* copied unchanged into the box request's flags */
@@ -53,6 +62,18 @@ ERR_API const MbKind* mb_nonmodal_abort_continue(void); /* as above, not modal *
 ERR_API const MbKind* mb_auto_box(void);                /* no buttons */
 ERR_API const MbKind* mb_modal_clear_close(void);       /* no buttons, modal */
 ERR_API const MbKind* mb_clear_close(void);             /* every field zero */
+
+/* The nine kinds above, X(name) for each in the order above, for code that names them. */
+#define MB_KIND_LIST(X)           \
+    X(mb_ok)                      \
+    X(mb_ok_cancel)               \
+    X(mb_abort)                   \
+    X(mb_abort_retry)             \
+    X(mb_abort_continue)          \
+    X(mb_nonmodal_abort_continue) \
+    X(mb_auto_box)                \
+    X(mb_modal_clear_close)       \
+    X(mb_clear_close)
 
 #ifdef __cplusplus
 }

@@ -11,6 +11,7 @@
 #include "demo.h"
 #include "script.h"
 #include "sim.h"
+#include "texts.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
         options.script_name = "demo";
     } else {
         if (!read_script(script_path, text)) {
-            std::fprintf(stderr, "errsim: cannot read script %s\n", script_path.c_str());
+            std::fprintf(stderr, errsim::text::kCannotReadScript, script_path.c_str());
             return errsim::kExitScript;
         }
         options.script_from_stdin = script_path == "-";
@@ -94,7 +95,7 @@ int main(int argc, char** argv) {
 
     errsim::ParseResult parsed = errsim::parse_script(text);
     if (parsed.error) {
-        std::fprintf(stderr, "errsim: script line %d: %s\n", parsed.error->line,
+        std::fprintf(stderr, errsim::text::kScriptLine, parsed.error->line,
                      parsed.error->message.c_str());
         return errsim::kExitScript;
     }

@@ -67,7 +67,7 @@ struct Command {
 
     // Boxes, Ui, SystemErrors: true = on / ready. Variant: true = b.
     bool on = false;
-    // ArchiveAll value; Answer button code (3 to 7); Cmd command code.
+    // ArchiveAll value; Answer button code (a BTN_ code); Cmd command code.
     std::uint16_t value = 0;
     // State
     std::uint16_t and_mask = 0;

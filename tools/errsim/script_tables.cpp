@@ -6,20 +6,12 @@ namespace errsim {
 
 MbKindFunction kind_function(const std::optional<std::string>& name) {
     if (!name) return nullptr;
+#define ERRSIM_KIND(kind) {#kind, kind},
     static const struct {
         const char* name;
         MbKindFunction fn;
-    } kinds[] = {
-        {"mb_ok", mb_ok},
-        {"mb_ok_cancel", mb_ok_cancel},
-        {"mb_abort", mb_abort},
-        {"mb_abort_retry", mb_abort_retry},
-        {"mb_abort_continue", mb_abort_continue},
-        {"mb_nonmodal_abort_continue", mb_nonmodal_abort_continue},
-        {"mb_auto_box", mb_auto_box},
-        {"mb_modal_clear_close", mb_modal_clear_close},
-        {"mb_clear_close", mb_clear_close},
-    };
+    } kinds[] = {MB_KIND_LIST(ERRSIM_KIND)};
+#undef ERRSIM_KIND
     for (const auto& k : kinds)
         if (*name == k.name) return k.fn;
     return nullptr;
