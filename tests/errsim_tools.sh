@@ -150,6 +150,22 @@ errsim_corrupt_log)
     expect_rc 1
     expect_out_text ""
     ;;
+errsim_storm)
+    # Reports from several threads at once: every one archived (the log runs over), none lost.
+    printf '%s\n' 'define 7 7001 ARCHIVE 0 0 "Pump %s" - "PUMP" - -' \
+        'storm 7001 300 threads=4 "P1"' 'storm 7001 2' >storm.errsim
+    run "$errsim" --script storm.errsim --quiet
+    expect_rc 0
+    expect_out_text $'errsim: wrote default ./errsim-root/TARNBOOT.INI\nstorm id=7001 sent=300 dropped=0\nstorm id=7001 sent=2 dropped=0\n'
+    run "$errlog" show errsim-root/LOG/USERERR.LOG --jsonl
+    [ "$(grep -c '"code":7001' out.txt)" = 24 ] || fail "the log does not hold 24 storm errors"
+    run "$errsim" --script storm.errsim --quiet --timing
+    grep -Eq '^storm id=7001 sent=300 dropped=0 seconds=[0-9]+\.[0-9]{3} reports-per-second=[0-9]+$' out.txt ||
+        fail "no timing on the storm line: $(cat out.txt)"
+    run "$errsim" --script - <<<'storm 7001 5 threads=0'
+    expect_rc 2
+    expect_err_text $'errsim: script line 1: storm: threads= 0 out of range (1 to 64)\n'
+    ;;
 errlog_cli)
     run "$errsim" --script "$data/basic.errsim" --quiet
     expect_rc 0

@@ -23,7 +23,8 @@ add_executable(json_lines ${CMAKE_CURRENT_SOURCE_DIR}/json_lines.cpp)
 target_link_libraries(json_lines PRIVATE nlohmann_json::nlohmann_json)
 if(TARGET errsim AND TARGET errlog AND TARGET example_module)
     set(tool_cases errsim_basic errsim_second_run errsim_script_error errsim_demo
-                   errsim_interactive errsim_module errsim_corrupt_log errlog_cli errlog_merge)
+                   errsim_interactive errsim_module errsim_corrupt_log errsim_storm errlog_cli
+                   errlog_merge)
     if(TARGET errtable)
         list(APPEND tool_cases errtable_check)
     endif()

@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
                    "Seconds to wait for the error task to handle one command (0: no limit)")
         ->capture_default_str()
         ->type_name("SECONDS");
+    app.add_flag("--timing", options.timing,
+                 "storm lines also give the elapsed time and the reports per second");
     app.add_flag("--check", check_only, "Only parse the script; exit 0 when it is valid");
     app.add_flag("--print-demo", print_demo, "Print the built-in demo script and exit");
 

@@ -2,7 +2,11 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 #include "err/protocol.h"
 #include "err/report.h"
@@ -126,6 +130,8 @@ bool Runner::run(const Command& c) {
             return true;
         case Op::ModuleCall:
             return module_call(c);
+        case Op::Storm:
+            return storm(c);
     }
     return true;
 }
@@ -198,6 +204,37 @@ bool Runner::module_call(const Command& c) {
     if (!fn) return fail(c.line, printed(text::kNoFunction, c.text.c_str()));
     fn();
     return sync(c.line);
+}
+
+}  // namespace errsim
+
+namespace errsim {
+
+// COUNT reports from N threads, each calling EReportError as fast as it returns, then a sync:
+// the storm ends when the error task has handled the last report. A report that EReportError
+// could not send (no segment, no mailbox) is dropped and counted, as on the instrument.
+bool Runner::storm(const Command& c) {
+    const std::string& file = options_.script_name;
+    const char* info = c.info ? c.info->c_str() : nullptr;
+    std::atomic<std::uint32_t> next{0}, dropped{0};
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < c.threads; ++t)
+        threads.emplace_back([&] {
+            while (next.fetch_add(1, std::memory_order_relaxed) < c.count)
+                if (EReportError(file.c_str(), c.line, c.id, info) != 0)
+                    dropped.fetch_add(1, std::memory_order_relaxed);
+        });
+    for (std::thread& t : threads) t.join();
+    if (!sync(c.line)) return false;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::string line = printed(text::kStorm, unsigned(c.id), unsigned(c.count - dropped.load()),
+                               unsigned(dropped.load()));
+    if (options_.timing)
+        line += printed(text::kStormTiming, seconds, seconds > 0 ? c.count / seconds : 0.0);
+    out_.line(line);
+    return true;
 }
 
 }  // namespace errsim

@@ -47,6 +47,7 @@ class Runner {
     bool erase(const Command& c);
     bool show(const Command& c);
     bool module_call(const Command& c);
+    bool storm(const Command& c);
 
     Output& out_;
     host_system::World& world_;

@@ -332,6 +332,30 @@ void parse_report(LineParser& p, Command& c) {
     }
 }
 
+// Most threads of a storm: more reporting threads than this only queue on the processors.
+constexpr long long kMaxStormThreads = 64;
+
+void parse_storm(LineParser& p, Command& c) {
+    c.id = p.u16("ID");
+    c.count = static_cast<std::uint32_t>(p.number("COUNT", 1, 100000000));
+    bool threads_given = false;
+    while (!p.done()) {
+        const Token& t = p.next("option");
+        if (t.key && *t.key == "threads") {
+            if (threads_given) fail("storm: threads= given twice");
+            if (t.quoted) fail("storm: threads= needs a number");
+            c.threads =
+                static_cast<std::uint16_t>(p.to_number(t.text, "threads=", 1, kMaxStormThreads));
+            threads_given = true;
+        } else if (!t.key && t.quoted) {
+            if (c.info) fail("storm: more than one INFO text");
+            c.info = t.text;
+        } else {
+            fail("storm: unexpected '" + describe(t) + "' (expected threads=N or \"INFO\")");
+        }
+    }
+}
+
 void parse_erase(LineParser& p, Command& c) {
     c.log = p.choice("user", "system") ? LogSel::System : LogSel::User;
     if (p.done()) fail("erase: missing all or record numbers");
@@ -446,6 +470,9 @@ void parse_command(const std::string& name, LineParser& p, Command& c) {
     } else if (name == "module-call") {
         c.op = Op::ModuleCall;
         c.text = p.word("NAME");
+    } else if (name == "storm") {
+        c.op = Op::Storm;
+        parse_storm(p, c);
     } else {
         fail("unknown command '" + name + "'");
     }

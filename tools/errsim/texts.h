@@ -48,6 +48,9 @@ inline constexpr const char* kNoFunction = "module-call: no function '%s'";
 // The runner's lines on stdout for `show`: "%s": "log SYSTEM" or "log USER".
 inline constexpr const char* kLogUnreadable = "%s: cannot be read: %s";
 inline constexpr const char* kLogSwitchedOff = "%s: switched off: %s";
+// The runner's line on stdout after a `storm`, and what --timing adds to it.
+inline constexpr const char* kStorm = "storm id=%u sent=%u dropped=%u";
+inline constexpr const char* kStormTiming = " seconds=%.3f reports-per-second=%.0f";
 
 // ---- The simulated partner tasks (stderr) ----
 inline constexpr const char* kConsolePrefix = "console: ";  // stdout, before each console line
