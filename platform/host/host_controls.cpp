@@ -8,11 +8,14 @@
 
 namespace rtx_host_detail {
 
-State& state() {
+std::atomic<State*> g_state{nullptr};
+
+State& make_state() {
     static State* s = [] {
         State* n = new State;
         n->slots.reset(new std::atomic<Segment*>[kMaxIds + 1]());
         n->mailbox_table.reset(new std::atomic<Mailbox*>[kMaxIds + 1]());
+        g_state.store(n, std::memory_order_release);
         return n;
     }();
     return *s;
@@ -29,6 +32,12 @@ uint16_t take_fault(State& s, rtx_host_op op) {
     if (--f.count == 0) s.ops[op].armed.store(false);
     note_failure(s, op);
     return f.status;
+}
+
+uint16_t take_armed_fault(State& s, rtx_host_op op) {
+    std::lock_guard<std::mutex> lk(s.m);
+    s.ops[op].calls.fetch_sub(1, std::memory_order_relaxed);  // take_fault counts it again
+    return take_fault(s, op);
 }
 
 namespace {

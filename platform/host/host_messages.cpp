@@ -15,9 +15,17 @@ namespace {
 void publish_catalog(State& s) {
     auto table = std::make_unique<CatalogTable>();
     table->reserve(s.catalog.size());
-    for (const auto& [name, id] : s.catalog) table->push_back(CatalogEntry{name, id});
+    for (const auto& [name, id] : s.catalog)
+        table->push_back(CatalogEntry{name, name_head(name.data(), name.size()), id});
     s.catalog_view.store(table.get(), std::memory_order_release);
     s.catalog_views.push_back(std::move(table));
+}
+
+// Whether the characters past the first 8 of a name of length n equal those of name.
+bool same_tail(const std::string& name, const char* chars, size_t n) {
+    for (size_t k = 8; k < n; ++k)
+        if (name[k] != chars[k]) return false;
+    return true;
 }
 
 }  // namespace
@@ -109,8 +117,14 @@ bool watch(const State& s, const Mailbox& mb, const Clock::time_point* deadline)
     }
 }
 
+[[gnu::noinline]] void wake_sleepers(Mailbox& mb) {
+    std::lock_guard<std::mutex> lk(mb.m);
+    mb.cv.notify_all();
+}
+
 // Queues segment on mailbox and wakes the mailbox's sleepers, if any.
-uint16_t send_segment(State& s, uint16_t mailbox, uint16_t segment) {
+inline __attribute__((always_inline)) uint16_t send_segment(State& s, uint16_t mailbox,
+                                                            uint16_t segment) {
     Mailbox* mb = find_mailbox(s, mailbox);
     Segment* seg = find_segment(s, segment);
     if (!mb || !seg) return RTX_E_BAD_ID;
@@ -121,10 +135,7 @@ uint16_t send_segment(State& s, uint16_t mailbox, uint16_t segment) {
     // Counted after the link and before waiters is read; a receiver counts itself in waiters
     // before it reads pushed: either the receiver sees this message or this sender sees it.
     mb->pushed.fetch_add(1);
-    if (mb->waiters.load() != 0 && !mb->wake_sent.exchange(true)) {
-        std::lock_guard<std::mutex> lk(mb->m);
-        mb->cv.notify_all();
-    }
+    if (mb->waiters.load() != 0 && !mb->wake_sent.exchange(true)) wake_sleepers(*mb);
     return RTX_OK;
 }
 
@@ -238,9 +249,11 @@ void rtx_searchcatalog(uint16_t* out_id, const char* counted_name, uint16_t, rtx
         st = RTX_E_NOT_FOUND;
         const CatalogTable* table = s.catalog_view.load(std::memory_order_acquire);
         if (counted_name && table) {
-            const std::string_view name = counted_view(counted_name);
+            const size_t n = static_cast<unsigned char>(counted_name[0]);
+            const char* chars = counted_name + 1;
+            const uint64_t head = name_head(chars, n);
             for (const CatalogEntry& e : *table)
-                if (e.name == name) {
+                if (e.head == head && e.name.size() == n && same_tail(e.name, chars, n)) {
                     if (out_id) *out_id = e.id;
                     st = RTX_OK;
                     break;

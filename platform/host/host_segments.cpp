@@ -2,9 +2,15 @@
 // free find a segment with one atomic load; a segment comes from a cache of freed ones that each
 // thread keeps, refilled from and spilled to a shared depot, so that the sender of a message and
 // the receiver that frees it meet on no lock but once per batch of segments.
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "host_state.h"
 
@@ -12,13 +18,9 @@ namespace rtx_host_detail {
 
 namespace {
 
-// AddressSanitizer builds (g++ and clang) pool no segments.
-#if defined(__SANITIZE_ADDRESS__)
+// Sanitizer builds pool no segments.
+#if defined(RTX_HOST_SANITIZED)
 #define RTX_HOST_NO_POOL 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define RTX_HOST_NO_POOL 1
-#endif
 #endif
 
 // Pool class of a data size (index into the caches and depots), or kSpareClasses when not
@@ -48,21 +50,14 @@ struct ThreadCache {
     uint64_t epoch = 0;
     uint32_t count[kSpareClasses] = {};
     Segment* items[kSpareClasses][kCacheSize] = {};
-    ~ThreadCache();
 };
 
-thread_local ThreadCache t_cache;
-
-// The calling thread's cache, emptied when a reset freed what it held.
-ThreadCache& cache(State& s) {
-    ThreadCache& c = t_cache;
-    const uint64_t epoch = s.epoch.load(std::memory_order_relaxed);
-    if (c.epoch != epoch) {
-        for (uint32_t& n : c.count) n = 0;
-        c.epoch = epoch;
-    }
-    return c;
-}
+// The calling thread's cache: one pointer in the thread's static TLS block (read with one
+// instruction), the cache itself on the heap, handed to the depot by a key destructor when the
+// thread ends.
+__thread ThreadCache* t_cache __attribute__((tls_model("initial-exec"))) = nullptr;
+pthread_key_t g_cache_key;
+pthread_once_t g_cache_key_once = PTHREAD_ONCE_INIT;
 
 void destroy(State& s, Segment* seg) {
     {
@@ -84,29 +79,49 @@ void spill(State& s, uint32_t c, Segment** from, uint32_t n) {
     for (uint32_t k = kept; k < n; ++k) destroy(s, from[k]);
 }
 
-ThreadCache::~ThreadCache() {
+void thread_ends(void* p) {
+    auto* c = static_cast<ThreadCache*>(p);
     State& s = state();
-    if (epoch != s.epoch.load()) return;
-    for (uint32_t c = 0; c < kSpareClasses; ++c) {
-        spill(s, c, items[c], count[c]);
-        count[c] = 0;
-    }
+    if (c->epoch == s.epoch.load())
+        for (uint32_t k = 0; k < kSpareClasses; ++k) spill(s, k, c->items[k], c->count[k]);
+    t_cache = nullptr;
+    delete c;
 }
 
-// A segment object with room for size bytes: a pooled one of its class, else a new one.
-Segment* take_segment(State& s, uint32_t size) {
-    const uint32_t c = spare_class(size);
+// The first use on a thread, or the first after a reset freed what the cache held.
+[[gnu::noinline]] ThreadCache& renew_cache(State& s) {
+    ThreadCache* c = t_cache;
+    if (!c) {
+        pthread_once(&g_cache_key_once, [] { pthread_key_create(&g_cache_key, thread_ends); });
+        c = new ThreadCache;
+        t_cache = c;
+        pthread_setspecific(g_cache_key, c);
+    }
+    for (uint32_t& n : c->count) n = 0;
+    c->epoch = s.epoch.load();
+    return *c;
+}
+
+inline ThreadCache& cache(State& s) {
+    ThreadCache* c = t_cache;
+    if (__builtin_expect(c && c->epoch == s.epoch.load(std::memory_order_relaxed), 1)) return *c;
+    return renew_cache(s);
+}
+
+// A segment object of class c (kSpareClasses: not pooled) with room for size bytes, when the
+// thread's cache has none: a batch from the depot, else a new one.
+[[gnu::noinline]] Segment* refill_or_make(State& s, uint32_t size, uint32_t c) {
     if (c < kSpareClasses) {
         ThreadCache& tc = cache(s);
-        if (tc.count[c] == 0) {
-            Depot& d = s.depots[c];
-            std::lock_guard<std::mutex> lk(d.m);
-            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kCacheBatch, d.spare.size()));
+        Depot& d = s.depots[c];
+        std::lock_guard<std::mutex> lk(d.m);
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kCacheBatch, d.spare.size()));
+        if (n != 0) {
             std::copy(d.spare.end() - n, d.spare.end(), tc.items[c]);
             d.spare.resize(d.spare.size() - n);
-            tc.count[c] = n;
+            tc.count[c] = n - 1;
+            return tc.items[c][n - 1];
         }
-        if (tc.count[c] != 0) return tc.items[c][--tc.count[c]];
     }
     auto* seg = new (std::nothrow) Segment;
     if (!seg) return nullptr;
@@ -123,6 +138,22 @@ Segment* take_segment(State& s, uint32_t size) {
     return seg;
 }
 
+// A segment object with room for size bytes: a pooled one of its class, else a new one.
+inline Segment* take_segment(State& s, uint32_t size) {
+    const uint32_t c = spare_class(size);
+    if (c < kSpareClasses) {
+        ThreadCache& tc = cache(s);
+        if (tc.count[c] != 0) return tc.items[c][--tc.count[c]];
+    }
+    return refill_or_make(s, size, c);
+}
+
+[[gnu::noinline]] void raise_peak(State& s, uint32_t n) {
+    uint32_t peak = s.segments_peak.load(std::memory_order_relaxed);
+    while (n > peak && !s.segments_peak.compare_exchange_weak(peak, n, std::memory_order_relaxed)) {
+    }
+}
+
 // Counts one more segment in use unless the limit is reached.
 bool reserve_in_use(State& s) {
     const uint32_t limit = s.segment_limit.load(std::memory_order_relaxed);
@@ -130,19 +161,59 @@ bool reserve_in_use(State& s) {
     do {
         if (n >= limit) return false;
     } while (!s.segments_in_use.compare_exchange_weak(n, n + 1, std::memory_order_relaxed));
-    uint32_t peak = s.segments_peak.load(std::memory_order_relaxed);
-    while (n + 1 > peak &&
-           !s.segments_peak.compare_exchange_weak(peak, n + 1, std::memory_order_relaxed)) {
-    }
+    if (n + 1 > s.segments_peak.load(std::memory_order_relaxed)) raise_peak(s, n + 1);
     return true;
 }
 
-void copy_origin(Segment* seg, const char* file) {
-    size_t n = 0;
-    if (file)
-        while (n < kOriginSize - 1 && file[n]) ++n;
-    std::memcpy(seg->file, file ? file : "", n);
-    seg->file[n] = '\0';
+// A new segment reads as zeros. A pooled buffer is zeroed in whole blocks of 64 bytes, as far
+// as size reaches (its capacity is a multiple of 64).
+void zero(Segment* seg, uint32_t size) {
+#if defined(__SSE2__) && !defined(RTX_HOST_NO_POOL)
+    if (seg->capacity % 64 == 0 && size != 0) {
+        const __m128i z = _mm_setzero_si128();
+        for (uint8_t *p = seg->data, *end = p + size; p < end; p += 64) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p), z);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), z);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 32), z);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 48), z);
+        }
+        return;
+    }
+#endif
+    std::memset(seg->data, 0, size ? size : 1);
+}
+
+// A new segment of size bytes, reading as zeros; RTX_E_NOMEM when the pool is exhausted.
+inline __attribute__((always_inline)) uint16_t new_segment(State& s, uint32_t size,
+                                                           const char* file, int line,
+                                                           uint16_t* out) {
+    *out = 0;
+    if (size > kMaxSegmentSize || !reserve_in_use(s)) return RTX_E_NOMEM;
+    Segment* seg = take_segment(s, size);
+    if (!seg) {
+        s.segments_in_use.fetch_sub(1, std::memory_order_relaxed);
+        return RTX_E_NOMEM;
+    }
+    zero(seg, size);
+    seg->size = size;
+    seg->file = file ? file : "";
+    seg->line = line;
+    seg->answered = false;
+    seg->queued.store(0, std::memory_order_relaxed);
+    // Ids go round the whole range before one is used again, which keeps a stale id from
+    // naming a fresh segment soon after it was freed. A segment in use holds its id, and no
+    // more segments are in use than there are ids, so a free one is found.
+    for (;;) {
+        const uint32_t id = s.next_segment.fetch_add(1, std::memory_order_relaxed) & 0xFFFFu;
+        if (id == 0) continue;
+        Segment* expected = nullptr;
+        seg->id.store(static_cast<uint16_t>(id), std::memory_order_relaxed);
+        if (s.slots[id].compare_exchange_strong(expected, seg, std::memory_order_release,
+                                                std::memory_order_relaxed)) {
+            *out = static_cast<uint16_t>(id);
+            return RTX_OK;
+        }
+    }
 }
 
 }  // namespace
@@ -162,32 +233,7 @@ void recycle_segment(State& s, Segment* seg) {
 }
 
 uint16_t alloc_segment(State& s, uint32_t size, const char* file, int line, uint16_t* out) {
-    *out = 0;
-    if (size > kMaxSegmentSize || !reserve_in_use(s)) return RTX_E_NOMEM;
-    Segment* seg = take_segment(s, size);
-    if (!seg) {
-        s.segments_in_use.fetch_sub(1, std::memory_order_relaxed);
-        return RTX_E_NOMEM;
-    }
-    std::memset(seg->data, 0, size ? size : 1);  // a new segment reads as zeros
-    seg->size = size;
-    copy_origin(seg, file);
-    seg->line = line;
-    seg->answered = false;
-    seg->queued.store(0, std::memory_order_relaxed);
-    // Ids go round the whole range before one is used again, which keeps a stale id from
-    // naming a fresh segment soon after it was freed. A segment in use holds its id, and no
-    // more segments are in use than there are ids, so a free one is found.
-    for (;;) {
-        const uint32_t id = s.next_segment.fetch_add(1, std::memory_order_relaxed) % kMaxIds + 1;
-        Segment* expected = nullptr;
-        seg->id.store(static_cast<uint16_t>(id), std::memory_order_relaxed);
-        if (s.slots[id].compare_exchange_strong(expected, seg, std::memory_order_release,
-                                                std::memory_order_relaxed)) {
-            *out = static_cast<uint16_t>(id);
-            return RTX_OK;
-        }
-    }
+    return new_segment(s, size, file, line, out);
 }
 
 uint16_t free_segment(State& s, uint16_t id) {
@@ -251,7 +297,7 @@ void old_rtx_global_alloc(uint16_t* out_segment, uint32_t size, uint16_t, uint16
     uint16_t id = 0;
     uint16_t st = take_fault_unlocked(s, RTX_OP_ALLOC);
     if (!st) {
-        st = alloc_segment(s, size, src_file, line, &id);
+        st = new_segment(s, size, src_file, line, &id);
         if (st) note_failure(s, RTX_OP_ALLOC);
     }
     if (out_segment) *out_segment = id;

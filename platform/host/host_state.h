@@ -29,6 +29,19 @@
 
 #include "rtx/rtx_host.h"
 
+// AddressSanitizer builds (g++ and clang): no pooled segments and no reads past a text's end.
+#if defined(__SANITIZE_ADDRESS__)
+#define RTX_HOST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RTX_HOST_SANITIZED 1
+#endif
+#endif
+
+// Nothing of the executive's inside is seen outside the library, so that its own calls are
+// direct and may be inlined.
+#pragma GCC visibility push(hidden)
+
 namespace rtx_host_detail {
 
 constexpr uint32_t kMaxIds = 65535;              // ids are 16-bit and never 0
@@ -44,8 +57,6 @@ constexpr uint32_t kSpareClasses = 7;
 constexpr uint32_t kSmallestSpareClass = 64;
 constexpr size_t kSpareBytesPerClass = 512u << 10;
 constexpr size_t kMinSparePerClass = 256;
-// The allocation origin is kept as a copy of up to this many characters.
-constexpr size_t kOriginSize = 48;
 // The executive's root path, as the instrument's executive gives it: a drive, with no folder
 // name and no "." in it. The host folder stands for that drive.
 constexpr const char* kDefaultRootPath = "D:";
@@ -64,7 +75,7 @@ struct Segment {
     std::atomic<Segment*> next{nullptr};  // the next segment in a mailbox's queue
     bool answered = false;                // send_response has answered the request in it
     int line = 0;
-    char file[kOriginSize] = {};  // allocation origin, for leak diagnostics
+    const char* file = "";  // allocation origin, for leak diagnostics (the caller's text)
     ~Segment() { delete[] data; }
 };
 
@@ -130,6 +141,7 @@ struct InitFunction {
 // entered.
 struct CatalogEntry {
     std::string name;
+    uint64_t head;  // the name's first 8 bytes (fewer, zero-padded, in a shorter name)
     uint16_t id;
 };
 using CatalogTable = std::vector<CatalogEntry>;
@@ -184,17 +196,23 @@ struct State {
 };
 
 // The singleton; created on first use, never destroyed.
-State& state();
+State& make_state();
+extern std::atomic<State*> g_state;
+inline State& state() {
+    State* s = g_state.load(std::memory_order_acquire);
+    return s ? *s : make_state();
+}
 
 // Counts a call of op and returns the status of an injected fault, or 0. Lock held.
 uint16_t take_fault(State& s, rtx_host_op op);
-// The same without the lock: it is taken only when a fault is armed for op.
+// take_fault for a call counted already, taking the lock itself.
+[[gnu::noinline, gnu::cold]] uint16_t take_armed_fault(State& s, rtx_host_op op);
+// The same as take_fault without the lock: it is taken only when a fault is armed for op.
 inline uint16_t take_fault_unlocked(State& s, rtx_host_op op) {
     s.ops[op].calls.fetch_add(1, std::memory_order_relaxed);
-    if (!s.ops[op].armed.load(std::memory_order_relaxed)) return 0;
-    std::lock_guard<std::mutex> lk(s.m);
-    s.ops[op].calls.fetch_sub(1, std::memory_order_relaxed);  // take_fault counts it again
-    return take_fault(s, op);
+    if (__builtin_expect(s.ops[op].armed.load(std::memory_order_relaxed), 0))
+        return take_armed_fault(s, op);
+    return 0;
 }
 // Counts a real failure of op (with or without the lock).
 inline void note_failure(State& s, rtx_host_op op) {
@@ -214,6 +232,17 @@ inline void put(rtx_status* status, uint16_t value) {
 inline std::string counted(const char* name) {
     if (!name) return std::string();
     return std::string(name + 1, static_cast<unsigned char>(name[0]));
+}
+
+// The first 8 bytes of a name of length n (the bytes past a shorter one read as zeros).
+inline uint64_t name_head(const char* chars, size_t n) {
+    uint64_t head = 0;
+    if (n >= 8)
+        __builtin_memcpy(&head, chars, 8);
+    else
+        for (size_t k = 0; k < n; ++k)
+            head |= static_cast<uint64_t>(static_cast<unsigned char>(chars[k])) << (8 * k);
+    return head;
 }
 
 // The characters of a counted name, without a copy.
@@ -297,5 +326,7 @@ uint16_t block_until(State& s, Lock& lk, WaitLimit limit, Ready ready) {
 }
 
 }  // namespace rtx_host_detail
+
+#pragma GCC visibility pop
 
 #endif

@@ -84,7 +84,8 @@ uint32_t rtx_host_mailbox_depth(uint16_t mailbox);
 uint32_t rtx_host_mailbox_waiters(uint16_t mailbox);
 
 /* Allocation origin (source file and line given to old_rtx_global_alloc) of a live segment,
- * for leak diagnostics; the text stays valid while the segment lives. 0 when found. */
+ * for leak diagnostics: the text that the allocation named, which the executive does not copy
+ * (callers name their source with a text that lives as long as the program). 0 when found. */
 int rtx_host_segment_origin(uint16_t segment, const char** file, int* line);
 /* Ids of the live segments, lowest first: fills up to max of them into out and returns how
  * many there are. */
