@@ -183,12 +183,39 @@ void zero(Segment* seg, uint32_t size) {
     std::memset(seg->data, 0, size ? size : 1);
 }
 
+// Segments in use at or below which the threads that give way are woken: half the pool, so that
+// they refill it together and the threads that free segments wake them once per many frees.
+inline uint32_t refill_mark(const State& s) {
+    return s.segment_limit.load(std::memory_order_relaxed) / 2;
+}
+
+// An allocation that finds the pool exhausted gives way: it sleeps until half the pool is free
+// again (or kGiveWay has passed, or the executive shuts down) and then tries once more. On the
+// instrument the tasks that free segments, the error task first, outrank the tasks that report,
+// so a reporter meets an exhausted pool only while they wait themselves; on the host nothing
+// ranks threads, and reporters that call again and again would take the processors from them.
+[[gnu::noinline, gnu::cold]] bool give_way(State& s) {
+    {
+        Lock lk(s.pool_m);
+        s.pool_waiters.fetch_add(1);
+        const auto until = Clock::now() + kGiveWay;
+        while (s.segments_in_use.load() > refill_mark(s) &&
+               !s.shutting_down.load(std::memory_order_relaxed) &&
+               s.pool_cv.wait_until(lk, until) == std::cv_status::no_timeout) {
+        }
+        s.pool_waiters.fetch_sub(1);
+    }
+    return reserve_in_use(s);
+}
+
 // A new segment of size bytes, reading as zeros; RTX_E_NOMEM when the pool is exhausted.
+// may_wait: the caller may give way at an exhausted pool.
 inline __attribute__((always_inline)) uint16_t new_segment(State& s, uint32_t size,
                                                            const char* file, int line,
-                                                           uint16_t* out) {
+                                                           uint16_t* out, bool may_wait) {
     *out = 0;
-    if (size > kMaxSegmentSize || !reserve_in_use(s)) return RTX_E_NOMEM;
+    if (size > kMaxSegmentSize) return RTX_E_NOMEM;
+    if (!reserve_in_use(s) && !(may_wait && give_way(s))) return RTX_E_NOMEM;
     Segment* seg = take_segment(s, size);
     if (!seg) {
         s.segments_in_use.fetch_sub(1, std::memory_order_relaxed);
@@ -233,7 +260,7 @@ void recycle_segment(State& s, Segment* seg) {
 }
 
 uint16_t alloc_segment(State& s, uint32_t size, const char* file, int line, uint16_t* out) {
-    return new_segment(s, size, file, line, out);
+    return new_segment(s, size, file, line, out, false);
 }
 
 uint16_t free_segment(State& s, uint16_t id) {
@@ -252,7 +279,12 @@ uint16_t free_segment(State& s, uint16_t id) {
     if (!s.slots[id].compare_exchange_strong(seg, nullptr, std::memory_order_acq_rel))
         return RTX_E_BAD_ID;  // freed by another thread meanwhile
     seg->id.store(0, std::memory_order_relaxed);
-    s.segments_in_use.fetch_sub(1, std::memory_order_relaxed);
+    // Counted free before waiters is read; a thread that gives way counts itself in waiters
+    // before it reads segments_in_use: either it sees the room or this thread sees it.
+    if (s.segments_in_use.fetch_sub(1) - 1 <= refill_mark(s) && s.pool_waiters.load() != 0) {
+        std::lock_guard<std::mutex> lk(s.pool_m);
+        s.pool_cv.notify_all();
+    }
     if (!linked) recycle_segment(s, seg);
     return RTX_OK;
 }
@@ -269,6 +301,11 @@ uint16_t segment_at(State& s, const void* address, uint32_t* offset) {
     if (id == 0 || off >= (seg->size ? seg->size : 1)) return 0;  // pooled, or past it
     *offset = static_cast<uint32_t>(off);
     return id;
+}
+
+void wake_pool_waiters(State& s) {
+    std::lock_guard<std::mutex> lk(s.pool_m);
+    s.pool_cv.notify_all();
 }
 
 void reset_segments(State& s) {
@@ -297,7 +334,7 @@ void old_rtx_global_alloc(uint16_t* out_segment, uint32_t size, uint16_t, uint16
     uint16_t id = 0;
     uint16_t st = take_fault_unlocked(s, RTX_OP_ALLOC);
     if (!st) {
-        st = new_segment(s, size, src_file, line, &id);
+        st = new_segment(s, size, src_file, line, &id, true);
         if (st) note_failure(s, RTX_OP_ALLOC);
     }
     if (out_segment) *out_segment = id;

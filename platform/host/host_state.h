@@ -57,6 +57,9 @@ constexpr uint32_t kSpareClasses = 7;
 constexpr uint32_t kSmallestSpareClass = 64;
 constexpr size_t kSpareBytesPerClass = 512u << 10;
 constexpr size_t kMinSparePerClass = 256;
+// How long an allocation that finds the pool exhausted gives way to the threads that free
+// segments before it fails.
+constexpr auto kGiveWay = std::chrono::milliseconds(1);
 // The executive's root path, as the instrument's executive gives it: a drive, with no folder
 // name and no "." in it. The host folder stands for that drive.
 constexpr const char* kDefaultRootPath = "D:";
@@ -165,6 +168,10 @@ struct State {
     alignas(64) std::atomic<uint32_t> segments_in_use{0};
     alignas(64) std::atomic<uint32_t> segments_peak{0};
     std::atomic<uint32_t> segment_limit{kDefaultSegmentLimit};
+    // Threads that found the pool exhausted and give way until a segment is freed.
+    alignas(64) std::atomic<uint32_t> pool_waiters{0};
+    std::mutex pool_m;
+    std::condition_variable pool_cv;
     Depot depots[kSpareClasses];
     // Every segment object that exists, by the start address of its data (pooled ones and
     // cancelled ones have id 0): the registry that reset frees and send_response searches.
@@ -267,7 +274,8 @@ inline Semaphore* find_semaphore(State& s, uint16_t id) {
 
 // ---- Segments (host_segments.cpp); no lock needed ----
 
-// A new segment of size bytes, reading as zeros; RTX_E_NOMEM when the pool is exhausted.
+// A new segment of size bytes, reading as zeros; RTX_E_NOMEM when the pool is exhausted (at
+// once: the executive's own allocations do not give way).
 uint16_t alloc_segment(State& s, uint32_t size, const char* file, int line, uint16_t* out);
 // Frees segment id (taking it off its mailbox when queued); RTX_E_BAD_ID for an unknown one.
 uint16_t free_segment(State& s, uint16_t id);
@@ -275,6 +283,8 @@ uint16_t free_segment(State& s, uint16_t id);
 void recycle_segment(State& s, Segment* seg);
 // The segment holding address and the offset of address in it, or 0.
 uint16_t segment_at(State& s, const void* address, uint32_t* offset);
+// Wakes the threads that give way at an exhausted pool (shutdown).
+void wake_pool_waiters(State& s);
 // Frees every segment object and empties the pool (part of rtx_host_reset; no other thread
 // may use the executive meanwhile).
 void reset_segments(State& s);

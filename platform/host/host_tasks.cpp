@@ -199,6 +199,7 @@ void rtx_host_shutdown(void) {
         s.shutting_down = true;
         s.cv.notify_all();
         wake_mailbox_sleepers(s);
+        wake_pool_waiters(s);
         for (auto& t : s.tasks) {
             if (!t->started || t->joined) continue;
             if (t.get() == current_task) continue;  // a task cannot wait for itself

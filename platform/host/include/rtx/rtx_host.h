@@ -48,7 +48,10 @@ void rtx_host_set_root_path(const char* exec_root);
 /* Folder in which ini_file_read looks files up (default: the root). */
 void rtx_host_set_ini_dir(const char* host_folder);
 
-/* Most segments alive at once (default 4096); allocations beyond it fail with RTX_E_NOMEM. */
+/* Most segments alive at once (default 4096). An allocation beyond it first gives way: it
+ * sleeps until half the pool is free again, for at most 1 ms, and tries once more; then it
+ * fails with RTX_E_NOMEM. (On the instrument the tasks that free segments outrank those that
+ * report; this keeps reporting threads from taking the processors from them on the host.) */
 void rtx_host_set_segment_limit(uint32_t limit);
 
 /* Calls every function registered with register_init_function, in registration order, once
