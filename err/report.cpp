@@ -20,16 +20,16 @@ constexpr std::size_t kBlock = MSG_HEADER_SIZE;  // the one command block of a r
 
 // Copies text into the field [offset, offset + size) like strncpy: at most size characters,
 // the rest of the field NUL; a text of size characters or more leaves no terminator. A null
-// text writes one NUL into the first byte.
-void put_text(const ByteSpan& seg, std::size_t offset, std::size_t size, const char* text) {
-    if (text == nullptr) {
-        seg.fill(offset, 0, 1);
-        return;
-    }
-    std::size_t n = 0;
-    while (n < size && text[n] != '\0') ++n;
-    seg.put_bytes(offset, text, n);
-    seg.fill(offset + n, 0, size - n);
+// text writes one NUL into the first byte (and the rest of the field is cleared like every
+// byte that a report leaves unwritten). The field of a known size is cleared whole, then the
+// characters are copied as they are found, in one pass over the text.
+inline void put_text(const ByteSpan& seg, std::size_t offset, std::size_t size, const char* text) {
+    if (!seg.has(offset, size)) return;
+    std::uint8_t* field = seg.data() + offset;
+    std::memset(field, 0, size);
+    if (text != nullptr)
+        for (std::size_t n = 0; n < size && text[n] != '\0'; ++n)
+            field[n] = static_cast<std::uint8_t>(text[n]);
 }
 
 }  // namespace
@@ -62,21 +62,23 @@ extern "C" int EReportError(const char* file, int32_t line, uint16_t error_nr, c
     }
     const ByteSpan seg(bytes, REPORT_SEGMENT_SIZE);
 
-    // The words and bytes that a report does not use (replied_sender, replied_tag, tag1,
-    // tag2 and the 4 bytes after info) are cleared, so that a report's bytes never depend on
-    // what the segment held before.
-    seg.fill(0, 0, REPORT_SEGMENT_SIZE);
-
+    // Every byte is written once: the words and bytes that a report does not use
+    // (replied_sender, replied_tag, tag1, tag2 and the 4 bytes after info) are cleared, so that
+    // a report's bytes never depend on what the segment held before.
     put_header(seg, {0, REPLY_MODE_NONE, 0, 0, 0, 1});
 
     seg.put_u16(kBlock + BLK_COMMAND, CMD_REPORT_ERROR);
     seg.put_u16(kBlock + BLK_LENGTH, REPORT_BLOCK_LENGTH);
+    seg.put_u16(kBlock + BLK_TAG1, 0);
+    seg.put_u16(kBlock + BLK_TAG2, 0);
 
     seg.put_u16(kBlock + REPORT_ERROR_NR, error_nr);
     seg.put_u16(kBlock + REPORT_RESERVED, 0);
     seg.put_i32(kBlock + REPORT_LINE, line);
     put_text(seg, kBlock + REPORT_FILE, REPORT_FILE_SIZE, file_name);
     put_text(seg, kBlock + REPORT_INFO, REPORT_INFO_SIZE, info);
+    constexpr std::size_t kAfterInfo = kBlock + REPORT_INFO + REPORT_INFO_SIZE;
+    seg.fill(kAfterInfo, 0, REPORT_SEGMENT_SIZE - kAfterInfo);
 
     const int result = _rtx_sendmessage(mailbox, segment, 0, &status);
     if (status.status != RTX_OK) {
