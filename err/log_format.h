@@ -209,21 +209,30 @@ inline void encode_number(std::uint8_t* dest, std::size_t width, std::uint16_t v
     if (width == 0) return;
     // The digits of "%.*d" with the width as precision, written by hand: the log operations
     // write several numbers per record, and a formatted print costs far more than the digits.
-    char digits[5];
-    std::size_t n = 0;
     unsigned v = value;
+    std::size_t n = 1;  // digits of value
+    for (unsigned rest = v / 10; rest != 0; rest /= 10) ++n;
+    // A value with more digits than the width keeps its leading digits: drop the others.
+    for (; n > width; --n) v /= 10;
+    // The width filled from the right: the value's digits, then leading zeros.
+    for (std::size_t i = width; i-- > 0; v /= 10) dest[i] = static_cast<std::uint8_t>('0' + v % 10);
+}
+
+// The text of "%d" for value into out (at least 12 bytes), zero-terminated: a minus sign when
+// negative, no leading zeros. Written by hand: every archived record carries its source line.
+inline void decimal_text(std::int32_t value, char* out) {
+    // The magnitude as unsigned, so that the most negative value has one too.
+    std::uint32_t v =
+        value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    char digits[10];
+    std::size_t n = 0;
     do {
         digits[n++] = static_cast<char>('0' + v % 10);  // lowest digit first
         v /= 10;
     } while (v != 0);
-    if (n <= width) {
-        std::memset(dest, '0', width - n);
-        for (std::size_t i = 0; i < n; ++i)
-            dest[width - 1 - i] = static_cast<std::uint8_t>(digits[i]);
-    } else {
-        for (std::size_t i = 0; i < width; ++i)
-            dest[i] = static_cast<std::uint8_t>(digits[n - 1 - i]);
-    }
+    if (value < 0) *out++ = '-';
+    while (n > 0) *out++ = digits[--n];
+    *out = '\0';
 }
 
 // Number of characters up to the last one that is not a blank; 0 for an all-blank field.

@@ -29,6 +29,15 @@ TEST(LogFields, NumberAndTextFields) {
     EXPECT_EQ(bytes(f, 8), "00042###");
     err::put_number_field(f, 3, 1234);  // more digits than the width: the leading ones
     EXPECT_EQ(bytes(f, 8), "12342###");
+    err::put_number_field(f, 1, 0);
+    EXPECT_EQ(bytes(f, 8), "02342###");
+
+    // A source line as "%d" prints it.
+    for (const std::int32_t line : {0, 7, -1, 2147483647, -2147483647 - 1}) {
+        char text[12];
+        lf::decimal_text(line, text);
+        EXPECT_EQ(std::string(text), std::to_string(line));
+    }
 
     std::memset(f, '#', sizeof f);
     err::put_text_field(f, 5, "");

@@ -158,6 +158,31 @@ std::string current_root() {
     return s.root;
 }
 
+// The host paths that this thread mapped last, each with the root folder and the executive path
+// it came from. Every log operation opens its log by the same name: the name is mapped on the
+// first open and found here on every later one, until the root folder changes.
+struct MappedPath {
+    std::string root;
+    std::string exec;
+    std::string host;
+};
+constexpr std::size_t kMappedPaths = 4;
+thread_local MappedPath t_mapped[kMappedPaths];
+thread_local std::size_t t_next_mapped = 0;
+
+// The host path of exec under the current root folder. Lock held. The reference stays valid
+// until this thread maps kMappedPaths other paths.
+const std::string& mapped_path_locked(const State& s, const char* exec) {
+    for (const MappedPath& m : t_mapped)
+        if (m.exec == exec && m.root == s.root) return m.host;
+    MappedPath& m = t_mapped[t_next_mapped];
+    t_next_mapped = (t_next_mapped + 1) % kMappedPaths;
+    m.root = s.root;
+    m.exec = exec;
+    m.host = map_exec_path(s.root, exec);
+    return m.host;
+}
+
 // ---- INI files --------------------------------------------------------------------------
 
 std::string lower(const char* t) {
@@ -294,6 +319,10 @@ int rtx_map_path(const char* exec_path, char* buffer, size_t size) {
 /* ---- Files ------------------------------------------------------------------------------ */
 
 rtx_file* rtx_file_open(const char* path, const char* mode) {
+    int flags = 0;
+    bool append = false;
+    const bool known_mode = mode && open_flags(mode, &flags, &append);
+    const std::string* host = nullptr;  // this thread's own: valid after the lock is released
     {
         State& s = state();
         Lock lk(s.m);
@@ -302,19 +331,18 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
             note_failure(s, RTX_OP_FILE_OPEN);
             return nullptr;
         }
+        if (known_mode) host = &mapped_path_locked(s, path);
     }
-    int flags = 0;
-    bool append = false;
     int fd = -1;
-    if (open_flags(mode, &flags, &append)) {
-        const std::string host = map_exec_path(current_root(), path);
+    if (host) {
         do {
-            fd = ::open(host.c_str(), flags, 0666);
+            fd = ::open(host->c_str(), flags, 0666);
         } while (fd < 0 && errno == EINTR);
         // A directory opens read-only on the host; the instrument's file system refuses it in
-        // every mode, and so does this call.
+        // every mode, and so does this call. Opened for writing, the host refuses it itself.
         struct stat st;
-        if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
+        if (fd >= 0 && (flags & O_ACCMODE) == O_RDONLY &&
+            (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
             ::close(fd);
             fd = -1;
         }
