@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "err/err.h"
 #include "log.h"
@@ -417,6 +418,19 @@ std::size_t read_file_once(const std::string& path) {
     }
     close(fd);
     return total;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::size_t write_file_once(const std::string& path, const std::string& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0) return 0;
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    close(fd);
+    return n < 0 ? 0 : static_cast<std::size_t>(n);
 }
 
 }  // namespace errbench

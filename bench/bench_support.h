@@ -123,5 +123,10 @@ std::string make_full_user_log(const Executive& executive);
 
 // Reads the whole file once with POSIX open, read and close; returns the bytes read.
 std::size_t read_file_once(const std::string& path);
+// The bytes of a file (empty when it cannot be read).
+std::string read_file(const std::string& path);
+// Writes bytes as the whole file with POSIX open (creating it, or emptying the file there), one
+// write and close; returns the bytes written.
+std::size_t write_file_once(const std::string& path, const std::string& bytes);
 
 }  // namespace errbench

@@ -12,7 +12,9 @@
 //   archive/*    reports per second through the running error task into the user log, vs the
 //                fewest POSIX calls one archive needs (floor/*);
 //   peer/*       the same stream written by spdlog to a file, flushed per message;
-//   logops/*     validation and export of a full log vs reading the file once;
+//   logops/*     validation of a full log vs reading the file once; its export vs reading the
+//                log once and writing the archive's bytes once, into a new archive file and
+//                over the one of the previous export;
 //   machine/line_round_trip  what one hand-over between two threads costs on this machine: a
 //                word passed to another thread and back (two cache-line transfers).
 // bench/run turns the JSON output into the table of ratios.
@@ -218,14 +220,35 @@ void rate_counters(benchmark::State& state, double timed, std::uint64_t reports)
     state.counters["reports_per_s"] = static_cast<double>(reports) / timed;
 }
 
+// Every batch through the task starts with the task asleep (its mailbox was empty) and ends with
+// a round trip to the producer (the default response to a final message). Before each batch the
+// same round trip is timed alone: a final message to the sleeping task and its response. What
+// the batch takes beyond it is the task's work on the batch's reports: task_reports_per_s.
+double round_trip() {
+    const auto t0 = Clock::now();
+    g_executive->sync();
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+void task_counters(benchmark::State& state, double timed, double round_trips, std::uint64_t batches,
+                   std::uint64_t reports) {
+    rate_counters(state, timed, reports);
+    state.counters["round_trip_us"] = round_trips * 1e6 / static_cast<double>(batches);
+    const double work = timed - round_trips;
+    state.counters["task_reports_per_s"] = work > 0 ? static_cast<double>(reports) / work : 0.0;
+    state.counters["task_us_per_report"] = work * 1e6 / static_cast<double>(reports);
+    note_dropped(state);
+}
+
 // A stream of reports through the running error task into a full user log (the ring wraps on
 // every report). The batch is timed from its first report until the task has handled the
 // batch (the default response to a final message).
 void archive_stream(benchmark::State& state) {
     std::size_t i = 0;
-    double timed = 0;
-    std::uint64_t reports = 0;
+    double timed = 0, round_trips = 0;
+    std::uint64_t reports = 0, batches = 0;
     for (auto _ : state) {
+        round_trips += round_trip();
         const auto t0 = Clock::now();
         for (std::size_t k = 0; k < kStreamBatch; ++k) {
             if (k % 64 == 0) g_executive->wait_below(kTaskWindow);
@@ -236,9 +259,9 @@ void archive_stream(benchmark::State& state) {
         state.SetIterationTime(seconds);
         timed += seconds;
         reports += kStreamBatch;
+        ++batches;
     }
-    rate_counters(state, timed, reports);
-    note_dropped(state);
+    task_counters(state, timed, round_trips, batches, reports);
 }
 
 // 24 reports into a user log whose errors were erased just before (not timed): every report
@@ -246,11 +269,12 @@ void archive_stream(benchmark::State& state) {
 void archive_free_records(benchmark::State& state) {
     constexpr std::size_t kFree = 24;
     std::size_t i = 0;
-    double timed = 0;
-    std::uint64_t reports = 0;
+    double timed = 0, round_trips = 0;
+    std::uint64_t reports = 0, batches = 0;
     for (auto _ : state) {
         g_executive->command(CMD_ERASE_ALL_USER);
         g_executive->sync();
+        round_trips += round_trip();
         const auto t0 = Clock::now();
         for (std::size_t k = 0; k < kFree; ++k) errbench::report(i++);
         g_executive->sync();
@@ -258,9 +282,9 @@ void archive_free_records(benchmark::State& state) {
         state.SetIterationTime(seconds);
         timed += seconds;
         reports += kFree;
+        ++batches;
     }
-    rate_counters(state, timed, reports);
-    note_dropped(state);
+    task_counters(state, timed, round_trips, batches, reports);
 }
 
 void floor_archive(benchmark::State& state, bool ring) {
@@ -283,25 +307,53 @@ void floor_archive(benchmark::State& state, bool ring) {
 
 // ---- Validation and export of a full log --------------------------------------------------
 
-void logops(benchmark::State& state, int which) {
+enum class LogOp {
+    Validate,   // the start-up validation of the user log (open_log_file)
+    Export,     // export_log over the archive file of the previous iteration
+    ExportNew,  // export_log into a new archive file (the last one removed, untimed)
+    ReadOnce,   // floor: the log file read once (open, read, close)
+    WriteOver,  // floor: the archive's bytes written once over the previous file
+    WriteNew,   // floor: the archive's bytes written once into a new file (removed, untimed)
+};
+
+constexpr const char* kArchiveName = "\\EXPORT.TXT";
+
+void logops(benchmark::State& state, LogOp op) {
+    const std::string archive = g_executive->host_path("EXPORT.TXT");
+    const std::string floor_file = g_executive->host_path("FLOOR.TXT");
+    // The bytes of the archive that every export writes (an export clears new_records, so this
+    // first one's head differs from the later ones by the count of new errors only).
+    err::export_log(1, kArchiveName);
+    err::export_log(1, kArchiveName);
+    const std::string bytes = errbench::read_file(archive);
     for (auto _ : state) {
+        if (op == LogOp::ExportNew) std::remove(archive.c_str());
+        if (op == LogOp::WriteNew) std::remove(floor_file.c_str());
+        const auto t0 = Clock::now();
         bool ok = true;
-        switch (which) {
-            case 0:
-                ok = err::open_log_file(1);  // the start-up validation of the user log
+        switch (op) {
+            case LogOp::Validate:
+                ok = err::open_log_file(1);
                 break;
-            case 1:
-                ok = err::export_log(1, "\\EXPORT.TXT");
+            case LogOp::Export:
+            case LogOp::ExportNew:
+                ok = err::export_log(1, kArchiveName);
                 break;
-            default:
+            case LogOp::ReadOnce:
                 ok = errbench::read_file_once(g_full_log) == err::LOG_FILE_SIZE;
                 break;
+            case LogOp::WriteOver:
+            case LogOp::WriteNew:
+                ok = errbench::write_file_once(floor_file, bytes) == bytes.size();
+                break;
         }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
         if (!ok) {
             state.SkipWithError("log operation failed");
             return;
         }
     }
+    state.counters["archive_bytes"] = static_cast<double>(bytes.size());
 }
 
 }  // namespace
@@ -410,15 +462,17 @@ int main(int argc, char** argv) {
         ->Teardown(teardown)
         ->UseManualTime();
 
-    RegisterBenchmark("logops/validate_full_log", [](benchmark::State& s) { logops(s, 0); })
-        ->Setup(setup_full_log)
-        ->Teardown(teardown);
-    RegisterBenchmark("logops/export_full_log", [](benchmark::State& s) { logops(s, 1); })
-        ->Setup(setup_full_log)
-        ->Teardown(teardown);
-    RegisterBenchmark("logops/read_file_once", [](benchmark::State& s) { logops(s, 2); })
-        ->Setup(setup_full_log)
-        ->Teardown(teardown);
+    for (auto [name, op] : {std::pair{"logops/validate_full_log", LogOp::Validate},
+                            std::pair{"logops/export_full_log", LogOp::Export},
+                            std::pair{"logops/export_new_archive", LogOp::ExportNew},
+                            std::pair{"logops/read_file_once", LogOp::ReadOnce},
+                            std::pair{"logops/write_archive_over", LogOp::WriteOver},
+                            std::pair{"logops/write_archive_new", LogOp::WriteNew}}) {
+        RegisterBenchmark(name, [op = op](benchmark::State& s) { logops(s, op); })
+            ->Setup(setup_full_log)
+            ->Teardown(teardown)
+            ->UseManualTime();
+    }
 
     RegisterBenchmark("machine/line_round_trip", line_round_trip)->UseRealTime();
 

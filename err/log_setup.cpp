@@ -26,12 +26,6 @@ constexpr const char* kUserDefault = "\\LOG\\USERERR.LOG";
 constexpr const char* kBackupSuffix = ".BAK";
 constexpr int kRootPathKind = 2;
 
-// The two chain walks' record buffers (the backward walks share one, the forward walk has its
-// own), filled from the records read at once. Only the error task validates, once per log at
-// start.
-std::uint8_t g_previous_walk_buffer[LOG_RECORD_SIZE];
-std::uint8_t g_next_walk_buffer[LOG_RECORD_SIZE];
-
 bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -68,11 +62,8 @@ bool put_path(char* path, const char* first, std::size_t first_length, const cha
 
 // The walks take their records from the file as read once (load_log_records); a record that
 // read did not reach prints the text that its own read would have printed.
-bool read_for_check(void* context, std::uint16_t n, std::uint8_t* buffer) {
-    const std::uint8_t* record = loaded_log_record(*static_cast<const int*>(context), n);
-    if (!record) return false;
-    std::memcpy(buffer, record, LOG_RECORD_SIZE);
-    return true;
+const std::uint8_t* read_for_check(void* context, std::uint16_t n) {
+    return loaded_log_record(*static_cast<const int*>(context), n);
 }
 
 void close_stream(LogSlot& slot) {
@@ -186,8 +177,7 @@ bool open_log_file(int log_id) {
             // Both passes of both walks work on the records read here with one call.
             load_log_records(log_id);
             int id = log_id;
-            result = check_log_chains(header, read_for_check, &id, g_previous_walk_buffer,
-                                      g_next_walk_buffer);
+            result = check_log_chains(header, read_for_check, &id);
         }
         corrupt = !result.ok();
         close_stream(slot);

@@ -164,14 +164,13 @@ TEST(LogLayout, SharedBuildersMatchTheLayout) {
 // tests); here a record that cannot be read, through a reader that fails on record 4.
 TEST(LogCheck, UnreadableRecordIsNamed) {
     std::string fresh = new_file();
-    auto reader = [](void* context, std::uint16_t n, std::uint8_t* buffer) {
-        if (n == 4) return false;
-        std::memcpy(buffer, static_cast<std::string*>(context)->data() + rec_at(n), kRecord);
-        return true;
+    auto reader = [](void* context, std::uint16_t n) -> const std::uint8_t* {
+        if (n == 4) return nullptr;
+        return reinterpret_cast<const std::uint8_t*>(static_cast<std::string*>(context)->data() +
+                                                     rec_at(n));
     };
-    std::uint8_t back[kRecord], forward[kRecord];
-    err::LogCheckResult r = err::check_log_chains(
-        reinterpret_cast<const std::uint8_t*>(fresh.data()), reader, &fresh, back, forward);
+    err::LogCheckResult r =
+        err::check_log_chains(reinterpret_cast<const std::uint8_t*>(fresh.data()), reader, &fresh);
     EXPECT_EQ(r.fault, err::LogFault::record_unreadable);
     EXPECT_EQ(r.record, 4);
     char text[200];
