@@ -10,7 +10,7 @@
 //                send) with a prepared report copied in: what is left of EReportError beside
 //                it is the module's own work;
 //   archive/*    reports per second through the running error task into the user log, vs the
-//                fewest POSIX calls one archive needs (floor/*);
+//                fewest POSIX calls one archive needs, measured batch for batch beside it;
 //   peer/*       the same stream written by spdlog to a file, flushed per message;
 //   logops/*     validation of a full log vs reading the file once; its export vs reading the
 //                log once and writing the archive's bytes once, into a new archive file and
@@ -63,17 +63,25 @@ void setup_task(const benchmark::State&) {
     g_executive = std::make_unique<Executive>(Receiver::ErrorTask);
 }
 
-// The error task with a full user log: every further report wraps the ring.
+// The floor's log: a copy of the task's user log as it is now.
+void copy_floor_log() {
+    g_floor = std::make_unique<errbench::FloorLog>(g_executive->host_path("LOG/USERERR.LOG"),
+                                                   g_executive->host_path("LOG/FLOOR.LOG"));
+}
+
+// The error task with a fresh user log, and the floor's copy of it.
+void setup_task_free(const benchmark::State& state) {
+    setup_task(state);
+    copy_floor_log();
+}
+
+// The error task with a full user log: every further report wraps the ring; and the floor's
+// copy of it.
 void setup_task_full(const benchmark::State& state) {
     setup_task(state);
     for (std::size_t i = 0; i < 30; ++i) errbench::report(i);
     g_executive->sync();
-}
-
-void setup_floor(const benchmark::State& state) {
-    setup_task(state);  // the task has created a fresh user log: the floor works on a copy
-    g_floor = std::make_unique<errbench::FloorLog>(g_executive->host_path("LOG/USERERR.LOG"),
-                                                   g_executive->host_path("LOG/FLOOR.LOG"));
+    copy_floor_log();
 }
 
 void setup_peer(const benchmark::State& state) {
@@ -215,40 +223,57 @@ void caller_paced(benchmark::State& state, CallerSide side) {
 constexpr std::size_t kStreamBatch = 250;  // reports per timed batch of the stream
 constexpr std::uint32_t kTaskWindow = 1024;
 
-void rate_counters(benchmark::State& state, double timed, std::uint64_t reports) {
-    state.counters["us_per_report"] = timed * 1e6 / static_cast<double>(reports);
-    state.counters["reports_per_s"] = static_cast<double>(reports) / timed;
-}
-
 // Every batch through the task starts with the task asleep (its mailbox was empty) and ends with
 // a round trip to the producer (the default response to a final message). Before each batch the
 // same round trip is timed alone: a final message to the sleeping task and its response. What
-// the batch takes beyond it is the task's work on the batch's reports: task_reports_per_s.
-double round_trip() {
-    const auto t0 = Clock::now();
-    g_executive->sync();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+// the batch takes beyond it is the task's work on the batch's reports (task_reports_per_s).
+//
+// The floor is measured beside the task, batch for batch: right after each batch, as many
+// archives by hand with the fewest system calls on a copy of the task's log (floor_reports_per_s),
+// so that both see the same machine while its load changes.
+struct ArchiveTimes {
+    double batches = 0;      // whole batches through the task
+    double round_trips = 0;  // the round trips timed before them
+    double floor = 0;        // the archives by hand
+    std::uint64_t reports = 0;
+    std::uint64_t count = 0;  // batches
+    std::size_t next_floor = 0;
+    bool floor_failed = false;
 
-void task_counters(benchmark::State& state, double timed, double round_trips, std::uint64_t batches,
-                   std::uint64_t reports) {
-    rate_counters(state, timed, reports);
-    state.counters["round_trip_us"] = round_trips * 1e6 / static_cast<double>(batches);
-    const double work = timed - round_trips;
-    state.counters["task_reports_per_s"] = work > 0 ? static_cast<double>(reports) / work : 0.0;
-    state.counters["task_us_per_report"] = work * 1e6 / static_cast<double>(reports);
-    note_dropped(state);
-}
+    void round_trip() {
+        const auto t0 = Clock::now();
+        g_executive->sync();
+        round_trips += std::chrono::duration<double>(Clock::now() - t0).count();
+    }
+    void floor_batch(std::size_t n, bool ring) {
+        const auto t0 = Clock::now();
+        for (std::size_t k = 0; k < n; ++k, ++next_floor)
+            if (!(ring ? g_floor->archive_ring(next_floor) : g_floor->archive_free(next_floor)))
+                floor_failed = true;
+        floor += std::chrono::duration<double>(Clock::now() - t0).count();
+    }
+    void counters(benchmark::State& state) const {
+        if (floor_failed) state.SkipWithError("floor archive failed");
+        const double n = static_cast<double>(reports);
+        state.counters["reports_per_s"] = n / batches;
+        state.counters["round_trip_us"] = round_trips * 1e6 / static_cast<double>(count);
+        const double work = batches - round_trips;
+        state.counters["task_reports_per_s"] = work > 0 ? n / work : 0.0;
+        state.counters["task_us_per_report"] = work * 1e6 / n;
+        state.counters["floor_reports_per_s"] = n / floor;
+        state.counters["floor_us_per_report"] = floor * 1e6 / n;
+        note_dropped(state);
+    }
+};
 
 // A stream of reports through the running error task into a full user log (the ring wraps on
 // every report). The batch is timed from its first report until the task has handled the
-// batch (the default response to a final message).
+// batch (the default response to a final message). Floor: the full-ring archive (10 calls).
 void archive_stream(benchmark::State& state) {
     std::size_t i = 0;
-    double timed = 0, round_trips = 0;
-    std::uint64_t reports = 0, batches = 0;
+    ArchiveTimes times;
     for (auto _ : state) {
-        round_trips += round_trip();
+        times.round_trip();
         const auto t0 = Clock::now();
         for (std::size_t k = 0; k < kStreamBatch; ++k) {
             if (k % 64 == 0) g_executive->wait_below(kTaskWindow);
@@ -257,52 +282,35 @@ void archive_stream(benchmark::State& state) {
         g_executive->sync();
         const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         state.SetIterationTime(seconds);
-        timed += seconds;
-        reports += kStreamBatch;
-        ++batches;
+        times.batches += seconds;
+        times.reports += kStreamBatch;
+        ++times.count;
+        times.floor_batch(kStreamBatch, true);
     }
-    task_counters(state, timed, round_trips, batches, reports);
+    times.counters(state);
 }
 
 // 24 reports into a user log whose errors were erased just before (not timed): every report
-// takes a free record, the case the 8-call floor describes.
+// takes a free record. Floor: the free-record archive (8 calls).
 void archive_free_records(benchmark::State& state) {
     constexpr std::size_t kFree = 24;
     std::size_t i = 0;
-    double timed = 0, round_trips = 0;
-    std::uint64_t reports = 0, batches = 0;
+    ArchiveTimes times;
     for (auto _ : state) {
         g_executive->command(CMD_ERASE_ALL_USER);
         g_executive->sync();
-        round_trips += round_trip();
+        times.round_trip();
         const auto t0 = Clock::now();
         for (std::size_t k = 0; k < kFree; ++k) errbench::report(i++);
         g_executive->sync();
         const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         state.SetIterationTime(seconds);
-        timed += seconds;
-        reports += kFree;
-        ++batches;
+        times.batches += seconds;
+        times.reports += kFree;
+        ++times.count;
+        times.floor_batch(kFree, false);
     }
-    task_counters(state, timed, round_trips, batches, reports);
-}
-
-void floor_archive(benchmark::State& state, bool ring) {
-    std::size_t i = 0;
-    double timed = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        const bool ok = ring ? g_floor->archive_ring(i) : g_floor->archive_free(i);
-        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        if (!ok) {
-            state.SkipWithError("floor archive failed");
-            return;
-        }
-        state.SetIterationTime(seconds);
-        timed += seconds;
-        ++i;
-    }
-    rate_counters(state, timed, i);
+    times.counters(state);
 }
 
 // ---- Validation and export of a full log --------------------------------------------------
@@ -449,16 +457,7 @@ int main(int argc, char** argv) {
         ->Teardown(teardown)
         ->UseManualTime();
     RegisterBenchmark("archive/task_free_records", archive_free_records)
-        ->Setup(setup_task)
-        ->Teardown(teardown)
-        ->UseManualTime();
-    RegisterBenchmark("floor/posix_free_record",
-                      [](benchmark::State& s) { floor_archive(s, false); })
-        ->Setup(setup_floor)
-        ->Teardown(teardown)
-        ->UseManualTime();
-    RegisterBenchmark("floor/posix_full_ring", [](benchmark::State& s) { floor_archive(s, true); })
-        ->Setup(setup_floor)
+        ->Setup(setup_task_free)
         ->Teardown(teardown)
         ->UseManualTime();
 

@@ -209,11 +209,10 @@ inline void encode_number(std::uint8_t* dest, std::size_t width, std::uint16_t v
     if (width == 0) return;
     // The digits of "%.*d" with the width as precision, written by hand: the log operations
     // write several numbers per record, and a formatted print costs far more than the digits.
+    constexpr unsigned kLimit[6] = {1, 10, 100, 1000, 10000, 100000};
     unsigned v = value;
-    std::size_t n = 1;  // digits of value
-    for (unsigned rest = v / 10; rest != 0; rest /= 10) ++n;
     // A value with more digits than the width keeps its leading digits: drop the others.
-    for (; n > width; --n) v /= 10;
+    while (v >= kLimit[width]) v /= 10;
     // The width filled from the right: the value's digits, then leading zeros.
     for (std::size_t i = width; i-- > 0; v /= 10) dest[i] = static_cast<std::uint8_t>('0' + v % 10);
 }
