@@ -31,6 +31,8 @@ namespace {
     std::exit(2);
 }
 
+constexpr std::uint16_t kGateError = 7099;
+
 ErrTableEntry entry(std::uint16_t id, const char* text, const char* component) {
     ErrTableEntry e{};
     e.id = id;
@@ -49,6 +51,13 @@ ErrTableEntry g_table[] = {
     entry(7002, "Pump pressure %s bar above limit %s bar", "FLUIDICS"),
     entry(7003, "Door opened during a run", "SAFETY"),
     entry(7004, "Temperature sensor %s out of range", "THERMAL"),
+    // Not archived: in variant B its text goes to the status task, and the error task waits
+    // for the acknowledgement (Executive::hold).
+    [] {
+        ErrTableEntry e = entry(kGateError, "Hold", "BENCH");
+        e.flags = EF_IEC_TEXT;
+        return e;
+    }(),
     [] {
         ErrTableEntry e{};
         e.id = ERR_TABLE_END;
@@ -189,9 +198,9 @@ Executive::Executive(Receiver receiver) {
     rtx_host_set_segment_limit(60000);
 
     error_mbx_ = rtx_host_create_mailbox(CATALOG_ERROR_MBX);
-    rtx_host_create_mailbox(CATALOG_ERROR_QMBX);
+    error_qmbx_ = rtx_host_create_mailbox(CATALOG_ERROR_QMBX);
     rtx_host_create_mailbox(CATALOG_GUI_MBX);
-    rtx_host_create_mailbox(CATALOG_IECSTATE_MBX);
+    iecstate_mbx_ = rtx_host_create_mailbox(CATALOG_IECSTATE_MBX);
     reply_mbx_ = rtx_host_create_mailbox(
         "\x0c"
         "BENCH_REPLY.");
@@ -216,17 +225,43 @@ Executive::~Executive() {
 }
 
 void Executive::sync() {
+    send_sync();
+    wait_sync();
+}
+
+void Executive::send_sync() {
     std::uint8_t header[MSG_HEADER_SIZE] = {};
     put16(header + MSG_SENDER_ID, ++sync_sender_);
     put16(header + MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
     put16(header + MSG_REPLY_MBX, reply_mbx_);
     put16(header + MSG_BLOCK_COUNT, 0);
     send_bytes(error_mbx_, header, sizeof header);
+}
+
+void Executive::wait_sync() {
     std::uint16_t segment = 0;
     rtx_status status{};
     _rtx_getmessage(&segment, reply_mbx_, kReplyWaitMs, 0, &status);
     if (status.status != RTX_OK) die("the error task did not answer");
     free_segment(segment);
+}
+
+void Executive::hold() {
+    command(CMD_VARIANT_B);  // status texts are sent in variant B only ...
+    if (EReportError("bench", 1, kGateError, "") != 0) die("cannot send the holding report");
+    command(CMD_VARIANT_A);  // ... and the reports after it are handled in variant A
+    while (rtx_host_mailbox_depth(iecstate_mbx_) == 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+}
+
+void Executive::release() {
+    // The status text itself goes back as the acknowledgement (the task frees it unread).
+    std::uint16_t segment = 0;
+    rtx_status status{};
+    _rtx_getmessage(&segment, iecstate_mbx_, 0, 0, &status);
+    if (status.status != RTX_OK) die("no status text to acknowledge");
+    _rtx_sendmessage(error_qmbx_, segment, 0, &status);
+    if (status.status != RTX_OK) die("cannot acknowledge the status text");
 }
 
 void Executive::command(std::uint16_t code) {

@@ -66,6 +66,15 @@ class Executive {
     // Error task only: a command without data and without an answer (e.g. 614, erase all
     // user errors).
     void command(std::uint16_t code);
+    // Error task only: holds the task until release(). The task handles a report whose status
+    // text waits for an acknowledgement on ERROR_QMBX; hold returns once that text has been
+    // sent, so that whatever is sent to ERROR_MBX from then on waits, untouched, in its queue.
+    void hold();
+    // Acknowledges the status text: the task goes on with what waits on ERROR_MBX.
+    void release();
+    // sync() in two halves: the message, and the wait for its default response.
+    void send_sync();
+    void wait_sync();
     // Waits until ERROR_MBX holds fewer than depth messages (the producer's window, so that
     // the mailbox and the segment pool never grow with the length of a run).
     void wait_below(std::uint32_t depth) const;
@@ -81,6 +90,8 @@ class Executive {
   private:
     std::string root_;
     std::uint16_t error_mbx_ = 0;
+    std::uint16_t error_qmbx_ = 0;
+    std::uint16_t iecstate_mbx_ = 0;
     std::uint16_t reply_mbx_ = 0;
     std::uint16_t sync_sender_ = 0x7000;
     std::vector<std::thread> drainers_;

@@ -20,6 +20,7 @@
 // bench/run turns the JSON output into the table of ratios.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -29,6 +30,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bench_support.h"
 #include "err/err.h"
@@ -220,44 +222,75 @@ void caller_paced(benchmark::State& state, CallerSide side) {
 
 // ---- Archive throughput -------------------------------------------------------------------
 
-constexpr std::size_t kStreamBatch = 250;  // reports per timed batch of the stream
-constexpr std::uint32_t kTaskWindow = 1024;
+constexpr std::size_t kStreamBatch = 250;  // reports per timed batch into the full log
 
-// Every batch through the task starts with the task asleep (its mailbox was empty) and ends with
-// a round trip to the producer (the default response to a final message). Before each batch the
-// same round trip is timed alone: a final message to the sleeping task and its response. What
-// the batch takes beyond it is the task's work on the batch's reports (task_reports_per_s).
+// A batch through the task is queued while the task is held (Executive::hold: it waits for the
+// acknowledgement of a status text), together with a final message behind it, and timed from
+// the release until the default response to that message is back: the task then works through
+// a queue that the producer filled beforehand, as it does when reports come faster than it
+// archives them. The same with nothing queued is the round trip that every batch holds (the
+// task's wake-up at the release, the producer's at the response); what a batch takes beyond it
+// is the task's work on the batch's reports (task_reports_per_s).
 //
 // The floor is measured beside the task, batch for batch: right after each batch, as many
 // archives by hand with the fewest system calls on a copy of the task's log (floor_reports_per_s),
 // so that both see the same machine while its load changes.
+//
+// Each figure is taken from the median batch, round trip and floor batch of the run: a machine
+// shared with other work stalls a thread now and then for milliseconds (a wake-up delayed, a
+// write held back while the file system writes back), and one such stall would otherwise weigh
+// on the mean of all the batches.
 struct ArchiveTimes {
-    double batches = 0;      // whole batches through the task
-    double round_trips = 0;  // the round trips timed before them
-    double floor = 0;        // the archives by hand
-    std::uint64_t reports = 0;
-    std::uint64_t count = 0;  // batches
+    std::size_t batch_reports = 0;
+    std::vector<double> batches;      // whole batches through the task
+    std::vector<double> round_trips;  // the round trips timed before them
+    std::vector<double> floors;       // the archives by hand
     std::size_t next_floor = 0;
     bool floor_failed = false;
 
-    void round_trip() {
-        const auto t0 = Clock::now();
-        g_executive->sync();
-        round_trips += std::chrono::duration<double>(Clock::now() - t0).count();
+    explicit ArchiveTimes(std::size_t n) : batch_reports(n) {}
+
+    static double seconds_since(Clock::time_point t0) {
+        return std::chrono::duration<double>(Clock::now() - t0).count();
     }
-    void floor_batch(std::size_t n, bool ring) {
+    static double median(std::vector<double> v) {
+        if (v.empty()) return 0;
+        std::sort(v.begin(), v.end());
+        const std::size_t m = v.size() / 2;
+        return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+    }
+    // One held batch of n reports of the stream from *next on; returns its time.
+    static double held_batch(std::size_t n, std::size_t& next) {
+        g_executive->hold();
+        for (std::size_t k = 0; k < n; ++k) errbench::report(next++);
+        g_executive->send_sync();
         const auto t0 = Clock::now();
-        for (std::size_t k = 0; k < n; ++k, ++next_floor)
+        g_executive->release();
+        g_executive->wait_sync();
+        return seconds_since(t0);
+    }
+    // A round trip, a batch (the benchmark's iteration time) and the floor's batch beside it.
+    void batch(benchmark::State& state, std::size_t& next, bool ring) {
+        round_trips.push_back(held_batch(0, next));
+        const double seconds = held_batch(batch_reports, next);
+        state.SetIterationTime(seconds);
+        batches.push_back(seconds);
+        floor_batch(ring);
+    }
+    void floor_batch(bool ring) {
+        const auto t0 = Clock::now();
+        for (std::size_t k = 0; k < batch_reports; ++k, ++next_floor)
             if (!(ring ? g_floor->archive_ring(next_floor) : g_floor->archive_free(next_floor)))
                 floor_failed = true;
-        floor += std::chrono::duration<double>(Clock::now() - t0).count();
+        floors.push_back(seconds_since(t0));
     }
     void counters(benchmark::State& state) const {
         if (floor_failed) state.SkipWithError("floor archive failed");
-        const double n = static_cast<double>(reports);
-        state.counters["reports_per_s"] = n / batches;
-        state.counters["round_trip_us"] = round_trips * 1e6 / static_cast<double>(count);
-        const double work = batches - round_trips;
+        const double n = static_cast<double>(batch_reports);
+        const double batch = median(batches), trip = median(round_trips), floor = median(floors);
+        state.counters["reports_per_s"] = n / batch;
+        state.counters["round_trip_us"] = trip * 1e6;
+        const double work = batch - trip;
         state.counters["task_reports_per_s"] = work > 0 ? n / work : 0.0;
         state.counters["task_us_per_report"] = work * 1e6 / n;
         state.counters["floor_reports_per_s"] = n / floor;
@@ -266,49 +299,23 @@ struct ArchiveTimes {
     }
 };
 
-// A stream of reports through the running error task into a full user log (the ring wraps on
-// every report). The batch is timed from its first report until the task has handled the
-// batch (the default response to a final message). Floor: the full-ring archive (10 calls).
-void archive_stream(benchmark::State& state) {
+// Batches of reports through the running error task into a full user log: the ring wraps on
+// every report. Floor: the full-ring archive (10 calls).
+void archive_full_ring(benchmark::State& state) {
     std::size_t i = 0;
-    ArchiveTimes times;
-    for (auto _ : state) {
-        times.round_trip();
-        const auto t0 = Clock::now();
-        for (std::size_t k = 0; k < kStreamBatch; ++k) {
-            if (k % 64 == 0) g_executive->wait_below(kTaskWindow);
-            errbench::report(i++);
-        }
-        g_executive->sync();
-        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        state.SetIterationTime(seconds);
-        times.batches += seconds;
-        times.reports += kStreamBatch;
-        ++times.count;
-        times.floor_batch(kStreamBatch, true);
-    }
+    ArchiveTimes times(kStreamBatch);
+    for (auto _ : state) times.batch(state, i, true);
     times.counters(state);
 }
 
-// 24 reports into a user log whose errors were erased just before (not timed): every report
-// takes a free record. Floor: the free-record archive (8 calls).
+// Batches of 24 reports into a user log whose errors were erased just before (not timed): every
+// report takes a free record. Floor: the free-record archive (8 calls).
 void archive_free_records(benchmark::State& state) {
-    constexpr std::size_t kFree = 24;
     std::size_t i = 0;
-    ArchiveTimes times;
+    ArchiveTimes times(24);
     for (auto _ : state) {
         g_executive->command(CMD_ERASE_ALL_USER);
-        g_executive->sync();
-        times.round_trip();
-        const auto t0 = Clock::now();
-        for (std::size_t k = 0; k < kFree; ++k) errbench::report(i++);
-        g_executive->sync();
-        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        state.SetIterationTime(seconds);
-        times.batches += seconds;
-        times.reports += kFree;
-        ++times.count;
-        times.floor_batch(kFree, false);
+        times.batch(state, i, false);
     }
     times.counters(state);
 }
@@ -334,6 +341,7 @@ void logops(benchmark::State& state, LogOp op) {
     err::export_log(1, kArchiveName);
     err::export_log(1, kArchiveName);
     const std::string bytes = errbench::read_file(archive);
+    std::vector<double> times;  // per operation; the figure is their median, as for the archives
     for (auto _ : state) {
         if (op == LogOp::ExportNew) std::remove(archive.c_str());
         if (op == LogOp::WriteNew) std::remove(floor_file.c_str());
@@ -355,12 +363,15 @@ void logops(benchmark::State& state, LogOp op) {
                 ok = errbench::write_file_once(floor_file, bytes) == bytes.size();
                 break;
         }
-        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
+        const double seconds = ArchiveTimes::seconds_since(t0);
+        state.SetIterationTime(seconds);
+        times.push_back(seconds);
         if (!ok) {
             state.SkipWithError("log operation failed");
             return;
         }
     }
+    state.counters["median_ns"] = ArchiveTimes::median(times) * 1e9;
     state.counters["archive_bytes"] = static_cast<double>(bytes.size());
 }
 
@@ -452,7 +463,7 @@ int main(int argc, char** argv) {
         ->Threads(1)
         ->Threads(2);
 
-    RegisterBenchmark("archive/task_full_ring", archive_stream)
+    RegisterBenchmark("archive/task_full_ring", archive_full_ring)
         ->Setup(setup_task_full)
         ->Teardown(teardown)
         ->UseManualTime();
