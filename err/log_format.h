@@ -204,17 +204,40 @@ inline void encode_text(std::uint8_t* dest, std::size_t width, const char* text)
 // Writes value zero-padded to width digits ("%0*.*d"); widths of 6 or more write 5 digits
 // (a 16-bit value never needs more). A value with more digits than the width keeps its
 // leading digits. No NUL.
+// The last width digits of v, zero-padded, from dest on (the width known at compile time, so
+// that each digit is a multiplication rather than a loop).
+template <std::size_t Width>
+inline void put_digits(std::uint8_t* dest, unsigned v) {
+    for (std::size_t i = Width; i-- > 0; v /= 10) dest[i] = static_cast<std::uint8_t>('0' + v % 10);
+}
+
 inline void encode_number(std::uint8_t* dest, std::size_t width, std::uint16_t value) {
     if (width >= 6) width = 5;
-    if (width == 0) return;
     // The digits of "%.*d" with the width as precision, written by hand: the log operations
     // write several numbers per record, and a formatted print costs far more than the digits.
     constexpr unsigned kLimit[6] = {1, 10, 100, 1000, 10000, 100000};
     unsigned v = value;
     // A value with more digits than the width keeps its leading digits: drop the others.
     while (v >= kLimit[width]) v /= 10;
-    // The width filled from the right: the value's digits, then leading zeros.
-    for (std::size_t i = width; i-- > 0; v /= 10) dest[i] = static_cast<std::uint8_t>('0' + v % 10);
+    switch (width) {
+        case 1:
+            put_digits<1>(dest, v);
+            break;
+        case 2:
+            put_digits<2>(dest, v);
+            break;
+        case 3:
+            put_digits<3>(dest, v);
+            break;
+        case 4:
+            put_digits<4>(dest, v);
+            break;
+        case 5:
+            put_digits<5>(dest, v);
+            break;
+        default:  // width 0: nothing
+            break;
+    }
 }
 
 // The text of "%d" for value into out (at least 12 bytes), zero-terminated: a minus sign when

@@ -158,6 +158,41 @@ std::string current_root() {
     return s.root;
 }
 
+// A closed stream's record is kept for the next open on the same thread: every log operation
+// opens and closes its log once. AddressSanitizer builds keep none, so that a stream used after
+// its close is still caught there.
+#if defined(__SANITIZE_ADDRESS__)
+#define RTX_HOST_NO_SPARE_FILE 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RTX_HOST_NO_SPARE_FILE 1
+#endif
+#endif
+
+struct SpareFile {
+    rtx_file* file = nullptr;
+    ~SpareFile() { delete file; }
+};
+thread_local SpareFile t_spare_file;
+
+rtx_file* new_file(int fd, bool append) {
+    rtx_file* f = t_spare_file.file;
+    if (!f) return new rtx_file{fd, 0, append};
+    t_spare_file.file = nullptr;
+    *f = rtx_file{fd, 0, append};
+    return f;
+}
+
+void drop_file(rtx_file* file) {
+#if !defined(RTX_HOST_NO_SPARE_FILE)
+    if (!t_spare_file.file) {
+        t_spare_file.file = file;
+        return;
+    }
+#endif
+    delete file;
+}
+
 // The host paths that this thread mapped last, each with the root folder and the executive path
 // it came from. Every log operation opens its log by the same name: the name is mapped on the
 // first open and found here on every later one, until the root folder changes.
@@ -353,7 +388,7 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
         note_failure(s, RTX_OP_FILE_OPEN);
         return nullptr;
     }
-    return new rtx_file{fd, 0, append};
+    return new_file(fd, append);
 }
 
 // As fseek: a position before the start of the file fails; one past its end is allowed.
@@ -448,7 +483,7 @@ size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size) {
 int rtx_file_close(rtx_file* file) {
     if (!file) return -1;
     const int rc = ::close(file->fd);
-    delete file;
+    drop_file(file);
     return rc == 0 ? 0 : -1;
 }
 
