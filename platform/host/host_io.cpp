@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include "host_state.h"
@@ -139,12 +140,16 @@ bool same_host_file(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
     struct stat sa, sb;
     const bool has_a = ::stat(a.c_str(), &sa) == 0;
+    const std::size_t cut_a = a.rfind('/'), cut_b = b.rfind('/');
+    const std::string_view name_a =
+        std::string_view(a).substr(cut_a == std::string::npos ? 0 : cut_a + 1);
+    const std::string_view name_b =
+        std::string_view(b).substr(cut_b == std::string::npos ? 0 : cut_b + 1);
+    // A name that reaches no file is one file with another only when neither exists and both
+    // hold the same name: with the names apart, b need not be looked at.
+    if (!has_a && name_a != name_b) return false;
     const bool has_b = ::stat(b.c_str(), &sb) == 0;
     if (has_a || has_b) return has_a && has_b && same_node(sa, sb);
-    const std::size_t cut_a = a.rfind('/'), cut_b = b.rfind('/');
-    const std::string name_a = cut_a == std::string::npos ? a : a.substr(cut_a + 1);
-    const std::string name_b = cut_b == std::string::npos ? b : b.substr(cut_b + 1);
-    if (name_a != name_b) return false;
     const std::string folder_a = cut_a == std::string::npos ? "." : a.substr(0, cut_a + 1);
     const std::string folder_b = cut_b == std::string::npos ? "." : b.substr(0, cut_b + 1);
     if (::stat(folder_a.c_str(), &sa) == 0 && ::stat(folder_b.c_str(), &sb) == 0)
@@ -201,7 +206,7 @@ struct MappedPath {
     std::string exec;
     std::string host;
 };
-constexpr std::size_t kMappedPaths = 4;
+constexpr std::size_t kMappedPaths = 8;
 thread_local MappedPath t_mapped[kMappedPaths];
 thread_local std::size_t t_next_mapped = 0;
 
@@ -513,8 +518,17 @@ int rtx_file_rename(const char* from, const char* to) {
 
 int rtx_file_same(const char* path_a, const char* path_b) {
     if (!path_a || !path_b) return 0;
-    const std::string root = current_root();
-    return same_host_file(map_exec_path(root, path_a), map_exec_path(root, path_b)) ? 1 : 0;
+    // This thread's own entries: mapping b never displaces a (a displaced entry is the one
+    // mapped kMappedPaths mappings ago).
+    const std::string* host_a = nullptr;
+    const std::string* host_b = nullptr;
+    {
+        State& s = state();
+        Lock lk(s.m);
+        host_a = &mapped_path_locked(s, path_a);
+        host_b = &mapped_path_locked(s, path_b);
+    }
+    return same_host_file(*host_a, *host_b) ? 1 : 0;
 }
 
 /* ---- INI files -------------------------------------------------------------------------- */
