@@ -282,29 +282,24 @@ def main():
     p("")
 
     # 4. Validation and export.
-    p("4. Full log (25 records with the overflow record): start-up validation and export")
-    p("   (each figure the median operation of a run)")
-    read_once = fig.value("logops/read_file_once", "median_ns")
+    p("4. Full log (25 records with the overflow record): start-up validation and export, each")
+    p("   beside its floor operation for operation (figures: the median operation of a run)")
     validation = fig.value("logops/validate_full_log", "median_ns")
+    read_once = fig.value("logops/validate_full_log", "floor_median_ns")
     r = ratio(validation, read_once)
-    p(f"   validation (open_log_file)  {fmt_ns(validation):>10}{spread(validation, fmt_ns)}"
+    p(f"   validation (open_log_file)    {fmt_ns(validation):>10}{spread(validation, fmt_ns)}"
       f"   floor: the file read once {fmt_ns(read_once):>10}{spread(read_once, fmt_ns)}")
-    p(f"   {'':<27} ratio {fmt_ratio(r)}   goal <= 2x: {verdict(r, 2.0, True)}")
-    for name, floor_name, label, floor_label in [
-            ("logops/export_new_archive", "logops/write_archive_new", "export, new archive file",
-             "into a new file"),
-            ("logops/export_full_log", "logops/write_archive_over", "export over the last archive",
-             "over the last one")]:
+    p(f"   {'':<29} ratio {fmt_ratio(r)}   goal <= 2x: {verdict(r, 2.0, True)}")
+    for name, label, floor_label in [
+            ("logops/export_new_archive", "export into a new file", "into a new file"),
+            ("logops/export_full_log", "export over the last archive", "over the last one")]:
         export = fig.value(name, "median_ns")
-        write = fig.value(floor_name, "median_ns")
-        floor = None
-        if read_once and write:
-            floor = (read_once[0] + write[0],)
+        floor = fig.value(name, "floor_median_ns")
         r = ratio(export, floor)
-        p(f"   {label:<28}{fmt_ns(export):>10}{spread(export, fmt_ns)}"
-          f"   floor: read once + the archive written once {floor_label}"
-          f" {fmt_ns(read_once)} + {fmt_ns(write)} = {fmt_ns(floor)}")
-        p(f"   {'':<27} ratio {fmt_ratio(r)}   goal <= 3x: {verdict(r, 3.0, True)}")
+        p(f"   {label:<29} {fmt_ns(export):>10}{spread(export, fmt_ns)}"
+          f"   floor: the log read once and the archive written once {floor_label}"
+          f" {fmt_ns(floor):>10}{spread(floor, fmt_ns)}")
+        p(f"   {'':<29} ratio {fmt_ratio(r)}   goal <= 3x: {verdict(r, 3.0, True)}")
     p("")
 
     # 5. Scaling.
