@@ -221,9 +221,10 @@ def main():
     # 2. Archive throughput.
     p("2. Archive rate: user errors through the running error task into the user log, against")
     p("   the fewest system calls one archive needs, done by hand batch for batch beside it")
-    p("   (a batch starts with the task asleep and ends with a round trip to the producer; that")
-    p("   round trip alone is timed before every batch, and the task's rate is the batch's")
-    p("   reports over the batch's time beyond it; the whole batches' rate is given beside it)")
+    p("   (a batch is queued while the task is held and timed from its release until the task")
+    p("   has answered a final message; the same with nothing queued, timed before every batch,")
+    p("   is the round trip left out: the task's rate is the batch's reports over its time")
+    p("   beyond that; the whole batches' rate is given beside it; medians of the run)")
     full = fig.value("archive/task_full_ring", "reports_per_s")
     for name, label, calls in [("archive/task_free_records", "log with free records", 8),
                                ("archive/task_full_ring", "full log, ring wraps", 10)]:
