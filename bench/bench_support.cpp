@@ -16,11 +16,11 @@
 #include <iterator>
 
 #include "err/err.h"
+#include "host_system/held_module.h"
 #include "log.h"
 #include "log_format.h"
 #include "rtx/rtx.h"
 #include "rtx/rtx_host.h"
-#include "task_state.h"
 
 namespace errbench {
 
@@ -72,30 +72,11 @@ const std::array<StreamEntry, 4> kStream = {{
     {7004, "/src/thermal/sensor.cpp", 57, "T4"},
 }};
 
-constexpr std::uint16_t kReplyWaitMs = 60000;  // a hung task ends the run, not a timing limit
+constexpr std::chrono::seconds kReplyWait{60};  // a hung task ends the run, not a timing limit
 
 void free_segment(std::uint16_t segment) {
     rtx_status status{};
     rtx_global_free(segment, &status);
-}
-
-void send_bytes(std::uint16_t mailbox, const std::uint8_t* bytes, std::size_t size) {
-    std::uint16_t segment = 0;
-    rtx_status status{};
-    old_rtx_global_alloc(&segment, static_cast<std::uint32_t>(size), 0, 0, &status, "err_bench",
-                         __LINE__);
-    if (status.status != RTX_OK) die("cannot allocate a segment");
-    std::memcpy(buildptr(segment, 0), bytes, size);
-    _rtx_sendmessage(mailbox, segment, 0, &status);
-    if (status.status != RTX_OK) {
-        free_segment(segment);
-        die("cannot send a message");
-    }
-}
-
-void put16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
 void drain(std::uint16_t mailbox) {
@@ -122,29 +103,16 @@ int report(std::size_t i) {
 namespace {
 
 // The bytes EReportError sends for each report of the stream (directory parts cut).
-using ReportBytes = std::array<std::uint8_t, REPORT_SEGMENT_SIZE>;
-std::array<ReportBytes, 4> prepare_reports() {
-    std::array<ReportBytes, 4> all{};
+std::array<host_system::Bytes, 4> prepare_reports() {
+    std::array<host_system::Bytes, 4> all;
     for (std::size_t k = 0; k < all.size(); ++k) {
-        std::uint8_t* p = all[k].data();
         const StreamEntry& e = kStream[k];
-        put16(p + MSG_BLOCK_COUNT, 1);
-        std::uint8_t* b = p + MSG_HEADER_SIZE;
-        put16(b + BLK_COMMAND, CMD_REPORT_ERROR);
-        put16(b + BLK_LENGTH, REPORT_BLOCK_LENGTH);
-        put16(b + REPORT_ERROR_NR, e.number);
-        const auto line = static_cast<std::uint32_t>(e.line);
-        put16(b + REPORT_LINE, static_cast<std::uint16_t>(line));
-        put16(b + REPORT_LINE + 2, static_cast<std::uint16_t>(line >> 16));
-        const char* file = e.file;
-        EVcut_path(&file);
-        std::strncpy(reinterpret_cast<char*>(b + REPORT_FILE), file, REPORT_FILE_SIZE);
-        std::strncpy(reinterpret_cast<char*>(b + REPORT_INFO), e.text, REPORT_INFO_SIZE);
+        all[k] = host_system::report_message(e.file, e.line, e.number, e.text);
     }
     return all;
 }
 
-const std::array<ReportBytes, 4> kPrepared = prepare_reports();
+const std::array<host_system::Bytes, 4> kPrepared = prepare_reports();
 
 }  // namespace
 
@@ -167,90 +135,67 @@ int report_by_executive_calls(std::size_t i) {
 
 // ---- Executive ----------------------------------------------------------------------------
 
-Executive::Executive(Receiver receiver) {
-    // The first executive of the process finds init_function registered by the library's load;
-    // a later one starts from a fresh executive and task state.
-    static bool used = false;
-    if (used) {
-        rtx_host_reset();
-        err::reset_task_state();
-        register_init_function(&init_function, "ERR.DLL init function");
-    }
-    used = true;
-
+Executive::Executive(Receiver receiver)
     // Under TMPDIR (default /tmp): the logs live on that folder's file system.
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/err_bench_XXXXXX";
-    std::vector<char> folder(pattern.begin(), pattern.end());
-    folder.push_back('\0');
-    if (!mkdtemp(folder.data())) die("cannot make a temporary folder");
-    root_ = folder.data();
-    std::filesystem::create_directory(root_ + "/LOG");
-    {
-        std::ofstream ini(root_ + "/TARNBOOT.INI");
-        ini << "[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\nUserLogFile=\\LOG\\USERERR.LOG\n";
-    }
-    rtx_host_console_echo(0);
-    rtx_host_set_root(root_.c_str());
-    rtx_host_set_ini_dir(root_.c_str());
-    // Room for every report in flight; the producers keep a window far below it, and a
-    // dropped report is counted and fails the run.
-    rtx_host_set_segment_limit(60000);
-
-    error_mbx_ = rtx_host_create_mailbox(CATALOG_ERROR_MBX);
-    error_qmbx_ = rtx_host_create_mailbox(CATALOG_ERROR_QMBX);
-    rtx_host_create_mailbox(CATALOG_GUI_MBX);
-    iecstate_mbx_ = rtx_host_create_mailbox(CATALOG_IECSTATE_MBX);
-    reply_mbx_ = rtx_host_create_mailbox(
-        "\x0c"
-        "BENCH_REPLY.");
-    if (!error_mbx_ || !reply_mbx_) die("cannot create the mailboxes");
-
+    : root_(host_system::Root::temporary("err_bench")),
+      // Room for every report in flight; the producers keep a window far below it, and a
+      // dropped report is counted and fails the run.
+      world_(root_, {.restart_module = host_system::restart_held_module, .segment_limit = 60000}) {
+    if (!world_.ready()) die("cannot create the mailboxes");
     E_RemoveErrorTable(kModule);
     E_RegisterErrorTable(kModule, g_table);
 
     if (receiver == Receiver::ErrorTask) {
-        rtx_host_system_start();
+        world_.start();
         sync();
     } else if (receiver == Receiver::Drain) {
-        drainers_.emplace_back([mbx = error_mbx_] { drain(mbx); });
+        drainers_.emplace_back([mbx = world_.error_mbx()] { drain(mbx); });
     }
 }
 
 Executive::~Executive() {
-    rtx_host_shutdown();
+    world_.shutdown();
     for (std::thread& t : drainers_) t.join();
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
 }
 
 void Executive::sync() {
-    send_sync();
-    wait_sync();
+    if (!world_.sync(kReplyWait).ok()) die("the error task did not answer");
+}
+
+void Executive::command(std::uint16_t code) {
+    const host_system::Bytes message = host_system::message(0x0B0B, {host_system::block(code)});
+    if (!world_.send(message, "err_bench", __LINE__)) die("cannot send a message");
 }
 
 void Executive::send_sync() {
-    std::uint8_t header[MSG_HEADER_SIZE] = {};
-    put16(header + MSG_SENDER_ID, ++sync_sender_);
-    put16(header + MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
-    put16(header + MSG_REPLY_MBX, reply_mbx_);
-    put16(header + MSG_BLOCK_COUNT, 0);
-    send_bytes(error_mbx_, header, sizeof header);
+    sync_tag_ = world_.next_tag();
+    host_system::Header header;
+    header.sender = sync_tag_;
+    header.replied_tag = sync_tag_;
+    if (!world_.send_asking(host_system::message(header, {}), "err_bench", __LINE__))
+        die("cannot send a message");
 }
 
 void Executive::wait_sync() {
-    std::uint16_t segment = 0;
-    rtx_status status{};
-    _rtx_getmessage(&segment, reply_mbx_, kReplyWaitMs, 0, &status);
-    if (status.status != RTX_OK) die("the error task did not answer");
-    free_segment(segment);
+    if (!world_.await(sync_tag_, kReplyWait).ok()) die("the error task did not answer");
 }
+
+namespace {
+
+// IECSTATE_MBX: the second of the partner mailboxes (nobody reads them here).
+std::uint16_t iecstate_mbx(const host_system::World& world) {
+    const std::vector<std::uint16_t>& partners = world.partner_mailboxes();
+    if (partners.size() < 2) die("no IECSTATE_MBX");
+    return partners[1];
+}
+
+}  // namespace
 
 void Executive::hold() {
     command(CMD_VARIANT_B);  // status texts are sent in variant B only ...
     if (EReportError("bench", 1, kGateError, "") != 0) die("cannot send the holding report");
     command(CMD_VARIANT_A);  // ... and the reports after it are handled in variant A
-    while (rtx_host_mailbox_depth(iecstate_mbx_) == 0)
+    while (rtx_host_mailbox_depth(iecstate_mbx(world_)) == 0)
         std::this_thread::sleep_for(std::chrono::microseconds(20));
 }
 
@@ -258,23 +203,14 @@ void Executive::release() {
     // The status text itself goes back as the acknowledgement (the task frees it unread).
     std::uint16_t segment = 0;
     rtx_status status{};
-    _rtx_getmessage(&segment, iecstate_mbx_, 0, 0, &status);
+    _rtx_getmessage(&segment, iecstate_mbx(world_), 0, 0, &status);
     if (status.status != RTX_OK) die("no status text to acknowledge");
-    _rtx_sendmessage(error_qmbx_, segment, 0, &status);
+    _rtx_sendmessage(world_.error_qmbx(), segment, 0, &status);
     if (status.status != RTX_OK) die("cannot acknowledge the status text");
 }
 
-void Executive::command(std::uint16_t code) {
-    std::uint8_t message[MSG_HEADER_SIZE + BLK_HEAD_SIZE] = {};
-    put16(message + MSG_SENDER_ID, 0x0B0B);
-    put16(message + MSG_BLOCK_COUNT, 1);
-    put16(message + MSG_HEADER_SIZE + BLK_COMMAND, code);
-    put16(message + MSG_HEADER_SIZE + BLK_LENGTH, BLK_HEAD_SIZE);
-    send_bytes(error_mbx_, message, sizeof message);
-}
-
 void Executive::wait_below(std::uint32_t depth) const {
-    while (rtx_host_mailbox_depth(error_mbx_) >= depth)
+    while (rtx_host_mailbox_depth(world_.error_mbx()) >= depth)
         std::this_thread::sleep_for(std::chrono::microseconds(50));
 }
 
@@ -282,7 +218,7 @@ void Executive::take_all() const {
     for (;;) {
         std::uint16_t segment = 0;
         rtx_status status{};
-        _rtx_getmessage(&segment, error_mbx_, 0, 0, &status);  // 0: do not wait
+        _rtx_getmessage(&segment, world_.error_mbx(), 0, 0, &status);  // 0: do not wait
         if (status.status != RTX_OK) return;
         free_segment(segment);
     }

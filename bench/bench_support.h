@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "host_system/world.h"
+
 namespace spdlog {
 class logger;
 }
@@ -48,11 +50,12 @@ enum class Receiver {
     Caller,     // no task and no thread: the caller empties ERROR_MBX itself (take_all)
 };
 
-// A fresh executive (reset if an earlier one ran in this process) in a new temporary root with
-// LOG/ and a TARNBOOT.INI that names both logs; the console echo is off. ERROR_MBX, ERROR_QMBX,
-// GUI_MBX and IECSTATE_MBX exist, plus a private reply mailbox. The benchmark table is
-// registered. With Receiver::ErrorTask the system is started and the constructor returns once
-// the task serves its mailbox. The destructor shuts the executive down and removes the root.
+// A host system (host_system/world.h): a fresh executive (restarted if an earlier one ran in
+// this process) in a new temporary root with LOG/ and a TARNBOOT.INI that names both logs; the
+// console echo is off. The mailboxes the task looks up exist, nobody reads the partner tasks'
+// ones, and there is a private reply mailbox. The benchmark table is registered. With
+// Receiver::ErrorTask the system is started and the constructor returns once the task serves its
+// mailbox. The destructor shuts the executive down and removes the root.
 class Executive {
   public:
     explicit Executive(Receiver receiver);
@@ -79,22 +82,19 @@ class Executive {
     // the mailbox and the segment pool never grow with the length of a run).
     void wait_below(std::uint32_t depth) const;
 
-    std::uint16_t error_mbx() const { return error_mbx_; }
+    std::uint16_t error_mbx() const { return world_.error_mbx(); }
     // Receiver::Caller: takes every message waiting on ERROR_MBX and frees it.
     void take_all() const;
     // Reports lost so far: failed allocations and sends (must stay 0 in a valid run).
     std::uint64_t dropped() const;
-    const std::string& root() const { return root_; }
-    std::string host_path(const std::string& relative) const { return root_ + "/" + relative; }
+    const std::string& root() const { return root_.path(); }
+    std::string host_path(const std::string& relative) const { return root_.host_path(relative); }
 
   private:
-    std::string root_;
-    std::uint16_t error_mbx_ = 0;
-    std::uint16_t error_qmbx_ = 0;
-    std::uint16_t iecstate_mbx_ = 0;
-    std::uint16_t reply_mbx_ = 0;
-    std::uint16_t sync_sender_ = 0x7000;
+    host_system::Root root_;
+    host_system::World world_;
     std::vector<std::thread> drainers_;
+    std::uint16_t sync_tag_ = 0;  // the message of send_sync
 };
 
 // ---- The floor: one archive by hand with POSIX calls ------------------------------------

@@ -59,6 +59,25 @@ bool box_answer(ByteView message, std::uint16_t sequence, std::uint16_t& code) {
 
 }  // namespace
 
+TemplateStep next_template_step(const char* rest) {
+    TemplateStep step;
+    const char* percent = std::strchr(rest, '%');
+    if (percent == nullptr) {
+        step.text_length = std::strlen(rest);
+        step.at_end = true;
+        step.rest = rest + step.text_length;
+    } else if (percent[1] == 's') {
+        step.text_length = std::size_t(percent - rest);
+        step.place = true;
+        step.rest = percent + 2;
+    } else {
+        // The "%" is copied with the text; the template goes on just past it.
+        step.text_length = std::size_t(percent - rest) + 1;
+        step.rest = percent + 1;
+    }
+    return step;
+}
+
 void expand_error_text(char* dest, std::uint16_t size, const char* tmpl, const char* args) {
     if (dest == nullptr || size == 0) return;
     const std::size_t limit = std::size_t(size) - 1;  // characters that fit before the zero
@@ -73,27 +92,25 @@ void expand_error_text(char* dest, std::uint16_t size, const char* tmpl, const c
         const char* rest = tmpl;
         const char* arg = args ? args : "";
         for (;;) {
-            const char* percent = std::strchr(rest, '%');
-            if (percent == nullptr) {
-                copy(rest, std::strlen(rest));
-                break;
-            }
-            if (percent[1] == 's') {
-                copy(rest, std::size_t(percent - rest));
-                rest = percent + 2;
+            const TemplateStep step = next_template_step(rest);
+            copy(rest, step.text_length);
+            if (step.place) {
                 const char* dollar = std::strchr(arg, '$');
                 std::size_t n = dollar ? std::size_t(dollar - arg) : std::strlen(arg);
                 copy(arg, n);
                 arg += dollar ? n + 1 : n;  // the "$" is used up; past the last part: empty
-            } else {
-                // A "%" not followed by "s" is ordinary text, and so is the character after it.
-                copy(rest, std::size_t(percent - rest) + 1);
-                rest = percent + 1;
             }
-            if (out >= limit) break;
+            rest = step.rest;
+            if (step.at_end || out >= limit) break;
         }
     }
     dest[out] = '\0';
+}
+
+std::size_t shown_buttons(const MbKind* kind) {
+    std::size_t n = 0;
+    while (n < buttons_of(kind) && kind->buttons[n] != nullptr) ++n;
+    return n;
 }
 
 std::uint16_t show_message_box(const ErrTableEntry* definition, const char* text,
@@ -173,9 +190,9 @@ std::uint16_t show_message_box(const ErrTableEntry* definition, const char* text
         if ((kind->flags & MBF_NO_BUTTONS) != 0 || st.variant_b) {
             box_flags |= BOX_FLAG_NO_BUTTONS;
         } else {
-            for (std::size_t i = 0; i < buttons_of(kind); ++i) {
+            const std::size_t shown = shown_buttons(kind);
+            for (std::size_t i = 0; i < shown; ++i) {
                 const MbButton* button = kind->buttons[i];
-                if (button == nullptr) break;
                 const char* label = button->label ? button->label : "";
                 const std::size_t label_length = std::strlen(label);
                 const std::size_t label_at = pos;

@@ -4,12 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "err/err_api.h"
 #include "rtx/rtx.h"
 
 namespace err {
 
-// The task body handed to the executive; never returns.
-extern "C" void error_task(void);
+// The task body handed to the executive; never returns. Exported, like the library's other
+// entry points (DllMain, init_function).
+extern "C" ERR_API void error_task(void);
 
 // Prints the start-up failure texts with status->status and suspends the calling task;
 // returns if the task is ever resumed.

@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 
 #include "err/report.h"
 #include "rtx/rtx.h"
@@ -15,27 +14,28 @@ constexpr std::size_t kFormatBufferSize = 200;
 
 char g_buffer[kFormatBufferSize];
 
-// Marks and identifier are atomics only so that tasks reading them while another task
-// changes them see whole values; their meaning is that of plain flags.
+// The semaphore's identifier, 0 until one is created: it doubles as the first-use mark. The
+// marks are atomics only so that tasks reading them while another task changes them see whole
+// values; their meaning is that of plain flags.
 std::atomic<std::uint16_t> g_sema{0};
-std::atomic<int> g_first_use{1};
 std::atomic<int> g_unusable{1};
 
-// Serialises the one-time creation of the semaphore when two tasks make their first
-// EFormatLock together, so that exactly one semaphore is created. A failed creation leaves
-// the first-use mark set, and the next EFormatLock (also one waiting here) tries again.
-std::mutex g_create_mutex;
-
+// Two tasks that make their first EFormatLock together may both create a semaphore; the
+// first to publish its identifier wins, and every task, the loser too, uses that one. The
+// loser's semaphore is never taken (the executive offers the module no call to delete it),
+// so at most one semaphore per task that races the very first lock stays unused. No task
+// waits for another's creation: on the instrument a waiting task of higher priority could
+// keep the creating task from ever finishing. A failed creation publishes nothing, so the
+// next EFormatLock tries again.
 bool ensure_semaphore() {
-    if (g_first_use.load(std::memory_order_acquire) == 0) return true;
-    std::lock_guard<std::mutex> guard(g_create_mutex);
-    if (g_first_use.load(std::memory_order_acquire) == 0) return true;
+    if (g_sema.load(std::memory_order_acquire) != 0) return true;
     rtx_status status{};
     std::uint16_t sema = 0;
     rtx_createsema(&sema, 1, 1, 0, &status);
     if (status.status != RTX_OK) return false;
-    g_sema.store(sema, std::memory_order_release);
-    g_first_use.store(0, std::memory_order_release);
+    std::uint16_t none = 0;
+    g_sema.compare_exchange_strong(none, sema, std::memory_order_acq_rel,
+                                   std::memory_order_acquire);
     return true;
 }
 

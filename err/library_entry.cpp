@@ -42,6 +42,10 @@ constexpr std::uint16_t kCreateParam = 1000;
 
 }  // namespace
 
+int register_with_executive() {
+    return register_init_function(&init_function, "ERR.DLL init function");
+}
+
 bool create_error_task() {
     // Value-initialised: the byte the executive does not read is 0 rather than stack garbage.
     rtx_task_descriptor descriptor{};
@@ -64,7 +68,7 @@ extern "C" int DllMain(void* instance, std::uint32_t reason, void* reserved) {
     (void)instance;
     (void)reserved;
     if (reason == err::kReasonAttach) {
-        (void)register_init_function(&init_function, "ERR.DLL init function");
+        (void)err::register_with_executive();
         E_RegisterErrorTable(static_cast<std::uint16_t>(err::kOwnModule), err::own_error_table());
     }
     return 1;

@@ -40,7 +40,10 @@ bool archive_error(int log_id, std::uint16_t error_code, const char* text, const
 bool get_free_record(int log_id, std::uint8_t* buffer);
 bool link_new_record(int log_id, std::uint8_t* buffer);
 bool close_log(int log_id);
-void text_to_field(std::uint8_t* field, std::uint16_t width, const char* text);
+// Stores text in a field of width bytes: each line break as CR LF where at least three places
+// remain, cut where the field is full, the rest blank. False when the field could not hold
+// all of it (a character or a line break was left out).
+bool text_to_field(std::uint8_t* field, std::uint16_t width, const char* text);
 
 // ---- Erasing ----
 // block/block_length: the whole command block of 616/617; the count is read at block byte 8

@@ -149,9 +149,10 @@ bool close_log(int log_id) {
     return true;
 }
 
-void text_to_field(std::uint8_t* field, std::uint16_t width, const char* text) {
-    if (!field) return;
+bool text_to_field(std::uint8_t* field, std::uint16_t width, const char* text) {
+    if (!field) return false;
     if (!text) text = "";
+    bool whole = true;
     std::size_t p = 0;  // write position in the field
     std::size_t q = 0;  // read position in the text
     for (;;) {
@@ -162,6 +163,7 @@ void text_to_field(std::uint8_t* field, std::uint16_t width, const char* text) {
             std::size_t n = rest < width - p ? rest : width - p;
             std::memcpy(field + p, text + q, n);
             p += n;
+            whole = whole && n == rest;
             break;
         }
         std::size_t segment = static_cast<std::size_t>(lf - (text + q));
@@ -170,15 +172,21 @@ void text_to_field(std::uint8_t* field, std::uint16_t width, const char* text) {
         std::memcpy(field + p, text + q, segment);
         p += segment;
         q += segment + 1;  // the line feed is consumed
-        if (full) break;
+        if (full) {
+            whole = false;  // the line break, and whatever follows it, is left out
+            break;
+        }
         // A line break is stored only where at least three places of the field remain.
         if (p + 2 < width) {
             field[p] = kCR;
             field[p + 1] = kLF;
             p += 2;
+        } else {
+            whole = false;
         }
     }
     if (width > p) std::memset(field + p, ' ', width - p);
+    return whole;
 }
 
 }  // namespace err

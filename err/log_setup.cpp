@@ -1,12 +1,13 @@
-// Setting up the error logs at task start: the path from the boot configuration file or a
-// default, the validation of an existing file, the backup of a corrupt one and the creation of
-// a fresh one.
+// Setting up the error logs at task start: the path that the boot configuration file gives
+// (log_path.cpp), the validation of an existing file, the backup of a corrupt one and the
+// creation of a fresh one.
 #include <cstdio>
 #include <cstring>
 
 #include "log.h"
 #include "log_check.h"
 #include "log_format.h"
+#include "log_path.h"
 #include "log_texts.h"
 #include "rtx/rtx.h"
 #include "task_state.h"
@@ -17,48 +18,8 @@ using namespace logfmt;
 
 namespace {
 
-constexpr const char* kBootIni = "TARNBOOT.INI";
-constexpr const char* kSection = "ErrorTask";
-constexpr const char* kSystemKey = "SystemLogFile";
-constexpr const char* kUserKey = "UserLogFile";
-constexpr const char* kSystemDefault = "\\LOG\\SYSERR.LOG";
-constexpr const char* kUserDefault = "\\LOG\\USERERR.LOG";
-constexpr const char* kBackupSuffix = ".BAK";
-constexpr int kRootPathKind = 2;
-
-bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The first white-space-delimited word of text: *start and *length (0 when there is none).
-void first_word(const char* text, const char** start, std::size_t* length) {
-    const char* p = text ? text : "";
-    while (*p && is_space(*p)) ++p;
-    const char* e = p;
-    while (*e && !is_space(*e)) ++e;
-    *start = p;
-    *length = static_cast<std::size_t>(e - p);
-}
-
-// Refuses a path that does not fit: prints it (cut for the console if it is very long).
-void print_path_too_long(const char* first, std::size_t first_length, const char* second) {
-    char text[1024];
-    std::snprintf(text, sizeof text, "%.*s%s", static_cast<int>(first_length), first, second);
-    boot_printf(kTextPathTooLong, text);
-}
-
-// Puts the first first_length characters of first, then second, into the log's path. A path
-// that would not fit is refused with its text; the path buffer is then left as it was.
-bool put_path(char* path, const char* first, std::size_t first_length, const char* second) {
-    const std::size_t second_length = std::strlen(second);
-    if (first_length + second_length >= kPathSize) {
-        print_path_too_long(first, first_length, second);
-        return false;
-    }
-    std::memmove(path, first, first_length);
-    std::memcpy(path + first_length, second, second_length + 1);
-    return true;
-}
+// A refused path is printed cut to 1023 characters.
+constexpr std::size_t kRefusedPathSize = 1024;
 
 // The walks take their records from the file as read once (load_log_records); a record that
 // read did not reach prints the text that its own read would have printed.
@@ -73,76 +34,27 @@ void close_stream(LogSlot& slot) {
 
 }  // namespace
 
-bool make_backup_name(const char* path, char* out, std::size_t size) {
-    const char* dot = std::strchr(path, '.');
-    std::size_t keep = dot ? static_cast<std::size_t>(dot - path) : std::strlen(path);
-    std::size_t suffix = std::strlen(kBackupSuffix);
-    if (keep + suffix + 1 > size) return false;
-    std::memcpy(out, path, keep);
-    std::memcpy(out + keep, kBackupSuffix, suffix + 1);
-    return true;
-}
-
 bool init_log_file(int log_id) {
     LogSlot& slot = log_slot(log_id);
-    const bool system_log = log_id == 0;
-
-    char root[kPathSize] = {};
-    rtx_get_root_path(kRootPathKind, root);
-    root[kPathSize - 1] = 0;
-    std::memcpy(slot.path, root, kPathSize);
     slot.header = LogHeader();
     close_stream(slot);
 
-    // The path stays the bare root path (a folder) when the boot file cannot be read or the
-    // key holds no word.
-    bool bare_root = true;
-    std::uint16_t ini = 0;
-    if (ini_file_read(&ini, kBootIni) != 0) {
-        boot_printf("%s", kTextBootIniUnreadable);
-    } else {
-        char* value = nullptr;
-        bool fits = true;
-        if (ini_file_get(ini, kSection, system_log ? kSystemKey : kUserKey, &value) == 0) {
-            // A configured value is a complete path; only its first word counts.
-            const char* word = nullptr;
-            std::size_t length = 0;
-            first_word(value, &word, &length);
-            if (length > 0) {
-                fits = put_path(slot.path, word, length, "");
-                bare_root = false;
-            }
-        } else {
-            if (system_log) boot_printf("%s", kTextSystemKeyMissing);
-            fits = put_path(slot.path, root, std::strlen(root),
-                            system_log ? kSystemDefault : kUserDefault);
-            bare_root = false;
-        }
-        ini_file_free(ini);
-        if (!fits) {
-            slot.path[0] = 0;
-            return false;
-        }
-    }
-
-    if (bare_root) {
-        // The bare root path names a folder, not a log file: opening it fails on the
-        // instrument, and so does creating a file there. It is never opened, moved aside or
-        // written here, whatever the host's file system would allow; the log is switched off
-        // with the text that the failed creation prints.
-        boot_printf(kTextOpenFailed, slot.path);
+    char text[kRefusedPathSize];
+    const LogPathDecision path = decide_log_path(log_id, text, sizeof text);
+    if (path.source == LogPathSource::no_boot_file) boot_printf("%s", kTextBootIniUnreadable);
+    if (path.source == LogPathSource::default_name && log_id == 0)
+        boot_printf("%s", kTextSystemKeyMissing);
+    if (!path.usable) {
+        // The bare root path is never opened, moved aside or written: the log is switched off
+        // with the text that the failed creation of a file there prints. A path that does not
+        // fit is printed as refused.
+        const bool bare_root =
+            path.source == LogPathSource::no_boot_file || path.source == LogPathSource::no_word;
+        boot_printf(bare_root ? kTextOpenFailed : kTextPathTooLong, text);
         slot.path[0] = 0;
         return false;
     }
-
-    // A path whose backup name would not fit is refused before the file is touched, so a
-    // corrupt file is never replaced without its backup being possible.
-    char backup[kPathSize];
-    if (!make_backup_name(slot.path, backup, sizeof backup)) {
-        print_path_too_long(slot.path, std::strlen(slot.path), "");
-        slot.path[0] = 0;
-        return false;
-    }
+    std::memcpy(slot.path, text, std::strlen(text) + 1);
 
     rtx_file* probe = rtx_file_open(slot.path, "rb");
     if (probe) {
@@ -186,7 +98,7 @@ bool open_log_file(int log_id) {
     if (corrupt) {
         char backup[kPathSize];
         if (!make_backup_name(slot.path, backup, sizeof backup)) {
-            print_path_too_long(slot.path, std::strlen(slot.path), "");
+            boot_printf(kTextPathTooLong, slot.path);
             return false;
         }
         // Only the last corrupt file survives as the backup.

@@ -40,6 +40,7 @@ namespace {
 // entry never finds them uninitialised).
 std::atomic<ErrTableEntry*> g_slots[ERR_MODULE_COUNT];
 std::atomic<std::uint16_t> g_initialised{0};
+std::atomic<RegistrationWatcher> g_watcher{nullptr};
 
 // Module numbers are printed as signed 16-bit values: 32768 prints as -32768.
 short as_dll_id(std::uint16_t module) {
@@ -55,12 +56,23 @@ void registry_prepare() {
     }
 }
 
+ErrTableEntry* registered_table(std::uint16_t module) {
+    if (module >= ERR_MODULE_COUNT) return nullptr;
+    return g_slots[module].load(std::memory_order_acquire);
+}
+
+void set_registration_watcher(RegistrationWatcher watcher) {
+    g_watcher.store(watcher, std::memory_order_release);
+}
+
 }  // namespace err
 
 using err::g_slots;
 
 extern "C" void E_RegisterErrorTable(uint16_t module, ErrTableEntry* table) {
     err::registry_prepare();
+    const err::RegistrationWatcher watcher = err::g_watcher.load(std::memory_order_acquire);
+    if (watcher != nullptr && !watcher(module, table)) return;
     if (module >= ERR_MODULE_COUNT) {
         rtx_boot_printf(1, "E_RegisterErrorTable(): DLL Id %hd out of range\n",
                         err::as_dll_id(module));

@@ -1,10 +1,24 @@
 // The table registry's internal entry points.
 #pragma once
 
+#include <cstdint>
+
+#include "err/err_table.h"
+
 namespace err {
 
 // First-use preparation: clears the 20 slots the first time only, so that tables registered
 // before (the module's own table, at load) stay registered.
 void registry_prepare();
+
+// The table in the slot of module, or null when the slot is empty or module is 20 or more.
+ErrTableEntry* registered_table(std::uint16_t module);
+
+// A watcher sees every registration before the registry looks at the table and says whether
+// the registry may go on (false: E_RegisterErrorTable returns at once; nothing is printed or
+// changed). The error-table checker sets one so that it sees each table first and can keep a
+// table without its end entry from being walked; the module itself never sets one. Null: none.
+using RegistrationWatcher = bool (*)(std::uint16_t module, const ErrTableEntry* table);
+void set_registration_watcher(RegistrationWatcher watcher);
 
 }  // namespace err

@@ -3,38 +3,19 @@
 // Runs in the caller's task and keeps no state between calls; a report that cannot be sent
 // is dropped without output.
 #include <cstdint>
-#include <cstring>
 
 #include "err/protocol.h"
 #include "err/report.h"
+#include "report_packing.h"
 #include "rtx/rtx.h"
 #include "wire.h"
-
-namespace err {
 
 namespace {
 
 constexpr const char* kOrigin = "except";
 constexpr int kOriginLine = 316;
-constexpr std::size_t kBlock = MSG_HEADER_SIZE;  // the one command block of a report
-
-// Copies text into the field [offset, offset + size) like strncpy: at most size characters,
-// the rest of the field NUL; a text of size characters or more leaves no terminator. A null
-// text writes one NUL into the first byte.
-void put_text(const ByteSpan& seg, std::size_t offset, std::size_t size, const char* text) {
-    if (text == nullptr) {
-        seg.fill(offset, 0, 1);
-        return;
-    }
-    std::size_t n = 0;
-    while (n < size && text[n] != '\0') ++n;
-    seg.put_bytes(offset, text, n);
-    seg.fill(offset + n, 0, size - n);
-}
 
 }  // namespace
-
-}  // namespace err
 
 extern "C" int EReportError(const char* file, int32_t line, uint16_t error_nr, const char* info) {
     using namespace err;
@@ -60,23 +41,7 @@ extern "C" int EReportError(const char* file, int32_t line, uint16_t error_nr, c
         rtx_global_free(segment, &free_status);
         return RTX_E_BAD_ID;
     }
-    const ByteSpan seg(bytes, REPORT_SEGMENT_SIZE);
-
-    // The words and bytes that a report does not use (replied_sender, replied_tag, tag1,
-    // tag2 and the 4 bytes after info) are cleared, so that a report's bytes never depend on
-    // what the segment held before.
-    seg.fill(0, 0, REPORT_SEGMENT_SIZE);
-
-    put_header(seg, {0, REPLY_MODE_NONE, 0, 0, 0, 1});
-
-    seg.put_u16(kBlock + BLK_COMMAND, CMD_REPORT_ERROR);
-    seg.put_u16(kBlock + BLK_LENGTH, REPORT_BLOCK_LENGTH);
-
-    seg.put_u16(kBlock + REPORT_ERROR_NR, error_nr);
-    seg.put_u16(kBlock + REPORT_RESERVED, 0);
-    seg.put_i32(kBlock + REPORT_LINE, line);
-    put_text(seg, kBlock + REPORT_FILE, REPORT_FILE_SIZE, file_name);
-    put_text(seg, kBlock + REPORT_INFO, REPORT_INFO_SIZE, info);
+    pack_report(ByteSpan(bytes, REPORT_SEGMENT_SIZE), file_name, line, error_nr, info);
 
     const int result = _rtx_sendmessage(mailbox, segment, 0, &status);
     if (status.status != RTX_OK) {

@@ -84,42 +84,22 @@ void take_params_17_18(const char* p, TaskState& st) {
     st.action_param1 = p[0] != '\0' ? digit_value(p[0]) : 0;
 }
 
-bool is_chain_step(std::uint16_t code) {
-    switch (code) {
-        case ACT_BOX:
-        case ACT_API_TWO:
-        case ACT_BOX_ERROR:
-        case ACT_BOX_WARNING:
-        case ACT_API_TWO_INFO:
-        case ACT_BOX_THEN_API:
-        case ACT_API_ONE:
-            return true;
-        default:
-            // Action 2 has no step of its own: it ends the chain with the result 2, like every
-            // other code that is no step (0, the button codes 3 to 7, ...).
-            return false;
-    }
-}
-
 // One step of the action chain; returns the next code. Action 10 sends the parameters that
 // the last report with working action 16, 17 or 18 left behind in the task state (0 before
 // the first such report): they are always initialised.
 std::uint16_t run_step(std::uint16_t code, const ErrTableEntry* definition, const char* text,
                        std::uint16_t error_nr, TaskState& st) {
+    if (const char* title = box_step_title(code)) {
+        const std::uint16_t answer = show_message_box(definition, text, title);
+        // Action 17 notifies the API task whatever the answer.
+        if (code != ACT_BOX_THEN_API) return answer;
+    }
     switch (code) {
-        case ACT_BOX:
-            return show_message_box(definition, text, "");
-        case ACT_BOX_ERROR:
-            return show_message_box(definition, text, "ERROR");
-        case ACT_BOX_WARNING:
-            return show_message_box(definition, text, "WARNING");
         case ACT_API_TWO:
         case ACT_API_TWO_INFO:
             return notify_api_two_params(error_nr, st.action_param1, st.action_param2,
                                          &st.error_mbx);
         case ACT_BOX_THEN_API:
-            (void)show_message_box(definition, text, "");
-            return notify_api_one_param(error_nr, st.action_param1, &st.error_mbx);
         case ACT_API_ONE:
             return notify_api_one_param(error_nr, st.action_param1, &st.error_mbx);
         default:
@@ -199,8 +179,7 @@ std::uint16_t handle_known(ErrTableEntry* definition, const Report& r, TaskState
         code = run_step(code, definition, text, r.error_nr, st);
     }
 
-    if (st.variant_b && (flags & EF_IEC_TEXT) != 0 && (flags & EF_SYSTEM) == 0 &&
-        (definition->state & ES_IEC_TEXT) != 0) {
+    if (st.variant_b && sends_status_text(flags) && (definition->state & ES_IEC_TEXT) != 0) {
         send_status_text(text);
     }
     if ((flags & EF_SHOW_ONCE) != 0) {
@@ -210,6 +189,45 @@ std::uint16_t handle_known(ErrTableEntry* definition, const Report& r, TaskState
 }
 
 }  // namespace
+
+bool is_chain_step(std::uint16_t code) {
+    switch (code) {
+        case ACT_BOX:
+        case ACT_API_TWO:
+        case ACT_BOX_ERROR:
+        case ACT_BOX_WARNING:
+        case ACT_API_TWO_INFO:
+        case ACT_BOX_THEN_API:
+        case ACT_API_ONE:
+            return true;
+        default:
+            // Action 2 has no step of its own: it ends the chain with the result 2, like every
+            // other code that is no step (0, the button codes 3 to 7, ...).
+            return false;
+    }
+}
+
+const char* box_step_title(std::uint16_t code) {
+    switch (code) {
+        case ACT_BOX:
+        case ACT_BOX_THEN_API:
+            return "";
+        case ACT_BOX_ERROR:
+            return "ERROR";
+        case ACT_BOX_WARNING:
+            return "WARNING";
+        default:
+            return nullptr;
+    }
+}
+
+bool is_action_code(std::uint16_t code) {
+    return code == ACT_NONE || code == ACT_STOP || is_chain_step(code);
+}
+
+bool sends_status_text(std::uint16_t flags) {
+    return (flags & EF_IEC_TEXT) != 0 && (flags & EF_SYSTEM) == 0;
+}
 
 void process_report(ByteView message, ByteView block) {
     TaskState& st = task_state();

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "err/err_table.h"
+#include "err/mb_kind.h"
 #include "wire.h"
 
 namespace err {
@@ -42,6 +43,20 @@ inline constexpr const char* kTextChainStopped =
 bool begin_answer(ByteView message, std::size_t size, int line, std::uint16_t& segment,
                   ByteSpan& out);
 
+// ---- The action table ----
+// Whether code is a step of the action chain (1, 10, 12, 13, 16, 17, 18). Every other code
+// ends the chain and is its result.
+bool is_chain_step(std::uint16_t code);
+// The title of the message box that step code shows ("" for none, "ERROR", "WARNING"), or null
+// when the step shows no box.
+const char* box_step_title(std::uint16_t code);
+// Whether code is an action code that the action table knows: no action (0), the stop code (2)
+// or a chain step. Any other code in a table ends the chain at once with itself as the result.
+bool is_action_code(std::uint16_t code);
+// Whether an error with these flags sends its text to the status task in variant B: a user
+// error with EF_IEC_TEXT (a system error's text never goes there).
+bool sends_status_text(std::uint16_t flags);
+
 // ---- Report processing (command 601) ----
 // message: the whole received segment (its header is at least 12 bytes); block: the 601
 // block, bounded by its block_length and the segment. Answers the reporter itself when the
@@ -49,10 +64,25 @@ bool begin_answer(ByteView message, std::size_t size, int line, std::uint16_t& s
 void process_report(ByteView message, ByteView block);
 
 // ---- Error texts, message boxes, status texts ----
+// One step of reading an error text template: the ordinary text up to the next "%" and what
+// that "%" is. A "%" followed by "s" is a parameter place; any other "%" is ordinary text (it
+// is counted in text_length), and so is the character after it unless that is a "%" itself.
+struct TemplateStep {
+    std::size_t text_length = 0;  // characters of ordinary text from the step's start
+    bool place = false;           // a parameter place follows the text
+    bool at_end = false;          // the template ends after the text
+    const char* rest = nullptr;   // where the next step starts (after the place or the "%")
+};
+TemplateStep next_template_step(const char* rest);
+
 // Expands template into dest (size bytes, always zero-terminated, at most size - 1
 // characters): each "%s" takes the next "$"-separated part of args. Null template: empty text;
 // null args: no arguments.
 void expand_error_text(char* dest, std::uint16_t size, const char* tmpl, const char* args);
+
+// The buttons that a box of kind shows: the first button_count entries of its buttons, never
+// more than a kind holds, up to the first absent one.
+std::size_t shown_buttons(const MbKind* kind);
 
 // Asks the user-interface task for a message box for definition, with text and title (empty
 // or null: none). Returns the answer code (the chosen button's code, the kind's default, or 0).

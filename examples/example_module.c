@@ -25,10 +25,10 @@ enum {
  * state words in place. state is written 0 here; registration sets it. */
 static ErrTableEntry example_errors[] = {
     {EX_E_SENSOR_RANGE, EF_ARCHIVE, 0, ACT_BOX_ERROR, ACT_BOX_WARNING,
-     "Sensor %s reads %s, outside its range", "Sensor %s: %s out of range", "SENSOR",
-     mb_ok_cancel, mb_ok_cancel},
-    {EX_E_CALIBRATION, EF_ARCHIVE | EF_SHOW_ONCE | EF_IEC_TEXT, 0, ACT_BOX_WARNING,
-     ACT_BOX_WARNING, "Calibration of %s is due", "Calibrate %s", "CALIB", mb_ok, NULL},
+     "Sensor %s reads %s, outside its range", "Sensor %s: %s out of range", "SENSOR", mb_ok_cancel,
+     mb_ok_cancel},
+    {EX_E_CALIBRATION, EF_ARCHIVE | EF_SHOW_ONCE | EF_IEC_TEXT, 0, ACT_BOX_WARNING, ACT_BOX_WARNING,
+     "Calibration of %s is due", "Calibrate %s", "CALIB", mb_ok, mb_ok},
     {EX_E_CHECKSUM, EF_SYSTEM | EF_ARCHIVE, 0, ACT_NONE, ACT_NONE,
      "Board %s: checksum %s instead of %s", "Board %s: checksum error", "BOARD", NULL, NULL},
     {EX_E_TRAY_EMPTY, EF_ARCHIVE, 0, ACT_BOX_THEN_API, ACT_API_ONE, "Tray %s is empty",

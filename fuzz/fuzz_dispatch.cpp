@@ -29,6 +29,7 @@
 #include "err/protocol.h"
 #include "error_task.h"
 #include "fuzz_support.h"
+#include "host_system/world.h"
 #include "log.h"
 #include "log_check.h"
 #include "own_table.h"
@@ -74,7 +75,8 @@ ErrTableEntry g_table[] = {
 };
 
 struct Scene {
-    std::uint16_t error_mbx = 0, error_qmbx = 0, gui_mbx = 0, iecstate_mbx = 0, api_mbx = 0;
+    std::uint16_t error_mbx = 0, error_qmbx = 0, gui_mbx = 0, iecstate_mbx = 0;
+    std::vector<std::uint16_t> mailboxes;  // every mailbox of the world, drained after each input
     std::vector<std::uint8_t> fresh_log;
     std::vector<std::uint8_t> full_log;
 };
@@ -107,19 +109,18 @@ void set_up_logs(const std::vector<std::uint8_t>& system_image,
 
 Scene make_scene() {
     Scene s;
-    fuzzsup::root();
-    fuzzsup::write_file("TARNBOOT.INI",
-                        "[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\n"
-                        "UserLogFile=\\LOG\\USERERR.LOG\n");
-    s.error_mbx = rtx_host_create_mailbox("\tERROR_MBX");
-    s.error_qmbx = rtx_host_create_mailbox("\nERROR_QMBX");
-    s.gui_mbx = rtx_host_create_mailbox("\aGUI_MBX");
-    s.iecstate_mbx = rtx_host_create_mailbox("\fIECSTATE_MBX");
-    s.api_mbx = rtx_host_create_mailbox("\aAPI_MBX");
-    must(s.error_mbx && s.error_qmbx && s.gui_mbx && s.iecstate_mbx && s.api_mbx,
-         "mailboxes not created");
+    // The host system's world on the fuzz root (its boot file names both logs), without a task
+    // or partner tasks.
+    static host_system::World world(fuzzsup::system_root());
+    must(world.ready(), "mailboxes not created");
+    s.error_mbx = world.error_mbx();
+    s.error_qmbx = world.error_qmbx();
+    s.gui_mbx = world.partner_mailboxes()[0];
+    s.iecstate_mbx = world.partner_mailboxes()[1];
+    s.mailboxes = world.partner_mailboxes();
+    s.mailboxes.insert(s.mailboxes.end(), {s.error_mbx, s.error_qmbx, world.reply_mbx()});
     // No task will ever run: from now on a wait on an empty mailbox returns at once.
-    rtx_host_shutdown();
+    world.shutdown();
 
     // The fresh image as the module creates it, and a full one with an overflow record.
     err::reset_task_state();
@@ -203,10 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     send_default_response(message, ERR_SENDER_ID, &status);
     rtx_global_free(segment, &status);
 
-    for (std::uint16_t mbx :
-         {scene.error_mbx, scene.error_qmbx, scene.gui_mbx, scene.iecstate_mbx, scene.api_mbx}) {
-        drain(mbx);
-    }
+    for (std::uint16_t mbx : scene.mailboxes) drain(mbx);
     rtx_host_counters counters{};
     rtx_host_get_counters(&counters);
     if (counters.segments_in_use != 0) {

@@ -130,14 +130,7 @@ void errlog_paths(const Bytes& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool ready = [] {
-        fuzzsup::root();
-        fuzzsup::write_file("TARNBOOT.INI",
-                            "[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\n"
-                            "UserLogFile=\\LOG\\USERERR.LOG\n");
-        return true;
-    }();
-    (void)ready;
+    fuzzsup::system_root();  // its boot file names both logs
 
     const Bytes input(data, data + size);
     errlog_paths(input);

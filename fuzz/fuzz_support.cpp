@@ -23,11 +23,6 @@ namespace {
 std::size_t g_refused = 0;
 std::vector<fs::path> g_write_opens;
 
-void remove_root() {
-    std::error_code ec;
-    fs::remove_all(root(), ec);
-}
-
 // True when the executive path maps to a host path inside the root folder: it starts with the
 // root and none of its parts is "..".
 bool inside_root(const char* exec_path) {
@@ -56,30 +51,27 @@ F next_symbol(const char* name) {
 
 }  // namespace
 
-const std::string& root() {
-    static const std::string path = [] {
+const host_system::Root& system_root() {
+    static const host_system::Root root = [] {
         // Memory-backed when the host has it: the targets write files for every input.
         std::error_code ec;
         const char* env = std::getenv("ERR_FUZZ_TMP");
-        std::string base =
-            env && *env ? env : (fs::is_directory("/dev/shm", ec) ? "/dev/shm" : "/tmp");
-        std::string tmpl = base + "/errfuzz-XXXXXX";
-        const char* made = mkdtemp(tmpl.data());
-        if (made == nullptr) fail("cannot create the root folder");
-        std::string p = made;
-        fs::create_directories(p + "/LOG");
-        rtx_host_set_root(p.c_str());
-        rtx_host_set_ini_dir(p.c_str());
+        host_system::Root made = host_system::Root::temporary(
+            "errfuzz",
+            env && *env ? env : (fs::is_directory("/dev/shm", ec) ? "/dev/shm" : "/tmp"));
+        made.enter();
         rtx_host_console_echo(0);
-        return p;
+        return made;
     }();
-    static const bool registered = [] { return std::atexit(remove_root) == 0; }();
-    (void)registered;
-    return path;
+    return root;
+}
+
+const std::string& root() {
+    return system_root().path();
 }
 
 std::string host_path(const std::string& relative) {
-    return root() + "/" + relative;
+    return system_root().host_path(relative);
 }
 
 void write_file(const std::string& relative, const std::uint8_t* data, std::size_t size) {
@@ -93,11 +85,7 @@ void write_file(const std::string& relative, const std::string& text) {
 }
 
 std::vector<std::uint8_t> read_file(const std::string& relative, bool* exists) {
-    std::ifstream in(host_path(relative), std::ios::binary);
-    if (exists) *exists = bool(in);
-    if (!in) return {};
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>());
+    return system_root().read(relative, exists);
 }
 
 void clean_root(const std::vector<std::string>& keep) {

@@ -1,5 +1,6 @@
-// Common ground of the fuzz targets: a private root folder for the executive, a guard that keeps
-// every file the module touches inside it, and small file helpers.
+// Common ground of the fuzz targets: a private root folder for the executive (a host system root,
+// host_system/root.h), a guard that keeps every file the module touches inside it, and small
+// file helpers.
 //
 // The fuzzers run as any user, root included, and feed the module file names they invented
 // (archive names in commands 610/611, log paths in TARNBOOT.INI). The executive maps paths
@@ -14,10 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "host_system/root.h"
+
 namespace fuzzsup {
 
-// Creates the root folder (a fresh temporary folder with a LOG folder) on first use, points the
-// executive at it, silences the console echo; removed at exit. Returns the host path.
+// The root folder, made on first use (a fresh temporary folder with a LOG folder and the boot
+// file, in memory where the host has /dev/shm, or in $ERR_FUZZ_TMP), with the executive pointed
+// at it and its console echo off; removed at exit.
+const host_system::Root& system_root();
+// Its host path.
 const std::string& root();
 
 // Host path of a file below the root ("LOG/SYSERR.LOG").

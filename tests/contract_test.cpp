@@ -3,6 +3,7 @@
 // release settings of the diagnostics.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core_helpers.h"
 #include "err/err.h"
@@ -55,7 +57,24 @@ std::string run(const char* steps) {
     return texts;
 }
 
+// The executive's rtx_createsema, wrapped for the module linked into this test: when armed,
+// the next creation waits, after the executive has made its semaphore, until the test lets it
+// go on, so that another task's first lock can overtake it.
+constexpr int kHoldOff = 0, kHoldArmed = 1, kHoldWaiting = 2;
+std::atomic<int> g_creation_hold{kHoldOff};
+
 }  // namespace
+
+extern "C" void rtx_createsema(std::uint16_t* out_sema, std::uint16_t initial,
+                               std::uint16_t maximum, std::uint16_t option, rtx_status* status) {
+    using Create =
+        void (*)(std::uint16_t*, std::uint16_t, std::uint16_t, std::uint16_t, rtx_status*);
+    static const auto create = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "rtx_createsema"));
+    create(out_sema, initial, maximum, option, status);
+    int armed = kHoldArmed;
+    if (g_creation_hold.compare_exchange_strong(armed, kHoldWaiting))
+        while (g_creation_hold.load() == kHoldWaiting) std::this_thread::yield();
+}
 
 // Every check reports error 2 with its fixed text and the place of the check.
 TEST_F(ContractTest, EachCheckReportsErrorTwoWithItsText) {
@@ -153,53 +172,67 @@ TEST_F(ContractTest, FormatBufferUnusableAfterFailedTakeOrGive) {
     EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 1u);
 }
 
-// Two tasks: one semaphore is created, and the second locker waits for the first.
-TEST_F(ContractTest, FormatBufferSerialisesTwoTasks) {
-    // Two threads make their first lock together: one semaphore is created.
+// Tasks racing their first lock: whatever semaphores they create, they all use one, so no
+// two of them are ever inside the buffer together; later locks create none.
+TEST_F(ContractTest, FormatBufferSerialisesRacingTasks) {
+    constexpr int kTasks = 4;
     std::atomic<int> ready{0};
+    std::atomic<int> inside{0};
     std::atomic<bool> go{false};
-    std::string seen[2];
+    std::string seen[kTasks];
     auto worker = [&](int n) {
         ready.fetch_add(1);
         while (!go.load()) std::this_thread::yield();
         for (int round = 0; round < 200; ++round) {
             EFormatLock();
+            const int others = inside.fetch_add(1);
             const std::string mine =
                 "task " + std::to_string(n) + " round " + std::to_string(round);
             char* text = EFormat("task %d round %d", n, round);
             std::this_thread::yield();
             if (mine != text) seen[n] = std::string("saw ") + text + " instead of " + mine;
+            if (others != 0) seen[n] = "entered beside another task";
+            inside.fetch_sub(1);
             EFormatUnlock();
         }
     };
-    std::thread a(worker, 0);
-    std::thread b(worker, 1);
-    while (ready.load() < 2) std::this_thread::yield();
+    std::vector<std::thread> tasks;
+    for (int n = 0; n < kTasks; ++n) tasks.emplace_back(worker, n);
+    while (ready.load() < kTasks) std::this_thread::yield();
     go.store(true);
-    a.join();
-    b.join();
-    EXPECT_EQ(seen[0], "");
-    EXPECT_EQ(seen[1], "");
-    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 1u);
+    for (auto& t : tasks) t.join();
+    for (const std::string& s : seen) EXPECT_EQ(s, "");
+    const std::uint64_t created = counters().calls[RTX_OP_SEMA_CREATE];
+    EXPECT_GE(created, 1u);
+    EXPECT_LE(created, std::uint64_t{kTasks});
+    EXPECT_EQ(run("LFU"), "[n1]");
+    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], created);
+}
 
-    // The second locker waits until the first unlocks.
-    EFormatLock();
-    EXPECT_STREQ(EFormat("%s", "first"), "first");
+// A first lock overtaken by another task's creation uses the other task's semaphore: it
+// waits while the other task holds the buffer. The second locker waits for the first.
+TEST_F(ContractTest, FormatBufferOvertakenCreationWaitsForTheHolder) {
+    ASSERT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 0u) << "needs a process of its own";
+    g_creation_hold.store(kHoldArmed);
     std::atomic<bool> locked{false};
-    std::string second_text;
-    std::thread second([&] {
+    std::string text;
+    std::thread late([&] {
         EFormatLock();
         locked.store(true);
-        second_text = EFormat("%s", "second");
+        text = EFormat("%s", "late");
         EFormatUnlock();
     });
+    while (g_creation_hold.load() != kHoldWaiting) std::this_thread::yield();
+    EFormatLock();  // creates the semaphore that both use, and takes it
+    EXPECT_STREQ(EFormat("%s", "first"), "first");
+    g_creation_hold.store(kHoldOff);
     for (int i = 0; i < 1000; ++i) std::this_thread::yield();
     EXPECT_FALSE(locked.load());
     EXPECT_STREQ(EFormat("%s", "first still"), "first still");
     EFormatUnlock();
-    second.join();
-    EXPECT_TRUE(locked.load());
-    EXPECT_EQ(second_text, "second");
+    late.join();
+    EXPECT_EQ(text, "late");
+    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 2u);
 }
 
 // ---- Developer diagnostics -----------------------------------------------------------------

@@ -16,10 +16,19 @@ endforeach()
 if(TARGET errlog_view_test AND TARGET errlog_core)
     target_link_libraries(errlog_view_test PRIVATE errlog_core)
 endif()
-# Runs of the tools themselves (tests/errsim_tools.sh; expected files in tests/data/errsim).
+# Runs of the tools themselves (tests/errsim_tools.sh; expected files in tests/data/errsim and
+# tests/data/errtable). json_lines checks that the tools' JSON parses.
+find_package(nlohmann_json 3 REQUIRED)
+add_executable(json_lines ${CMAKE_CURRENT_SOURCE_DIR}/json_lines.cpp)
+target_link_libraries(json_lines PRIVATE nlohmann_json::nlohmann_json)
 if(TARGET errsim AND TARGET errlog AND TARGET example_module)
-    foreach(case errsim_basic errsim_second_run errsim_script_error errsim_demo errsim_interactive errsim_module
-                 errsim_corrupt_log errlog_cli)
+    set(tool_cases errsim_basic errsim_second_run errsim_script_error errsim_demo
+                   errsim_interactive errsim_module errsim_corrupt_log errsim_storm errlog_cli
+                   errlog_merge)
+    if(TARGET errtable)
+        list(APPEND tool_cases errtable_check)
+    endif()
+    foreach(case ${tool_cases})
         add_test(NAME ${case}
                  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/errsim_tools.sh ${case}
                          $<TARGET_FILE_DIR:errsim> $<TARGET_FILE_DIR:example_module>
@@ -37,4 +46,42 @@ if(TARGET errsim AND TARGET errlog)
                      --max-delay 300 --bin $<TARGET_FILE_DIR:errsim>)
     set_tests_properties(crash_consistency_short PROPERTIES TIMEOUT 300
                          ENVIRONMENT "EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};TZ=UTC0")
+endif()
+# ---- The shared library's surface ----
+# liberr.so exports only the public functions and the executive's entry points, needs no host
+# executive, the programs that load it hold no module of their own, and the tests, which hold
+# the module, do not load it.
+set(surface_programs $<TARGET_FILE:c99_headers>)
+foreach(program errsim example_module)
+    if(TARGET ${program})
+        list(APPEND surface_programs $<TARGET_FILE:${program}>)
+    endif()
+endforeach()
+list(APPEND surface_programs --)
+foreach(src ${TEST_SOURCES})
+    get_filename_component(name ${src} NAME_WE)
+    list(APPEND surface_programs $<TARGET_FILE:${name}>)
+endforeach()
+add_test(NAME library_surface
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/library_surface.sh $<TARGET_FILE:err>
+                 ${PROJECT_SOURCE_DIR}/include/err ${PROJECT_SOURCE_DIR}/platform/include/rtx/rtx.h
+                 ${surface_programs})
+# ---- errtable ----
+# Firmware modules with faulty tables for the checker's test (tests/errtable).
+if(TARGET errtable)
+    foreach(m faults_module no_end_module)
+        add_library(errtable_${m} SHARED ${CMAKE_CURRENT_SOURCE_DIR}/errtable/${m}.c)
+        target_link_libraries(errtable_${m} PRIVATE err)
+    endforeach()
+endif()
+# ---- README ----
+# The README's C example builds as it stands, copied out of the README.
+separate_arguments(readme_c_flags UNIX_COMMAND "${CMAKE_C_FLAGS}")
+add_test(NAME readme_example
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/readme_example.sh ${PROJECT_SOURCE_DIR}/README.md
+                 ${PROJECT_SOURCE_DIR}/include $<TARGET_FILE_DIR:err> ${CMAKE_C_COMPILER}
+                 ${readme_c_flags})
+if(TARGET errtable)
+    set_tests_properties(readme_example PROPERTIES ENVIRONMENT
+                         "ERRTABLE=$<TARGET_FILE:errtable>;EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}")
 endif()

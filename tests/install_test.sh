@@ -46,7 +46,7 @@ install)
         exit 1
     }
     libdir=$(dirname "$(find "$prefix" -name 'liberr.so' | head -n 1)")
-    for f in include/err/err.h include/rtx/rtx.h include/rtx/rtx_host.h bin/errsim bin/errlog; do
+    for f in include/err/err.h include/rtx/rtx.h include/rtx/rtx_host.h bin/errsim bin/errlog bin/errtable; do
         [ -e "$prefix/$f" ] || fail "not installed: $f"
     done
     readelf -d "$libdir/liberr.so" | grep -q 'SONAME.*liberr\.so\.1\]' || fail "liberr has no SONAME liberr.so.1"

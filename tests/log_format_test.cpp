@@ -55,12 +55,13 @@ TEST(LogFields, NumberAndTextFields) {
     EXPECT_EQ(lf::read_number(reinterpret_cast<const std::uint8_t*>(" 12"), 3), 0u);
 }
 
+// The field's bytes, followed by "|cut" when text_to_field says the text did not fit whole.
 std::string to_field(std::uint16_t width, const char* text) {
     std::uint8_t f[100];
     std::memset(f, '#', sizeof f);
-    err::text_to_field(f, width, text);
+    const bool whole = err::text_to_field(f, width, text);
     EXPECT_EQ(f[width], '#') << "wrote past the field";
-    return bytes(f, width);
+    return bytes(f, width) + (whole ? "" : "|cut");
 }
 
 TEST(LogFields, TextToFieldStoresLineBreaksWhereTheyFit) {
@@ -68,13 +69,15 @@ TEST(LogFields, TextToFieldStoresLineBreaksWhereTheyFit) {
     EXPECT_EQ(to_field(10, "a\n\nb"), "a\r\n\r\nb    ");
     EXPECT_EQ(to_field(10, "abc\n"), "abc\r\n     ");
     // A line break needs three places left: "ab" + CR LF leaves one for "c".
-    EXPECT_EQ(to_field(5, "ab\ncd"), "ab\r\nc");
+    EXPECT_EQ(to_field(5, "ab\nc"), "ab\r\nc");
+    EXPECT_EQ(to_field(5, "ab\ncd"), "ab\r\nc|cut");
     // With only two places left the break is dropped and the text runs on.
-    EXPECT_EQ(to_field(5, "abc\nd"), "abcd ");
+    EXPECT_EQ(to_field(5, "abc\nd"), "abcd |cut");
     // A segment that fills the field ends the work.
-    EXPECT_EQ(to_field(5, "abcdefg\nxyz"), "abcde");
-    EXPECT_EQ(to_field(5, "abcde\nxyz"), "abcde");
-    EXPECT_EQ(to_field(15, "A-COMPONENT-NAME-TOO-LONG"), "A-COMPONENT-NAM");
+    EXPECT_EQ(to_field(5, "abcdefg\nxyz"), "abcde|cut");
+    EXPECT_EQ(to_field(5, "abcde\nxyz"), "abcde|cut");
+    EXPECT_EQ(to_field(5, "abcde"), "abcde");
+    EXPECT_EQ(to_field(15, "A-COMPONENT-NAME-TOO-LONG"), "A-COMPONENT-NAM|cut");
     EXPECT_EQ(to_field(6, ""), "      ");
     EXPECT_EQ(to_field(6, nullptr), "      ");
 }

@@ -228,3 +228,29 @@ TEST_F(RegistryTest, PreparationKeepsRegisteredTables) {
     EXPECT_EQ(E_FindErrTablebyId(4000), &table[0]);
     EXPECT_EQ(E_FindErrTablebyId(2), err::own_error_table() + 2);
 }
+
+// A registration watcher sees each table before the registry; a table it refuses is not
+// walked and not registered, silently. registered_table names each slot's table.
+TEST_F(RegistryTest, WatcherSeesEveryTableFirstAndMayKeepItOut) {
+    static std::vector<std::pair<std::uint16_t, const ErrTableEntry*>> seen;
+    err::set_registration_watcher([](std::uint16_t module, const ErrTableEntry* table) {
+        seen.push_back({module, table});
+        return module != 4;
+    });
+    ErrTableEntry table[] = {entry(900, 0, "nine hundred"), end_entry()};
+    E_RegisterErrorTable(4, table);
+    EXPECT_EQ(err::registered_table(4), nullptr);
+    EXPECT_EQ(table[0].state, 0);
+    E_RegisterErrorTable(3, table);
+    E_RegisterErrorTable(20, table);
+    err::set_registration_watcher(nullptr);
+    E_RegisterErrorTable(5, table);
+    using Seen = std::vector<std::pair<std::uint16_t, const ErrTableEntry*>>;
+    EXPECT_EQ(seen, (Seen{{4, table}, {3, table}, {20, table}}));
+    EXPECT_EQ(take_console(), "E_RegisterErrorTable(): DLL Id 20 out of range\n");
+    EXPECT_EQ(err::registered_table(3), table);
+    EXPECT_EQ(err::registered_table(5), table);
+    EXPECT_EQ(err::registered_table(1), err::own_error_table());
+    EXPECT_EQ(err::registered_table(0), nullptr);
+    EXPECT_EQ(err::registered_table(20), nullptr);
+}

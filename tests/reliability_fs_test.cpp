@@ -220,7 +220,7 @@ TEST(ReliabilityFs, FullDiskStopsCreationFailsExportAndRecovers) {
 
     if (!filler.empty()) fs::remove(filler);
     EXPECT_EQ(export_user_log(sys, "\\LOG\\ROOM.TXT"), 1);
-    EXPECT_TRUE(contains(reliability::read_bytes(sys.path("LOG/ROOM.TXT")), "Rel user while-full"));
+    EXPECT_TRUE(contains(sys.file("LOG/ROOM.TXT"), "Rel user while-full"));
     sys.stop();
 }
 
@@ -236,7 +236,7 @@ TEST(ReliabilityFs, LogReplacedByAFolderStopsTheStartAndKeepsTheBackup) {
     ASSERT_EQ(sys.start(), Start::suspended);
     EXPECT_EQ(sys.console(), kOpenFailedSystem + kStartFailed);
     EXPECT_TRUE(fs::is_directory(sys.path("LOG/SYSERR.LOG/inside")));
-    const Bytes backup = reliability::read_bytes(sys.path("LOG/SYSERR.BAK"));
+    const Bytes backup = sys.file("LOG/SYSERR.BAK");
     EXPECT_EQ(std::string(backup.begin(), backup.end()), "older backup");
 
     sys.stop();

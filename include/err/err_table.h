@@ -14,6 +14,7 @@
 
 #include <stdint.h>
 
+#include "err/err_api.h"
 #include "err/mb_kind.h"
 
 #ifdef __cplusplus
@@ -28,6 +29,10 @@ extern "C" {
 #define EF_ARCHIVE 0x02   /* archived in its log (together with ES_ARCHIVE) */
 #define EF_SHOW_ONCE 0x04 /* handled once, then ignored until re-armed */
 #define EF_IEC_TEXT 0x08  /* variant B: a user error's text goes to the status task */
+#define EF_ALL (EF_SYSTEM | EF_ARCHIVE | EF_SHOW_ONCE | EF_IEC_TEXT) /* every flag bit */
+/* The flags by name without their prefix, X(SYSTEM) standing for EF_SYSTEM, for code that
+ * names them. */
+#define EF_FLAG_LIST(X) X(SYSTEM) X(ARCHIVE) X(SHOW_ONCE) X(IEC_TEXT)
 
 /* Bits of ErrTableEntry.state: run-time switches, all set (ES_ALL) at registration. */
 #define ES_ENABLED 0x01
@@ -75,19 +80,19 @@ typedef struct ERR_PACKED ErrTableEntry {
 /* Registers table under module (0 to 19) and sets the state of every entry before the end
  * entry to ES_ALL. Refuses, with a console text, a module number of 20 or more, an occupied
  * slot (the first table stays) and a null table. */
-void E_RegisterErrorTable(uint16_t module, ErrTableEntry* table);
+ERR_API void E_RegisterErrorTable(uint16_t module, ErrTableEntry* table);
 
 /* The definition of error number id: the lowest module number wins, and within a table the
  * first entry. Searching ERR_TABLE_END finds the end entry of the lowest registered table.
  * Null when no registered table has the number. */
-ErrTableEntry* E_FindErrTablebyId(uint16_t id);
+ERR_API ErrTableEntry* E_FindErrTablebyId(uint16_t id);
 
 /* Empties the slot of module (the table itself is not touched). */
-void E_RemoveErrorTable(uint16_t module);
+ERR_API void E_RemoveErrorTable(uint16_t module);
 
 /* Sets ES_NOT_SHOWN again in every registered system error (selector 0) or user error
  * (any other selector), re-arming show-once errors. */
-void E_enable_show_once_flag(int32_t selector);
+ERR_API void E_enable_show_once_flag(int32_t selector);
 
 #ifdef __cplusplus
 }

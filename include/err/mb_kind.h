@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include "err/err_api.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -17,6 +19,15 @@ extern "C" {
 #define BTN_RETRY 5
 #define BTN_ABORT 6
 #define BTN_CONTINUE 7
+
+/* The buttons with their captions, X(code, label) for each in code order, for code that lists
+ * them (the kinds below take their buttons from it). */
+#define MB_BUTTON_LIST(X)   \
+    X(BTN_OK, "OK")         \
+    X(BTN_CANCEL, "CANCEL") \
+    X(BTN_RETRY, "RETRY")   \
+    X(BTN_ABORT, "ABORT")   \
+    X(BTN_CONTINUE, "CONTINUE")
 
 /* Bits of MbKind.flags. */
 #define MBF_NO_BUTTONS 0x01    /* shown without buttons; the answer is default_code */
@@ -42,15 +53,27 @@ typedef struct MbKind {
 /* The type of the mb_kind_a / mb_kind_b fields of an error definition. */
 typedef const MbKind* (*MbKindFunction)(void);
 
-const MbKind* mb_ok(void);                      /* OK; modal; answer goes to the API task */
-const MbKind* mb_ok_cancel(void);               /* OK, CANCEL; modal; awaited */
-const MbKind* mb_abort(void);                   /* ABORT; modal; awaited */
-const MbKind* mb_abort_retry(void);             /* ABORT, RETRY; modal; awaited */
-const MbKind* mb_abort_continue(void);          /* ABORT, CONTINUE; modal; awaited; default 7 */
-const MbKind* mb_nonmodal_abort_continue(void); /* as above, not modal */
-const MbKind* mb_auto_box(void);                /* no buttons */
-const MbKind* mb_modal_clear_close(void);       /* no buttons, modal */
-const MbKind* mb_clear_close(void);             /* every field zero */
+ERR_API const MbKind* mb_ok(void);             /* OK; modal; answer goes to the API task */
+ERR_API const MbKind* mb_ok_cancel(void);      /* OK, CANCEL; modal; awaited */
+ERR_API const MbKind* mb_abort(void);          /* ABORT; modal; awaited */
+ERR_API const MbKind* mb_abort_retry(void);    /* ABORT, RETRY; modal; awaited */
+ERR_API const MbKind* mb_abort_continue(void); /* ABORT, CONTINUE; modal; awaited; default 7 */
+ERR_API const MbKind* mb_nonmodal_abort_continue(void); /* as above, not modal */
+ERR_API const MbKind* mb_auto_box(void);                /* no buttons */
+ERR_API const MbKind* mb_modal_clear_close(void);       /* no buttons, modal */
+ERR_API const MbKind* mb_clear_close(void);             /* every field zero */
+
+/* The nine kinds above, X(name) for each in the order above, for code that names them. */
+#define MB_KIND_LIST(X)           \
+    X(mb_ok)                      \
+    X(mb_ok_cancel)               \
+    X(mb_abort)                   \
+    X(mb_abort_retry)             \
+    X(mb_abort_continue)          \
+    X(mb_nonmodal_abort_continue) \
+    X(mb_auto_box)                \
+    X(mb_modal_clear_close)       \
+    X(mb_clear_close)
 
 #ifdef __cplusplus
 }

@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include "err/err_api.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -18,18 +20,18 @@ extern "C" {
  * to the error task. file and info may be null; file is cut to its file-name part, to 80
  * characters, and info to 120. "%s" places of the error's text take the "$"-separated parts of
  * info. Returns the status of the send (0 when queued); non-zero when the report was dropped. */
-int EReportError(const char* file, int32_t line, uint16_t error_nr, const char* info);
+ERR_API int EReportError(const char* file, int32_t line, uint16_t error_nr, const char* info);
 
 /* Contract checks: report error 2 with a formatted text (at most 255 characters are formatted,
  * 120 travel) or with "precondition failed", "assertion failed", "postcondition failed". */
-void Q_report_error(const char* file, int32_t line, const char* format, ...)
+ERR_API void Q_report_error(const char* file, int32_t line, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 3, 4)))
 #endif
     ;
-void _Q_require(const char* file, int32_t line);
-void _Q_assert(const char* file, int32_t line);
-void _Q_ensure(const char* file, int32_t line);
+ERR_API void _Q_require(const char* file, int32_t line);
+ERR_API void _Q_assert(const char* file, int32_t line);
+ERR_API void _Q_ensure(const char* file, int32_t line);
 
 #define Q_REQUIRE(cond) ((cond) ? (void)0 : _Q_require(__FILE__, __LINE__))
 #define Q_ASSERT(cond) ((cond) ? (void)0 : _Q_assert(__FILE__, __LINE__))
@@ -39,30 +41,30 @@ void _Q_ensure(const char* file, int32_t line);
  *   EFormatLock(); EReportError(__FILE__, __LINE__, nr, EFormat("%d", x)); EFormatUnlock();
  * EFormat yields an empty text before the first successful lock and after any failed
  * semaphore operation. The text must not be used after EFormatUnlock. */
-void EFormatLock(void);
-char* EFormat(const char* format, ...)
+ERR_API void EFormatLock(void);
+ERR_API char* EFormat(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
-void EFormatUnlock(void);
+ERR_API void EFormatUnlock(void);
 
 /* Developer diagnostics, switched by "LogVXErrorRelease" in section "Eventlog" of
  * "TARNBOOT.INI": 1 reports, 2 or more formats and discards, 0 or missing does nothing.
  * _VX_formatErrorString returns a heap text (at most 1023 characters) or null; the text is
  * handed to _VX_TestShowErrorDialogLogInfo, which reports it as error 2 and releases it. */
-char* _VX_formatErrorString(const char* format, ...)
+ERR_API char* _VX_formatErrorString(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
-int _VX_TestShowErrorDialogLogInfo(const char* file, int32_t line, char* text);
+ERR_API int _VX_TestShowErrorDialogLogInfo(const char* file, int32_t line, char* text);
 
 #define VX_ERROR(...) \
     ((void)_VX_TestShowErrorDialogLogInfo(__FILE__, __LINE__, _VX_formatErrorString(__VA_ARGS__)))
 
 /* Called by the executive at system start: creates the error task. */
-void init_function(void);
+ERR_API void init_function(void);
 
 #ifdef __cplusplus
 }

@@ -1,11 +1,16 @@
-// Internal state of the host executive, shared by its source files. Everything lives in one
-// leaky singleton so that the executive can be used from library constructors, before main,
-// and is never torn down at exit while task threads may still run.
+// Internal state of the host executive, shared by its source files: host_segments.cpp (global
+// segments), host_messages.cpp (mailboxes, catalog, messages and responses), host_tasks.cpp
+// (tasks, semaphores and the one blocking wait), host_controls.cpp (reset, faults, counters)
+// and host_io.cpp (INI files, console, files). Everything lives in one leaky singleton so that
+// the executive can be used from library constructors, before main, and is never torn down at
+// exit while task threads may still run. One mutex guards the whole state and one condition
+// variable carries every wake-up; the executive is small and correctness beats throughput.
 #ifndef RTX_HOST_STATE_H
 #define RTX_HOST_STATE_H
 
 #include <pthread.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -13,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rtx/rtx_host.h"
@@ -130,6 +136,85 @@ inline void note_failure(State& s, rtx_host_op op) {
 
 // Clears the console, its echo and sink (part of rtx_host_reset).
 void reset_console();
+
+using Lock = std::unique_lock<std::mutex>;
+using Clock = std::chrono::steady_clock;
+
+inline void put(rtx_status* status, uint16_t value) {
+    if (status) status->status = value;
+}
+
+inline std::string counted(const char* name) {
+    if (!name) return std::string();
+    return std::string(name + 1, static_cast<unsigned char>(name[0]));
+}
+
+// The characters of a counted name, without a copy.
+inline std::string_view counted_view(const char* name) {
+    return std::string_view(name + 1, static_cast<unsigned char>(name[0]));
+}
+
+inline Segment* find_segment(State& s, uint16_t id) {
+    return id == 0 ? nullptr : s.segments[id].get();
+}
+
+inline Mailbox* find_mailbox(State& s, uint16_t id) {
+    if (id == 0 || id > s.mailboxes.size()) return nullptr;
+    return s.mailboxes[id - 1].get();
+}
+
+inline Semaphore* find_semaphore(State& s, uint16_t id) {
+    if (id == 0 || id > s.semaphores.size()) return nullptr;
+    return s.semaphores[id - 1].get();
+}
+
+// ---- Segments (host_segments.cpp); lock held ----
+
+// A new segment of size bytes, reading as zeros; RTX_E_NOMEM when the pool is exhausted.
+uint16_t alloc_locked(State& s, uint32_t size, const char* file, int line, uint16_t* out);
+// Frees segment id (taking it off its mailbox when queued); RTX_E_BAD_ID for an unknown one.
+uint16_t free_locked(State& s, uint16_t id);
+// The segment holding address and the offset of address in it, or 0.
+uint16_t segment_at(State& s, const void* address, uint32_t* offset);
+
+// ---- Tasks and the blocking wait (host_tasks.cpp) ----
+
+// The task that runs on the calling thread; null on a thread that is not a task.
+extern thread_local Task* current_task;
+
+// A task thread that meets the shutdown in a blocking call ends here. The lock is released
+// first; pthread_exit unwinds the thread's frames, so no executive lock stays held.
+[[noreturn]] void end_task_thread(Lock& lk);
+
+// Time limit of a blocking call: no limit, or a number of milliseconds (0: do not wait).
+struct WaitLimit {
+    bool forever;
+    uint32_t ms;
+};
+
+// The one blocking wait of the executive (lock held): returns RTX_OK as soon as ready()
+// holds, RTX_E_TIMEOUT when the limit runs out first, and RTX_E_SHUTDOWN on a thread that is
+// not a task once the executive shuts down (what is ready is still handed out first). A task
+// thread that meets the shutdown while it would wait ends in it and never returns. sleepers,
+// when given, counts the thread while it sleeps.
+template <typename Ready>
+uint16_t block_until(State& s, Lock& lk, WaitLimit limit, Ready ready,
+                     uint32_t* sleepers = nullptr) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limit.forever ? 0 : limit.ms);
+    for (;;) {
+        if (s.shutting_down && (limit.forever || limit.ms != 0) && current_task)
+            end_task_thread(lk);
+        if (ready()) return RTX_OK;
+        if (!limit.forever && (limit.ms == 0 || Clock::now() >= deadline)) return RTX_E_TIMEOUT;
+        if (s.shutting_down) return RTX_E_SHUTDOWN;
+        if (sleepers) ++*sleepers;
+        if (limit.forever)
+            s.cv.wait(lk);
+        else
+            s.cv.wait_until(lk, deadline);
+        if (sleepers) --*sleepers;
+    }
+}
 
 }  // namespace rtx_host_detail
 

@@ -1,53 +1,45 @@
-// A running error task on the host executive, with simulated partner tasks, for integration
-// tests. The harness makes a temporary root folder (a LOG folder and a TARNBOOT.INI naming the
-// two logs), silences the console echo, creates the mailboxes the task looks up and a reply
-// mailbox of its own, and runs three partner threads, each recording what it receives:
-//   - the user-interface task on GUI_MBX answers a box with reply_mode 2 and buttons by sending
-//     the answer embedded for the chosen button to reply_mbx (or runs the test's responder);
+// A running error task in a host system (host_system/world.h), with recording partner tasks,
+// for integration tests. The harness makes a temporary root folder (a LOG folder and a
+// TARNBOOT.INI naming the two logs), a world with the mailboxes the task looks up, a reply
+// mailbox and one thread per partner task, each recording what it takes:
+//   - the user-interface task on GUI_MBX answers a box that wants an answer with the chosen
+//     button's embedded answer (or runs the test's responder);
 //   - the remote-control status task on IECSTATE_MBX acknowledges each status text;
 //   - the API task on API_MBX only records.
-// One harness at a time: a later one in the same process resets the executive and the task
-// state and registers init_function again. Register test tables before start(). This header
-// brings what a task test needs: gtest, the module's headers and the executive's test controls.
+// One harness at a time: a later one in the same process restarts the executive and the
+// module. Register test tables before start(). This header brings what a task test needs:
+// gtest, the module's headers, the executive's test controls and the message helpers.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "err/err.h"
+#include "host_system/messages.h"
+#include "host_system/world.h"
 #include "rtx/rtx_host.h"
 #include "task_state.h"
 
 namespace errtest {
 
-using Bytes = std::vector<std::uint8_t>;
+using host_system::block;
+using host_system::Bytes;
+using host_system::concat;
+using host_system::get16;
+using host_system::message;
+using host_system::put16;
+using host_system::text_bytes;
+using host_system::words;
 using Texts = std::vector<std::string>;
 
-// ---- Little-endian bytes ----
-void put16(Bytes& bytes, std::size_t offset, std::uint16_t value);
-std::uint16_t get16(const Bytes& bytes, std::size_t offset);  // 0 past the end
-Bytes words(std::initializer_list<std::uint16_t> values);
-Bytes text_bytes(const std::string& text, bool with_zero);
-Bytes concat(std::initializer_list<Bytes> parts);
-
-// ---- Messages for ERROR_MBX ----
-// A command block: 8-byte head (block_length = 8 + data size) and data.
-Bytes block(std::uint16_t command, const Bytes& data = {}, std::uint16_t tag1 = 0,
-            std::uint16_t tag2 = 0);
 // A 220-byte report block (command 601) as EReportError builds it, without line and file.
 Bytes report_block(std::uint16_t error_nr, const std::string& info = "");
-// A message: 12-byte header (reply_mode 0, replied words 0, replied_tag as given) and the
-// blocks; block_count is the number of blocks.
-Bytes message(std::uint16_t sender_id, std::initializer_list<Bytes> blocks,
-              std::uint16_t replied_tag = 0);
 
 // ---- What the task answers and prints ----
 // The result word of a report's answer.
@@ -93,41 +85,35 @@ struct HarnessOptions {
     bool log_folder = true;  // without it the logs cannot be created
 };
 
-class TaskHarness {
+class TaskHarness : private host_system::PartnerTasks {
   public:
     explicit TaskHarness(HarnessOptions options = {});
-    ~TaskHarness();  // not copyable: it owns threads and a mutex
+    ~TaskHarness() override = default;
 
     // System start, then sync(): the task is in its main loop afterwards.
     void start() {
-        rtx_host_system_start();
+        world_.start();
         sync();
     }
     // Waits until the error task is suspended; false (and a test failure) if it never is.
     bool wait_until_suspended();
     // The system start for a start-up that suspends the task.
     bool start_suspended() {
-        rtx_host_system_start();
+        world_.start();
         return wait_until_suspended();
     }
     void resume() { EXPECT_EQ(rtx_host_resume_task(CATALOG_ERROR_TASK), 0); }
     // Waits until the error task and every partner task are blocked in their receive: a
     // receive fault armed after this hits the error task's next wait and no partner's.
-    void wait_until_receivers_wait() {
-        for (std::uint16_t mbx : {error_mbx_, partner_mbx_[0], partner_mbx_[1], partner_mbx_[2]})
-            if (mbx != 0)
-                wait_until([mbx] { return rtx_host_mailbox_waiters(mbx) != 0; }, "a receiver");
-    }
+    void wait_until_receivers_wait();
 
     // ---- Talking to the task ----
     // Sends bytes as a segment of exactly their size to ERROR_MBX.
-    void send(const Bytes& message) { send_to(error_mbx_, message); }
+    void send(const Bytes& message) { send_to(world_.error_mbx(), message); }
     // Sends message with reply_mode 2 and the harness's reply mailbox; request() also
     // returns the one message that comes back (the answer, or the default response).
-    void send_asking(Bytes message) {
-        put16(message, MSG_REPLY_MODE, REPLY_MODE_TO_MBX);
-        put16(message, MSG_REPLY_MBX, reply_mbx_);
-        send(message);
+    void send_asking(const Bytes& message) {
+        EXPECT_TRUE(world_.send_asking(message, "task_harness", __LINE__));
     }
     Bytes request(const Bytes& message) {
         send_asking(message);
@@ -145,14 +131,14 @@ class TaskHarness {
     }
     // An empty message with reply_mode 2; returns when its default response is back, so
     // everything sent before has been handled. Fails when another answer comes first.
-    void sync() {
-        const std::uint16_t sender = ++sync_sender_;
-        EXPECT_EQ(request(message(sender, {})), default_response(sender)) << "an answer came first";
+    void sync();
+    // sync(), then lets the partner tasks take everything the task sent them, then sync()
+    // again for what they sent back to ERROR_MBX. Afterwards the records are complete.
+    void settle() {
+        sync();
+        EXPECT_TRUE(world_.flush_partners()) << "a partner task got no marker";
+        sync();
     }
-    // sync(), then lets the partner tasks take everything the task sent them (a marker
-    // through each of their mailboxes), then sync() again for what they sent back to
-    // ERROR_MBX. Afterwards the records are complete.
-    void settle();
     // Segments alive in the executive once the task has given back the request of the last
     // sync (it frees a request just after answering it). Call after settle() or sync().
     std::uint64_t live_segments() const;
@@ -163,8 +149,8 @@ class TaskHarness {
     ArchiveFile export_log(int log_id, const std::string& name = "\\EXPORT.TXT");
 
     // ---- The user-interface task ----
-    // Button index chosen for boxes with buttons (clamped to the buttons there are); with
-    // strays, two messages that do not match the box (another command, another sequence
+    // Button index chosen for boxes that want an answer (clamped to the buttons there are);
+    // with strays, two messages that do not match the box (another command, another sequence
     // number) go to the same mailbox before the chosen answer.
     void choose_button(int index, bool strays = false) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -179,9 +165,9 @@ class TaskHarness {
     }
 
     // ---- Records of the partner tasks ----
-    std::vector<Bytes> box_requests() const { return records(kGui); }
-    std::vector<Bytes> status_texts() const { return records(kStatus); }
-    std::vector<Bytes> api_messages() const { return records(kApi); }
+    std::vector<Bytes> box_requests() const { return records(host_system::Partner::ui); }
+    std::vector<Bytes> status_texts() const { return records(host_system::Partner::status); }
+    std::vector<Bytes> api_messages() const { return records(host_system::Partner::api); }
 
     // ---- Console and files ----
     // Everything printed on the console since the last take; the console is empty afterwards.
@@ -190,39 +176,32 @@ class TaskHarness {
         rtx_host_console_clear();
         return text;
     }
-    std::uint16_t error_mbx() const { return error_mbx_; }
-    std::uint16_t error_qmbx() const { return error_qmbx_; }
-    std::uint16_t gui_mbx() const { return partner_mbx_[kGui]; }
-    const std::string& root() const { return root_; }
-    std::string host_path(const std::string& relative) const { return root_ + "/" + relative; }
+    std::uint16_t error_mbx() const { return world_.error_mbx(); }
+    std::uint16_t error_qmbx() const { return world_.error_qmbx(); }
+    std::uint16_t gui_mbx() const { return world_.gui_mbx(); }
+    const std::string& root() const { return root_.path(); }
+    std::string host_path(const std::string& relative) const { return root_.host_path(relative); }
     // The bytes of the file at relative (host form, "LOG/SYSERR.LOG"), empty when there is none.
-    std::string file_text(const std::string& relative) const;
+    std::string file_text(const std::string& relative) const { return root_.text(relative); }
 
     // Sends bytes as a new segment to mailbox (harness threads and tests).
     static void send_to(std::uint16_t mailbox, const Bytes& bytes);
 
   private:
-    enum Which { kGui, kStatus, kApi };
-    void serve(Which which, std::uint16_t mailbox);
-    void answer_box(const Bytes& request);
-    std::vector<Bytes> records(Which which) const {
+    void take(host_system::Partner partner, const Bytes& message, const void* request) override;
+    std::optional<std::size_t> choose(const host_system::BoxRequest& box) override;
+    std::vector<Bytes> records(host_system::Partner partner) const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return received_[which];
+        return received_[static_cast<int>(partner)];
     }
 
-    std::string root_;
-    std::uint16_t error_mbx_ = 0, error_qmbx_ = 0, reply_mbx_ = 0;
-    std::uint16_t partner_mbx_[3] = {};  // 0 for a partner that has none
-    std::uint16_t sync_sender_ = 0x7000;
-
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<Bytes> received_[3];
-    std::size_t markers_ = 0;
     int button_ = 0;
     bool strays_ = false;
     Responder responder_;
-    std::vector<std::thread> threads_;
+    host_system::Root root_;
+    host_system::World world_;  // last: its partner threads end before the records go
 };
 
 // A fixture for the tests of one table: registers Table under Module and starts a harness h.

@@ -95,23 +95,46 @@ bool two_digits(const std::string& s, std::size_t at, int& out) {
     return true;
 }
 
-// Sortable key of "DD.MMM.YY" and "HH:MM:SS"; false when either cannot be read. Years 70 to
-// 99 count as 1970 to 1999, 00 to 69 as 2000 to 2069.
+int days_in_month(int year, int month) {
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// Sortable key of a stamp; false when the entry's date or time cannot be read.
 bool time_key(const Entry& e, long long& key) {
-    int day = 0, year = 0, h = 0, m = 0, s = 0;
-    if (e.date.size() != kDateWidth || e.date[2] != '.' || e.date[6] != '.') return false;
-    int month = month_of(e.date.substr(3, 3));
-    if (!two_digits(e.date, 0, day) || !two_digits(e.date, 7, year) || month == 0 || day == 0)
-        return false;
-    if (e.time.size() != kTimeWidth || e.time[2] != ':' || e.time[5] != ':') return false;
-    if (!two_digits(e.time, 0, h) || !two_digits(e.time, 3, m) || !two_digits(e.time, 6, s))
-        return false;
-    long long full_year = year < 70 ? 2000 + year : 1900 + year;
-    key = ((((full_year * 100 + month) * 100 + day) * 100 + h) * 100 + m) * 100 + s;
+    Stamp t;
+    if (!parse_stamp(e, t)) return false;
+    key = ((((t.year * 100LL + t.month) * 100 + t.day) * 100 + t.hour) * 100 + t.minute) * 100 +
+          t.second;
     return true;
 }
 
 }  // namespace
+
+bool parse_stamp(const Entry& e, Stamp& out) {
+    Stamp t;
+    if (e.date.size() != kDateWidth || e.date[2] != '.' || e.date[6] != '.') return false;
+    t.month = month_of(e.date.substr(3, 3));
+    int year = 0;
+    if (!two_digits(e.date, 0, t.day) || !two_digits(e.date, 7, year) || t.month == 0) return false;
+    t.year = year < 70 ? 2000 + year : 1900 + year;
+    if (t.day < 1 || t.day > days_in_month(t.year, t.month)) return false;
+    if (e.time.size() != kTimeWidth || e.time[2] != ':' || e.time[5] != ':') return false;
+    if (!two_digits(e.time, 0, t.hour) || !two_digits(e.time, 3, t.minute) ||
+        !two_digits(e.time, 6, t.second))
+        return false;
+    if (t.hour > 23 || t.minute > 59 || t.second > 60) return false;  // 60: a leap second
+    out = t;
+    return true;
+}
+
+std::string iso_time(const Stamp& t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return buf;
+}
 
 bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {
     out.clear();
@@ -219,23 +242,26 @@ std::string escape(std::string_view text) {
     return out;
 }
 
+const char* const kRowsHeading =
+    "  rec  code   date       time      component        source                text";
+
+std::string format_row(const Entry& e) {
+    char nr[8];
+    std::snprintf(nr, sizeof nr, "%03u", static_cast<unsigned>(e.record));
+    std::string source =
+        e.overflow ? "-" : (e.file == "-" && e.line == "-" ? "-" : e.file + ":" + e.line);
+    std::string row = "  " + std::string(nr) + "  " + (e.overflow ? "-----" : e.code) + "  " +
+                      pad(e.date, kDateWidth) + "  " + pad(e.time, kTimeWidth) + "  " +
+                      pad(escape(e.component.empty() ? "-" : e.component), kComponentWidth) + "  " +
+                      pad(escape(source), 20) + "  " + escape(e.text);
+    if (e.overflow) row += " (older errors were lost)";
+    return row;
+}
+
 std::vector<std::string> format_rows(const std::vector<Entry>& entries) {
-    std::vector<std::string> rows;
-    rows.push_back(
-        "  rec  code   date       time      component        source                text");
+    std::vector<std::string> rows{kRowsHeading};
     if (entries.empty()) rows.push_back("  (no errors)");
-    for (const Entry& e : entries) {
-        char nr[8];
-        std::snprintf(nr, sizeof nr, "%03u", static_cast<unsigned>(e.record));
-        std::string source =
-            e.overflow ? "-" : (e.file == "-" && e.line == "-" ? "-" : e.file + ":" + e.line);
-        std::string row = "  " + std::string(nr) + "  " + (e.overflow ? "-----" : e.code) + "  " +
-                          pad(e.date, kDateWidth) + "  " + pad(e.time, kTimeWidth) + "  " +
-                          pad(escape(e.component.empty() ? "-" : e.component), kComponentWidth) +
-                          "  " + pad(escape(source), 20) + "  " + escape(e.text);
-        if (e.overflow) row += " (older errors were lost)";
-        rows.push_back(row);
-    }
+    for (const Entry& e : entries) rows.push_back(format_row(e));
     return rows;
 }
 

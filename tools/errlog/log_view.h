@@ -48,6 +48,16 @@ struct Log {
     bool valid() const { return check.ok(); }
 };
 
+// The date and time stored in an entry ("DD.MMM.YY", "HH:MM:SS") as a calendar time. Years 70
+// to 99 are 1970 to 1999, 00 to 69 are 2000 to 2069. False when either is no real date or
+// time of day (the placeholders of a new record, a day the month does not have, hour 24...).
+struct Stamp {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+bool parse_stamp(const Entry& e, Stamp& out);
+// ISO 8601 local time without a zone: "2026-12-05T17:21:31".
+std::string iso_time(const Stamp& t);
+
 // Reads a whole file. False with a reason (strerror) when it cannot.
 bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::string& error);
 bool write_file(const std::string& path, const std::string& bytes, std::string& error);
@@ -63,6 +73,9 @@ Entry read_entry(const std::uint8_t* record, std::uint16_t nr);
 std::vector<std::string> format_table(const Log& log, std::string_view title);
 // Rows of any list of entries (for salvage), in the given order, with the heading.
 std::vector<std::string> format_rows(const std::vector<Entry>& entries);
+// The heading of the rows, and one row (both start with two blanks).
+extern const char* const kRowsHeading;
+std::string format_row(const Entry& e);
 
 // The archive file that the error task writes when it exports a log: the head (entry count,
 // new_records, "O"/"N"), the overflow entry, then the errors newest first, CR LF line ends.

@@ -1,7 +1,7 @@
 // errlog: shows, verifies, exports, salvages and creates error log files on the host.
 //
-// Exit status: 0 done (verify: the log is valid), 1 the log is corrupt (verify, show, export),
-// 2 a usage error or a file that cannot be read or written.
+// Exit status: 0 done (verify: the log is valid), 1 the log is corrupt (verify, show, export;
+// show: one of its logs), 2 a usage error or a file that cannot be read or written.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -12,6 +12,7 @@
 
 #include "log_format.h"
 #include "log_view.h"
+#include "merge.h"
 
 namespace {
 
@@ -72,29 +73,113 @@ void print_corrupt(const std::string& path, const errlog::Log& log) {
                  log.reason.c_str());
 }
 
-int cmd_show(const std::string& path, bool as_json) {
-    errlog::Log log;
-    if (!load(path, log)) return kExitUsage;
-    if (!log.valid()) {
-        if (as_json) print_json(fault_json(path, log));
-        print_corrupt(path, log);
-        return kExitCorrupt;
+json show_json(const std::string& path, const errlog::Log& log) {
+    json j = fault_json(path, log);
+    if (!log.valid()) return j;
+    j["header"] = {
+        {"error_start_record", log.error_start}, {"error_end_record", log.error_end},
+        {"new_records", log.new_records},        {"overflow_record", log.overflow_record},
+        {"empty_record", log.empty_record},      {"log_file_length", log.length_field}};
+    j["errors"] = json::array();
+    for (const auto& e : log.errors) j["errors"].push_back(entry_json(e));
+    j["overflow"] = log.overflow_entry ? entry_json(*log.overflow_entry) : json(nullptr);
+    j["free_records"] = log.free_records;
+    return j;
+}
+
+// One line of --jsonl: an error or the overflow marker of the log named log.
+json jsonl_object(const std::string& log, const errlog::Entry& e) {
+    json j;
+    j["log"] = log;
+    j["type"] = e.overflow ? "overflow" : "error";
+    j["record"] = e.record;
+    if (!e.overflow) j["code"] = e.code_value;
+    j["date"] = e.date;
+    j["time"] = e.time;
+    errlog::Stamp t;
+    j["timestamp"] = errlog::parse_stamp(e, t) ? json(errlog::iso_time(t)) : json(nullptr);
+    if (!e.overflow) {
+        const json full = entry_json(e);
+        j["component"] = full["component"];
+        j["file"] = full["file"];
+        j["line"] = full["line"];
     }
-    if (as_json) {
-        json j = fault_json(path, log);
-        j["header"] = {
-            {"error_start_record", log.error_start}, {"error_end_record", log.error_end},
-            {"new_records", log.new_records},        {"overflow_record", log.overflow_record},
-            {"empty_record", log.empty_record},      {"log_file_length", log.length_field}};
-        j["errors"] = json::array();
-        for (const auto& e : log.errors) j["errors"].push_back(entry_json(e));
-        j["overflow"] = log.overflow_entry ? entry_json(*log.overflow_entry) : json(nullptr);
-        j["free_records"] = log.free_records;
-        print_json(j);
-        return kExitOk;
+    j["text"] = e.text;
+    return j;
+}
+
+enum class ShowForm { table, json, jsonl };
+
+// show with one FILE: its table (or JSON object); with several FILEs or a folder: the errors
+// of all of them in one list, newest first, each naming its log.
+int cmd_show(const std::vector<std::string>& args, ShowForm form) {
+    std::vector<std::string> paths;
+    bool folder = false;
+    for (const std::string& arg : args) {
+        std::string error;
+        const std::size_t before = paths.size();
+        bool is_folder = false;
+        if (!errlog::list_logs(arg, paths, is_folder, error)) {
+            std::fprintf(stderr, "errlog: cannot read %s: %s\n", arg.c_str(), error.c_str());
+            return kExitUsage;
+        }
+        if (is_folder && paths.size() == before) {
+            std::fprintf(stderr, "errlog: no .log files in %s\n", arg.c_str());
+            return kExitUsage;
+        }
+        folder = folder || is_folder;
     }
-    for (const auto& line : errlog::format_table(log, path)) std::printf("%s\n", line.c_str());
-    return kExitOk;
+    const bool merged = folder || paths.size() > 1;
+
+    // Every log is read and checked; a log that cannot be used is named on stderr and left out.
+    int status = kExitOk;
+    std::vector<std::string> names;
+    std::vector<errlog::Log> logs;
+    json all = json::array();
+    for (const std::string& path : paths) {
+        errlog::Log log;
+        if (!load(path, log)) {
+            status = kExitUsage;
+            continue;
+        }
+        if (form == ShowForm::json) all.push_back(show_json(path, log));
+        if (!log.valid()) {
+            print_corrupt(path, log);
+            if (status == kExitOk) status = kExitCorrupt;
+            continue;
+        }
+        names.push_back(path);
+        logs.push_back(std::move(log));
+    }
+
+    if (form == ShowForm::json) {
+        if (!merged && all.size() == 1)
+            print_json(all[0]);
+        else if (merged)
+            print_json(all);
+        return status;
+    }
+    std::vector<const errlog::Log*> valid;
+    for (const auto& log : logs) valid.push_back(&log);
+    if (form == ShowForm::jsonl) {
+        for (const auto& m : errlog::merge_newest_first(valid)) {
+            const std::string line = jsonl_object(names[m.log], *m.entry)
+                                         .dump(-1, ' ', false, json::error_handler_t::replace);
+            std::printf("%s\n", line.c_str());
+        }
+        return status;
+    }
+    if (!merged) {
+        if (!logs.empty())
+            for (const auto& line : errlog::format_table(logs[0], names[0]))
+                std::printf("%s\n", line.c_str());
+        return status;
+    }
+    for (std::size_t i = 0; i < logs.size(); ++i)
+        std::printf("%s\n", errlog::format_table(logs[i], names[i])[0].c_str());
+    for (const auto& line : errlog::format_merged(names, errlog::merge_newest_first(valid)))
+        std::printf("%s\n", line.c_str());
+    return status;
 }
 
 int cmd_verify(const std::string& path, bool as_json) {
@@ -196,11 +281,17 @@ int main(int argc, char** argv) {
     std::string file, out, archive;
     bool as_json = false, force = false;
 
+    std::vector<std::string> files;
+    bool as_jsonl = false;
     auto* show = app.add_subcommand("show",
-                                    "The errors of a log, newest first, and its "
-                                    "overflow marker");
-    show->add_option("FILE", file, "Log file")->required();
-    show->add_flag("--json", as_json, "Print JSON (schema in docs/errlog.md)");
+                                    "The errors of a log, newest first, and its overflow "
+                                    "marker; of several logs or a folder of logs, all errors "
+                                    "merged newest first");
+    show->add_option("FILE", files, "Log file, or a folder of .log files; may be repeated")
+        ->required();
+    auto* json_flag = show->add_flag("--json", as_json, "Print JSON (schema in docs/errlog.md)");
+    show->add_flag("--jsonl", as_jsonl, "Print one JSON object a line for each error")
+        ->excludes(json_flag);
 
     auto* verify = app.add_subcommand("verify",
                                       "Check a log as the error task does at its "
@@ -232,7 +323,10 @@ int main(int argc, char** argv) {
         return status == 0 ? kExitOk : kExitUsage;
     }
 
-    if (*show) return cmd_show(file, as_json);
+    if (*show)
+        return cmd_show(files, as_jsonl  ? ShowForm::jsonl
+                               : as_json ? ShowForm::json
+                                         : ShowForm::table);
     if (*verify) return cmd_verify(file, as_json);
     if (*exp) return cmd_export(file, out);
     if (*salvage) return cmd_salvage(file, as_json, archive);

@@ -15,13 +15,6 @@ void append_octal(std::string& out, unsigned char c) {
     out += buf;
 }
 
-// The text at block offset off, up to its NUL, never past the block.
-std::string block_text(const err::ByteView& block, std::size_t off) {
-    if (off == 0 || off >= block.size()) return {};
-    std::size_t n = block.text_length(off, block.size() - off);
-    return std::string(reinterpret_cast<const char*>(block.data() + off), n);
-}
-
 // The first command block of a message, cut to its block_length and to the segment.
 bool first_block(const err::ByteView& msg, err::ByteView& block, std::uint16_t& command) {
     std::uint16_t count = 0, length = 0;
@@ -77,50 +70,6 @@ std::string escape_console(std::string_view text) {
             out.push_back(ch);
     }
     return out;
-}
-
-BoxRequest parse_box_request(const std::uint8_t* message, std::size_t size) {
-    BoxRequest box;
-    err::ByteView msg(message, size);
-    err::ByteView block;
-    std::uint16_t command = 0;
-    if (!first_block(msg, block, command)) {
-        box.problem = "no command block";
-        return box;
-    }
-    if (command != CMD_SHOW_BOX) {
-        box.problem = "command " + std::to_string(command) + " instead of 819";
-        return box;
-    }
-    std::uint16_t count = 0, title_off = 0, text_off = 0;
-    if (!block.u16(BOX_BUTTON_COUNT, count) || !block.u16(BOX_FIRST_MARKED, box.first_marked) ||
-        !block.u16(BOX_SECOND_MARKED, box.second_marked) || !block.u16(BOX_FLAGS, box.flags) ||
-        !block.u16(BOX_TITLE_OFFSET, title_off) || !block.u16(BOX_TEXT_OFFSET, text_off)) {
-        box.problem = "block shorter than its fixed part";
-        return box;
-    }
-    box.reply_mode = msg.u16_or(MSG_REPLY_MODE, 0);
-    box.reply_mbx = msg.u16_or(MSG_REPLY_MBX, 0);
-    box.title = block_text(block, title_off);
-    box.text = block_text(block, text_off);
-    if (count > BOX_MAX_BUTTONS) count = BOX_MAX_BUTTONS;
-    for (std::uint16_t i = 0; i < count; ++i) {
-        std::size_t desc = BOX_BUTTONS + i * BOX_BUTTON_DESC_SIZE;
-        std::uint16_t label_off = 0, answer_len = 0, answer_off = 0;
-        if (!block.u16(desc, label_off) || !block.u16(desc + 2, answer_len) ||
-            !block.u16(desc + 4, answer_off))
-            break;
-        BoxButton b;
-        b.label = block_text(block, label_off);
-        err::ByteView answer = block.sub(answer_off, answer_len);
-        if (answer.size() > 0) {
-            b.answer.assign(answer.data(), answer.data() + answer.size());
-            b.code = answer.u16_or(MSG_HEADER_SIZE + BLK_DATA, 0);
-        }
-        box.buttons.push_back(std::move(b));
-    }
-    box.valid = true;
-    return box;
 }
 
 std::string format_box(std::uint32_t seq, const BoxRequest& box, const MailboxNames& names) {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host_system/partners.h"
+
 namespace errsim {
 
 // A text with C escapes for '"', '\\', '\n', '\r', '\t' and octal "\ooo" for any other byte
@@ -17,27 +19,10 @@ std::string escape_text(std::string_view text);
 // A console line: only control characters are escaped (quotes and backslashes stay as printed).
 std::string escape_console(std::string_view text);
 
-struct BoxButton {
-    std::string label;
-    std::vector<std::uint8_t> answer;  // the embedded answer message (empty when unreadable)
-    std::uint16_t code = 0;            // answer code at answer byte 20 (0 when unreadable)
-};
-
 // A message-box request (command 819) as the simulated user interface reads it.
-struct BoxRequest {
-    bool valid = false;   // false: not an 819 request with a readable fixed part
-    std::string problem;  // why not valid
-    std::uint16_t reply_mode = 0;
-    std::uint16_t reply_mbx = 0;
-    std::uint16_t first_marked = 0;
-    std::uint16_t second_marked = 0;
-    std::uint16_t flags = 0;
-    std::string title;
-    std::string text;
-    std::vector<BoxButton> buttons;
-};
-
-BoxRequest parse_box_request(const std::uint8_t* message, std::size_t size);
+using host_system::BoxButton;
+using host_system::BoxRequest;
+using host_system::parse_box_request;
 
 // Mailbox ids that the reply= field names.
 struct MailboxNames {

@@ -11,6 +11,7 @@
 #include "demo.h"
 #include "script.h"
 #include "sim.h"
+#include "texts.h"
 
 namespace {
 
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
                    "Seconds to wait for the error task to handle one command (0: no limit)")
         ->capture_default_str()
         ->type_name("SECONDS");
+    app.add_flag("--timing", options.timing,
+                 "storm lines also give the elapsed time and the reports per second");
     app.add_flag("--check", check_only, "Only parse the script; exit 0 when it is valid");
     app.add_flag("--print-demo", print_demo, "Print the built-in demo script and exit");
 
@@ -85,7 +88,7 @@ int main(int argc, char** argv) {
         options.script_name = "demo";
     } else {
         if (!read_script(script_path, text)) {
-            std::fprintf(stderr, "errsim: cannot read script %s\n", script_path.c_str());
+            std::fprintf(stderr, errsim::text::kCannotReadScript, script_path.c_str());
             return errsim::kExitScript;
         }
         options.script_from_stdin = script_path == "-";
@@ -94,7 +97,7 @@ int main(int argc, char** argv) {
 
     errsim::ParseResult parsed = errsim::parse_script(text);
     if (parsed.error) {
-        std::fprintf(stderr, "errsim: script line %d: %s\n", parsed.error->line,
+        std::fprintf(stderr, errsim::text::kScriptLine, parsed.error->line,
                      parsed.error->message.c_str());
         return errsim::kExitScript;
     }

@@ -4,13 +4,15 @@
 #include <map>
 #include <stdexcept>
 
+#include "err/err_table.h"
+#include "err/mb_kind.h"
+#include "err/protocol.h"
+
 namespace errsim {
 
-const char* const kMbKindNames[9] = {
-    "mb_ok",          "mb_ok_cancel",         "mb_abort",
-    "mb_abort_retry", "mb_abort_continue",    "mb_nonmodal_abort_continue",
-    "mb_auto_box",    "mb_modal_clear_close", "mb_clear_close",
-};
+#define ERRSIM_KIND_NAME(kind) #kind,
+const char* const kMbKindNames[9] = {MB_KIND_LIST(ERRSIM_KIND_NAME)};
+#undef ERRSIM_KIND_NAME
 
 namespace {
 
@@ -222,12 +224,41 @@ class LineParser {
     std::size_t pos_ = 0;
 };
 
+// The flag names, from the module's list: each with and without its "EF_" prefix.
+#define ERRSIM_FLAG(name) {#name, EF_##name}, {"EF_" #name, EF_##name},
+const std::map<std::string, std::uint16_t> kFlagNames = {EF_FLAG_LIST(ERRSIM_FLAG)};
+#undef ERRSIM_FLAG
+
+// "A, B, C or D" of the names.
+template <typename Names>
+std::string one_of(const Names& names) {
+    std::string text;
+    for (std::size_t i = 0; i < std::size(names); ++i)
+        text += (i == 0 ? "" : i + 1 == std::size(names) ? " or " : ", ") + std::string(names[i]);
+    return text;
+}
+
+#define ERRSIM_FLAG_NAME(name) #name,
+constexpr const char* kFlagList[] = {EF_FLAG_LIST(ERRSIM_FLAG_NAME) "a number"};
+#undef ERRSIM_FLAG_NAME
+
+struct Button {
+    std::uint16_t code;
+    const char* label;
+};
+#define ERRSIM_BUTTON(code, label) {code, label},
+constexpr Button kButtons[] = {MB_BUTTON_LIST(ERRSIM_BUTTON)};
+#undef ERRSIM_BUTTON
+
+std::vector<const char*> button_labels() {
+    std::vector<const char*> labels;
+    for (const Button& b : kButtons) labels.push_back(b.label);
+    return labels;
+}
+
 std::uint16_t parse_flags(LineParser& p) {
     std::string w = p.word("FLAGS");
-    static const std::map<std::string, std::uint16_t> names = {
-        {"SYSTEM", 0x01},    {"EF_SYSTEM", 0x01},    {"ARCHIVE", 0x02},  {"EF_ARCHIVE", 0x02},
-        {"SHOW_ONCE", 0x04}, {"EF_SHOW_ONCE", 0x04}, {"IEC_TEXT", 0x08}, {"EF_IEC_TEXT", 0x08},
-    };
+    const auto& names = kFlagNames;
     std::uint16_t flags = 0;
     std::size_t start = 0;
     while (true) {
@@ -241,8 +272,7 @@ std::uint16_t parse_flags(LineParser& p) {
         } else if (std::isdigit(static_cast<unsigned char>(part[0]))) {
             flags |= static_cast<std::uint16_t>(p.to_number(part, "FLAGS", 0, 0xFFFF));
         } else {
-            fail("define: unknown flag '" + part +
-                 "' (SYSTEM, ARCHIVE, SHOW_ONCE, IEC_TEXT or a number)");
+            fail("define: unknown flag '" + part + "' (" + one_of(kFlagList) + ")");
         }
         if (bar == std::string::npos) break;
         start = bar + 1;
@@ -260,9 +290,9 @@ std::optional<std::string> parse_kind(LineParser& p, const char* what) {
 
 EntryDef parse_define(LineParser& p, std::uint16_t& module) {
     EntryDef e;
-    module = static_cast<std::uint16_t>(p.number("MODULE", 0, 19));
+    module = static_cast<std::uint16_t>(p.number("MODULE", 0, ERR_MODULE_COUNT - 1));
     e.id = p.u16("ID");
-    if (e.id == 0xFFFF) fail("define: ID 0xFFFF is the end-of-table mark");
+    if (e.id == ERR_TABLE_END) fail("define: ID 0xFFFF is the end-of-table mark");
     e.flags = parse_flags(p);
     e.action_a = p.u16("ACTION_A");
     e.action_b = p.u16("ACTION_B");
@@ -298,6 +328,30 @@ void parse_report(LineParser& p, Command& c) {
         } else {
             fail("report: unexpected '" + describe(t) +
                  "' (expected \"INFO\", file=\"F\", line=N or reply)");
+        }
+    }
+}
+
+// Most threads of a storm: more reporting threads than this only queue on the processors.
+constexpr long long kMaxStormThreads = 64;
+
+void parse_storm(LineParser& p, Command& c) {
+    c.id = p.u16("ID");
+    c.count = static_cast<std::uint32_t>(p.number("COUNT", 1, 100000000));
+    bool threads_given = false;
+    while (!p.done()) {
+        const Token& t = p.next("option");
+        if (t.key && *t.key == "threads") {
+            if (threads_given) fail("storm: threads= given twice");
+            if (t.quoted) fail("storm: threads= needs a number");
+            c.threads =
+                static_cast<std::uint16_t>(p.to_number(t.text, "threads=", 1, kMaxStormThreads));
+            threads_given = true;
+        } else if (!t.key && t.quoted) {
+            if (c.info) fail("storm: more than one INFO text");
+            c.info = t.text;
+        } else {
+            fail("storm: unexpected '" + describe(t) + "' (expected threads=N or \"INFO\")");
         }
     }
 }
@@ -340,7 +394,7 @@ void parse_cmd(LineParser& p, Command& c) {
             c.bytes.push_back(static_cast<std::uint8_t>(w >> 8));
         }
     }
-    if (8 + c.bytes.size() > 0xFFFF) fail("cmd: block longer than 65535 bytes");
+    if (BLK_HEAD_SIZE + c.bytes.size() > 0xFFFF) fail("cmd: block longer than 65535 bytes");
 }
 
 void parse_raw(LineParser& p, Command& c) {
@@ -398,7 +452,7 @@ void parse_command(const std::string& name, LineParser& p, Command& c) {
         std::string w = p.word("BUTTON");
         c.value = button_code(w);
         if (c.value == 0)
-            fail("answer: unknown button '" + w + "' (OK, CANCEL, RETRY, ABORT or CONTINUE)");
+            fail("answer: unknown button '" + w + "' (" + one_of(button_labels()) + ")");
     } else if (name == "cmd") {
         c.op = Op::Cmd;
         parse_cmd(p, c);
@@ -416,6 +470,9 @@ void parse_command(const std::string& name, LineParser& p, Command& c) {
     } else if (name == "module-call") {
         c.op = Op::ModuleCall;
         c.text = p.word("NAME");
+    } else if (name == "storm") {
+        c.op = Op::Storm;
+        parse_storm(p, c);
     } else {
         fail("unknown command '" + name + "'");
     }
@@ -466,26 +523,15 @@ std::uint16_t button_code(std::string_view name) {
     std::string upper;
     for (char ch : name)
         upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(ch))));
-    for (std::uint16_t code = 3; code <= 7; ++code)
-        if (upper == button_label(code)) return code;
+    for (const Button& b : kButtons)
+        if (upper == b.label) return b.code;
     return 0;
 }
 
 const char* button_label(std::uint16_t code) {
-    switch (code) {
-        case 3:
-            return "OK";
-        case 4:
-            return "CANCEL";
-        case 5:
-            return "RETRY";
-        case 6:
-            return "ABORT";
-        case 7:
-            return "CONTINUE";
-        default:
-            return nullptr;
-    }
+    for (const Button& b : kButtons)
+        if (code == b.code) return b.label;
+    return nullptr;
 }
 
 ParseResult parse_script(std::string_view text) {

@@ -50,6 +50,7 @@ enum class Op {
     Show,          // show user|system
     Echo,          // echo "TEXT"
     ModuleCall,    // module-call NAME
+    Storm,         // storm ID COUNT [threads=N] ["INFO"]
 };
 
 enum class LogSel { User, System };
@@ -67,7 +68,7 @@ struct Command {
 
     // Boxes, Ui, SystemErrors: true = on / ready. Variant: true = b.
     bool on = false;
-    // ArchiveAll value; Answer button code (3 to 7); Cmd command code.
+    // ArchiveAll value; Answer button code (a BTN_ code); Cmd command code.
     std::uint16_t value = 0;
     // State
     std::uint16_t and_mask = 0;
@@ -77,6 +78,9 @@ struct Command {
     // Erase: all, or the record numbers
     bool all = false;
     std::vector<std::uint16_t> records;
+    // Storm: COUNT reports from `threads` threads
+    std::uint32_t count = 0;
+    std::uint16_t threads = 1;
     // Export file, Echo text, ModuleCall name
     std::string text;
     // Cmd: the data bytes from block byte 8; Raw: the whole segment

@@ -16,6 +16,7 @@ struct Options {
     bool quiet = false;
     bool script_from_stdin = false;
     unsigned timeout_seconds = 20;  // 0: wait without limit
+    bool timing = false;            // storm lines also give the elapsed time and the rate
 };
 
 // Exit statuses.

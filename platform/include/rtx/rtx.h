@@ -1,8 +1,10 @@
 /* The real-time executive, as the ERR module uses it.
  *
- * This is the only door from the module to its platform: tasks, mailboxes and the name
- * catalog, global message segments, semaphores, INI files, the root path, the boot console,
- * the executive's path and formatting helpers, and file access for the logs. Mailboxes,
+ * This is the only door from the module to its platform, and it holds only what the module
+ * calls: tasks, the name catalog, global message segments, semaphores, INI files, the root
+ * path, the boot console, the executive's path and formatting helpers, and file access for the
+ * logs. Operations that only the host's programs use (creating mailboxes, entering names in
+ * the catalog, mapping paths, unbounded formatting) are in rtx_host.h. Mailboxes,
  * segments and semaphores are 16-bit ids; catalog names are counted strings (a length byte,
  * then the characters). Every operation that takes a `status` fills it; status 0 is success.
  *
@@ -11,7 +13,6 @@
 #ifndef RTX_RTX_H
 #define RTX_RTX_H
 
-#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -30,7 +31,6 @@ typedef struct rtx_status {
 #define RTX_E_TIMEOUT 0x0006   /* a limited wait ran out */
 #define RTX_E_EXISTS 0x0007    /* name already in the catalog */
 #define RTX_E_SHUTDOWN 0x00E0  /* the executive is shutting down */
-#define RTX_E_INJECTED 0x00FA  /* default status of an injected fault */
 
 #define RTX_WAIT_FOREVER 0xFFFFu
 
@@ -70,12 +70,8 @@ uint8_t ini_create_task(const rtx_task_descriptor* descriptor, const char* count
 /* Suspends task (0: the calling task) until another task resumes it. */
 void rtx_suspendtask(uint16_t task, rtx_status* status);
 
-/* ---- Mailboxes and catalog -------------------------------------------------------------- */
+/* ---- Catalog ---------------------------------------------------------------------------- */
 
-/* Creates a mailbox (FIFO of segments). */
-void rtx_creatembx(uint16_t* out_mbx, uint16_t option, rtx_status* status);
-/* Enters id under the counted name; RTX_E_EXISTS when the name is taken. */
-void rtx_catalog(uint16_t id, const char* counted_name, uint16_t option, rtx_status* status);
 /* Looks the counted name up; RTX_E_NOT_FOUND when it is not in the catalog. */
 void rtx_searchcatalog(uint16_t* out_id, const char* counted_name, uint16_t option,
                        rtx_status* status);
@@ -151,8 +147,6 @@ int rtx_boot_printf(int level, const char* format, ...)
 
 /* Moves *path past its directory part (after the last '\' , '/' or ':'). */
 void EVcut_path(const char** path);
-/* Formats like vsprintf: no bound. Callers that cannot bound the result use vsnprintf. */
-int VSPRINTF(char* buffer, const char* format, va_list args);
 
 /* ---- Files ------------------------------------------------------------------------------ */
 /* Log and archive files. Paths are executive paths (backslashes, root-relative or absolute)
@@ -177,10 +171,6 @@ size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size);
 int rtx_file_close(rtx_file* file);
 int rtx_file_remove(const char* path);
 int rtx_file_rename(const char* from, const char* to);
-
-/* Maps an executive path to a host path into buffer (size bytes). Returns 0 on success, -1
- * when it does not fit. The one place where executive paths become host paths. */
-int rtx_map_path(const char* exec_path, char* buffer, size_t size);
 
 #ifdef __cplusplus
 }

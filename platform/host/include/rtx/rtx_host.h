@@ -1,8 +1,10 @@
-/* Host executive: controls that exist only on a development host, for tests, the simulator
- * and the tools. The module never includes this header. */
+/* Host executive: what exists only on a development host, for tests, the simulator and the
+ * tools: the executive operations that the module never calls, and the host's controls. The
+ * module never includes this header. */
 #ifndef RTX_RTX_HOST_H
 #define RTX_RTX_HOST_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -14,6 +16,20 @@ extern "C" {
 
 /* Status of rtx_sendsema when the semaphore already holds its maximum (the count stays). */
 #define RTX_HOST_E_SEMA_FULL 0x00F0
+/* Default status of an injected fault (rtx_host_fail). */
+#define RTX_E_INJECTED 0x00FA
+
+/* ---- Executive operations that only the host's programs call --------------------------- */
+
+/* Creates a mailbox (FIFO of segments). */
+void rtx_creatembx(uint16_t* out_mbx, uint16_t option, rtx_status* status);
+/* Enters id under the counted name; RTX_E_EXISTS when the name is taken. */
+void rtx_catalog(uint16_t id, const char* counted_name, uint16_t option, rtx_status* status);
+/* Maps an executive path to a host path into buffer (size bytes). Returns 0 on success, -1
+ * when it does not fit. The one place where executive paths become host paths. */
+int rtx_map_path(const char* exec_path, char* buffer, size_t size);
+/* Formats like vsprintf: no bound. Callers that cannot bound the result use vsnprintf. */
+int VSPRINTF(char* buffer, const char* format, va_list args);
 
 /* ---- Set-up ---------------------------------------------------------------------------- */
 

@@ -1,0 +1,30 @@
+#include "tables.h"
+
+namespace errtable {
+
+const char* outcome_name(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::registered:
+            return "registered";
+        case Outcome::out_of_range:
+            return "out_of_range";
+        case Outcome::slot_taken:
+            return "slot_taken";
+        case Outcome::null_table:
+            return "null_table";
+        case Outcome::no_end_entry:
+            return "no_end_entry";
+    }
+    return "?";
+}
+
+std::string location(const Table& table, std::optional<std::size_t> entry) {
+    if (!table.lines.empty()) {
+        const std::size_t i = entry && *entry < table.lines.size() ? *entry : 0;
+        return table.source + ":" + std::to_string(table.lines[i]);
+    }
+    if (!entry) return table.source;
+    return table.source + "[" + std::to_string(*entry) + "]";
+}
+
+}  // namespace errtable
