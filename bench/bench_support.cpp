@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "err/err.h"
 #include "host_system/held_module.h"
@@ -28,6 +30,8 @@ namespace {
     std::fprintf(stderr, "err_bench: %s\n", what);
     std::exit(2);
 }
+
+constexpr std::uint16_t kGateError = 7099;
 
 ErrTableEntry entry(std::uint16_t id, const char* text, const char* component) {
     ErrTableEntry e{};
@@ -47,6 +51,13 @@ ErrTableEntry g_table[] = {
     entry(7002, "Pump pressure %s bar above limit %s bar", "FLUIDICS"),
     entry(7003, "Door opened during a run", "SAFETY"),
     entry(7004, "Temperature sensor %s out of range", "THERMAL"),
+    // Not archived: in variant B its text goes to the status task, and the error task waits
+    // for the acknowledgement (Executive::hold).
+    [] {
+        ErrTableEntry e = entry(kGateError, "Hold", "BENCH");
+        e.flags = EF_IEC_TEXT;
+        return e;
+    }(),
     [] {
         ErrTableEntry e{};
         e.id = ERR_TABLE_END;
@@ -154,6 +165,48 @@ void Executive::sync() {
 void Executive::command(std::uint16_t code) {
     const host_system::Bytes message = host_system::message(0x0B0B, {host_system::block(code)});
     if (!world_.send(message, "err_bench", __LINE__)) die("cannot send a message");
+}
+
+void Executive::send_sync() {
+    sync_tag_ = world_.next_tag();
+    host_system::Header header;
+    header.sender = sync_tag_;
+    header.replied_tag = sync_tag_;
+    if (!world_.send_asking(host_system::message(header, {}), "err_bench", __LINE__))
+        die("cannot send a message");
+}
+
+void Executive::wait_sync() {
+    if (!world_.await(sync_tag_, kReplyWait).ok()) die("the error task did not answer");
+}
+
+namespace {
+
+// IECSTATE_MBX: the second of the partner mailboxes (nobody reads them here).
+std::uint16_t iecstate_mbx(const host_system::World& world) {
+    const std::vector<std::uint16_t>& partners = world.partner_mailboxes();
+    if (partners.size() < 2) die("no IECSTATE_MBX");
+    return partners[1];
+}
+
+}  // namespace
+
+void Executive::hold() {
+    command(CMD_VARIANT_B);  // status texts are sent in variant B only ...
+    if (EReportError("bench", 1, kGateError, "") != 0) die("cannot send the holding report");
+    command(CMD_VARIANT_A);  // ... and the reports after it are handled in variant A
+    while (rtx_host_mailbox_depth(iecstate_mbx(world_)) == 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+}
+
+void Executive::release() {
+    // The status text itself goes back as the acknowledgement (the task frees it unread).
+    std::uint16_t segment = 0;
+    rtx_status status{};
+    _rtx_getmessage(&segment, iecstate_mbx(world_), 0, 0, &status);
+    if (status.status != RTX_OK) die("no status text to acknowledge");
+    _rtx_sendmessage(world_.error_qmbx(), segment, 0, &status);
+    if (status.status != RTX_OK) die("cannot acknowledge the status text");
 }
 
 void Executive::wait_below(std::uint32_t depth) const {
@@ -336,6 +389,19 @@ std::size_t read_file_once(const std::string& path) {
     }
     close(fd);
     return total;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::size_t write_file_once(const std::string& path, const std::string& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0) return 0;
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    close(fd);
+    return n < 0 ? 0 : static_cast<std::size_t>(n);
 }
 
 }  // namespace errbench

@@ -69,6 +69,15 @@ class Executive {
     // Error task only: a command without data and without an answer (e.g. 614, erase all
     // user errors).
     void command(std::uint16_t code);
+    // Error task only: holds the task until release(). The task handles a report whose status
+    // text waits for an acknowledgement on ERROR_QMBX; hold returns once that text has been
+    // sent, so that whatever is sent to ERROR_MBX from then on waits, untouched, in its queue.
+    void hold();
+    // Acknowledges the status text: the task goes on with what waits on ERROR_MBX.
+    void release();
+    // sync() in two halves: the message, and the wait for its default response.
+    void send_sync();
+    void wait_sync();
     // Waits until ERROR_MBX holds fewer than depth messages (the producer's window, so that
     // the mailbox and the segment pool never grow with the length of a run).
     void wait_below(std::uint32_t depth) const;
@@ -85,6 +94,7 @@ class Executive {
     host_system::Root root_;
     host_system::World world_;
     std::vector<std::thread> drainers_;
+    std::uint16_t sync_tag_ = 0;  // the message of send_sync
 };
 
 // ---- The floor: one archive by hand with POSIX calls ------------------------------------
@@ -124,5 +134,10 @@ std::string make_full_user_log(const Executive& executive);
 
 // Reads the whole file once with POSIX open, read and close; returns the bytes read.
 std::size_t read_file_once(const std::string& path);
+// The bytes of a file (empty when it cannot be read).
+std::string read_file(const std::string& path);
+// Writes bytes as the whole file with POSIX open (creating it, or emptying the file there), one
+// write and close; returns the bytes written.
+std::size_t write_file_once(const std::string& path, const std::string& bytes);
 
 }  // namespace errbench

@@ -10,14 +10,18 @@
 //                send) with a prepared report copied in: what is left of EReportError beside
 //                it is the module's own work;
 //   archive/*    reports per second through the running error task into the user log, vs the
-//                fewest POSIX calls one archive needs (floor/*);
+//                fewest POSIX calls one archive needs, measured batch for batch beside it;
 //   peer/*       the same stream written by spdlog to a file, flushed per message;
-//   logops/*     validation and export of a full log vs reading the file once;
+//   logops/*     validation of a full log vs reading the file once; its export vs reading the
+//                log once and writing the archive's bytes once, into a new archive file and
+//                over the one of the previous export; each beside its floor, operation for
+//                operation;
 //   machine/line_round_trip  what one hand-over between two threads costs on this machine: a
 //                word passed to another thread and back (two cache-line transfers).
 // bench/run turns the JSON output into the table of ratios.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -27,6 +31,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bench_support.h"
 #include "err/err.h"
@@ -61,17 +66,25 @@ void setup_task(const benchmark::State&) {
     g_executive = std::make_unique<Executive>(Receiver::ErrorTask);
 }
 
-// The error task with a full user log: every further report wraps the ring.
+// The floor's log: a copy of the task's user log as it is now.
+void copy_floor_log() {
+    g_floor = std::make_unique<errbench::FloorLog>(g_executive->host_path("LOG/USERERR.LOG"),
+                                                   g_executive->host_path("LOG/FLOOR.LOG"));
+}
+
+// The error task with a fresh user log, and the floor's copy of it.
+void setup_task_free(const benchmark::State& state) {
+    setup_task(state);
+    copy_floor_log();
+}
+
+// The error task with a full user log: every further report wraps the ring; and the floor's
+// copy of it.
 void setup_task_full(const benchmark::State& state) {
     setup_task(state);
     for (std::size_t i = 0; i < 30; ++i) errbench::report(i);
     g_executive->sync();
-}
-
-void setup_floor(const benchmark::State& state) {
-    setup_task(state);  // the task has created a fresh user log: the floor works on a copy
-    g_floor = std::make_unique<errbench::FloorLog>(g_executive->host_path("LOG/USERERR.LOG"),
-                                                   g_executive->host_path("LOG/FLOOR.LOG"));
+    copy_floor_log();
 }
 
 void setup_peer(const benchmark::State& state) {
@@ -210,98 +223,149 @@ void caller_paced(benchmark::State& state, CallerSide side) {
 
 // ---- Archive throughput -------------------------------------------------------------------
 
-constexpr std::size_t kStreamBatch = 250;  // reports per timed batch of the stream
-constexpr std::uint32_t kTaskWindow = 1024;
+constexpr std::size_t kStreamBatch = 250;  // reports per timed batch into the full log
 
-void rate_counters(benchmark::State& state, double timed, std::uint64_t reports) {
-    state.counters["us_per_report"] = timed * 1e6 / static_cast<double>(reports);
-    state.counters["reports_per_s"] = static_cast<double>(reports) / timed;
-}
+// A batch through the task is queued while the task is held (Executive::hold: it waits for the
+// acknowledgement of a status text), together with a final message behind it, and timed from
+// the release until the default response to that message is back: the task then works through
+// a queue that the producer filled beforehand, as it does when reports come faster than it
+// archives them. The same with nothing queued is the round trip that every batch holds (the
+// task's wake-up at the release, the producer's at the response); what a batch takes beyond it
+// is the task's work on the batch's reports (task_reports_per_s).
+//
+// The floor is measured beside the task, batch for batch: right after each batch, as many
+// archives by hand with the fewest system calls on a copy of the task's log (floor_reports_per_s),
+// so that both see the same machine while its load changes.
+//
+// Each figure is taken from the median batch, round trip and floor batch of the run: a machine
+// shared with other work stalls a thread now and then for milliseconds (a wake-up delayed, a
+// write held back while the file system writes back), and one such stall would otherwise weigh
+// on the mean of all the batches.
+struct ArchiveTimes {
+    std::size_t batch_reports = 0;
+    std::vector<double> batches;      // whole batches through the task
+    std::vector<double> round_trips;  // the round trips timed before them
+    std::vector<double> floors;       // the archives by hand
+    std::size_t next_floor = 0;
+    bool floor_failed = false;
 
-// A stream of reports through the running error task into a full user log (the ring wraps on
-// every report). The batch is timed from its first report until the task has handled the
-// batch (the default response to a final message).
-void archive_stream(benchmark::State& state) {
-    std::size_t i = 0;
-    double timed = 0;
-    std::uint64_t reports = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        for (std::size_t k = 0; k < kStreamBatch; ++k) {
-            if (k % 64 == 0) g_executive->wait_below(kTaskWindow);
-            errbench::report(i++);
-        }
-        g_executive->sync();
-        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        state.SetIterationTime(seconds);
-        timed += seconds;
-        reports += kStreamBatch;
+    explicit ArchiveTimes(std::size_t n) : batch_reports(n) {}
+
+    static double seconds_since(Clock::time_point t0) {
+        return std::chrono::duration<double>(Clock::now() - t0).count();
     }
-    rate_counters(state, timed, reports);
-    note_dropped(state);
+    static double median(std::vector<double> v) {
+        if (v.empty()) return 0;
+        std::sort(v.begin(), v.end());
+        const std::size_t m = v.size() / 2;
+        return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+    }
+    // One held batch of n reports of the stream from *next on; returns its time.
+    static double held_batch(std::size_t n, std::size_t& next) {
+        g_executive->hold();
+        for (std::size_t k = 0; k < n; ++k) errbench::report(next++);
+        g_executive->send_sync();
+        const auto t0 = Clock::now();
+        g_executive->release();
+        g_executive->wait_sync();
+        return seconds_since(t0);
+    }
+    // A round trip, a batch (the benchmark's iteration time) and the floor's batch beside it.
+    void batch(benchmark::State& state, std::size_t& next, bool ring) {
+        round_trips.push_back(held_batch(0, next));
+        const double seconds = held_batch(batch_reports, next);
+        state.SetIterationTime(seconds);
+        batches.push_back(seconds);
+        floor_batch(ring);
+    }
+    void floor_batch(bool ring) {
+        const auto t0 = Clock::now();
+        for (std::size_t k = 0; k < batch_reports; ++k, ++next_floor)
+            if (!(ring ? g_floor->archive_ring(next_floor) : g_floor->archive_free(next_floor)))
+                floor_failed = true;
+        floors.push_back(seconds_since(t0));
+    }
+    void counters(benchmark::State& state) const {
+        if (floor_failed) state.SkipWithError("floor archive failed");
+        const double n = static_cast<double>(batch_reports);
+        const double batch = median(batches), trip = median(round_trips), floor = median(floors);
+        state.counters["reports_per_s"] = n / batch;
+        state.counters["round_trip_us"] = trip * 1e6;
+        const double work = batch - trip;
+        state.counters["task_reports_per_s"] = work > 0 ? n / work : 0.0;
+        state.counters["task_us_per_report"] = work * 1e6 / n;
+        state.counters["floor_reports_per_s"] = n / floor;
+        state.counters["floor_us_per_report"] = floor * 1e6 / n;
+        note_dropped(state);
+    }
+};
+
+// Batches of reports through the running error task into a full user log: the ring wraps on
+// every report. Floor: the full-ring archive (10 calls).
+void archive_full_ring(benchmark::State& state) {
+    std::size_t i = 0;
+    ArchiveTimes times(kStreamBatch);
+    for (auto _ : state) times.batch(state, i, true);
+    times.counters(state);
 }
 
-// 24 reports into a user log whose errors were erased just before (not timed): every report
-// takes a free record, the case the 8-call floor describes.
+// Batches of 24 reports into a user log whose errors were erased just before (not timed): every
+// report takes a free record. Floor: the free-record archive (8 calls).
 void archive_free_records(benchmark::State& state) {
-    constexpr std::size_t kFree = 24;
     std::size_t i = 0;
-    double timed = 0;
-    std::uint64_t reports = 0;
+    ArchiveTimes times(24);
     for (auto _ : state) {
         g_executive->command(CMD_ERASE_ALL_USER);
-        g_executive->sync();
-        const auto t0 = Clock::now();
-        for (std::size_t k = 0; k < kFree; ++k) errbench::report(i++);
-        g_executive->sync();
-        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        state.SetIterationTime(seconds);
-        timed += seconds;
-        reports += kFree;
+        times.batch(state, i, false);
     }
-    rate_counters(state, timed, reports);
-    note_dropped(state);
-}
-
-void floor_archive(benchmark::State& state, bool ring) {
-    std::size_t i = 0;
-    double timed = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        const bool ok = ring ? g_floor->archive_ring(i) : g_floor->archive_free(i);
-        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        if (!ok) {
-            state.SkipWithError("floor archive failed");
-            return;
-        }
-        state.SetIterationTime(seconds);
-        timed += seconds;
-        ++i;
-    }
-    rate_counters(state, timed, i);
+    times.counters(state);
 }
 
 // ---- Validation and export of a full log --------------------------------------------------
 
-void logops(benchmark::State& state, int which) {
+// Each operation is measured beside its floor, operation for operation, so that both see the same
+// machine and the same file system (creating a file, or emptying one that holds data, costs very
+// different times from one moment to the next on ext4); each figure is the median of a run.
+enum class LogOp {
+    Validate,   // start-up validation (open_log_file); floor: the file read once
+    ExportNew,  // export_log into a new archive file (the last one removed, untimed); floor: the
+                // log read once and the archive's bytes written once into a new file
+    ExportOver  // export_log over the archive of the previous export; floor: the log read once
+                // and the archive's bytes written once over the floor's previous file
+};
+
+constexpr const char* kArchiveName = "\\EXPORT.TXT";
+
+void logops(benchmark::State& state, LogOp op) {
+    const std::string archive = g_executive->host_path("EXPORT.TXT");
+    const std::string floor_file = g_executive->host_path("FLOOR.TXT");
+    // The bytes of the archive that every export writes (an export clears new_records, so this
+    // first one's head differs from the later ones by the count of new errors only).
+    err::export_log(1, kArchiveName);
+    err::export_log(1, kArchiveName);
+    const std::string bytes = errbench::read_file(archive);
+    std::vector<double> times, floors;
+    bool ok = true;
     for (auto _ : state) {
-        bool ok = true;
-        switch (which) {
-            case 0:
-                ok = err::open_log_file(1);  // the start-up validation of the user log
-                break;
-            case 1:
-                ok = err::export_log(1, "\\EXPORT.TXT");
-                break;
-            default:
-                ok = errbench::read_file_once(g_full_log) == err::LOG_FILE_SIZE;
-                break;
-        }
-        if (!ok) {
-            state.SkipWithError("log operation failed");
-            return;
-        }
+        if (op == LogOp::ExportNew) std::remove(archive.c_str());
+        auto t0 = Clock::now();
+        ok = op == LogOp::Validate ? err::open_log_file(1) : err::export_log(1, kArchiveName);
+        const double seconds = ArchiveTimes::seconds_since(t0);
+        state.SetIterationTime(seconds);
+        times.push_back(seconds);
+
+        if (op == LogOp::ExportNew) std::remove(floor_file.c_str());
+        t0 = Clock::now();
+        ok = ok && errbench::read_file_once(g_full_log) == err::LOG_FILE_SIZE;
+        if (op != LogOp::Validate)
+            ok = ok && errbench::write_file_once(floor_file, bytes) == bytes.size();
+        floors.push_back(ArchiveTimes::seconds_since(t0));
+        if (!ok) break;
     }
+    if (!ok) state.SkipWithError("log operation failed");
+    state.counters["median_ns"] = ArchiveTimes::median(times) * 1e9;
+    state.counters["floor_median_ns"] = ArchiveTimes::median(floors) * 1e9;
+    state.counters["archive_bytes"] = static_cast<double>(bytes.size());
 }
 
 }  // namespace
@@ -392,33 +456,23 @@ int main(int argc, char** argv) {
         ->Threads(1)
         ->Threads(2);
 
-    RegisterBenchmark("archive/task_full_ring", archive_stream)
+    RegisterBenchmark("archive/task_full_ring", archive_full_ring)
         ->Setup(setup_task_full)
         ->Teardown(teardown)
         ->UseManualTime();
     RegisterBenchmark("archive/task_free_records", archive_free_records)
-        ->Setup(setup_task)
-        ->Teardown(teardown)
-        ->UseManualTime();
-    RegisterBenchmark("floor/posix_free_record",
-                      [](benchmark::State& s) { floor_archive(s, false); })
-        ->Setup(setup_floor)
-        ->Teardown(teardown)
-        ->UseManualTime();
-    RegisterBenchmark("floor/posix_full_ring", [](benchmark::State& s) { floor_archive(s, true); })
-        ->Setup(setup_floor)
+        ->Setup(setup_task_free)
         ->Teardown(teardown)
         ->UseManualTime();
 
-    RegisterBenchmark("logops/validate_full_log", [](benchmark::State& s) { logops(s, 0); })
-        ->Setup(setup_full_log)
-        ->Teardown(teardown);
-    RegisterBenchmark("logops/export_full_log", [](benchmark::State& s) { logops(s, 1); })
-        ->Setup(setup_full_log)
-        ->Teardown(teardown);
-    RegisterBenchmark("logops/read_file_once", [](benchmark::State& s) { logops(s, 2); })
-        ->Setup(setup_full_log)
-        ->Teardown(teardown);
+    for (auto [name, op] : {std::pair{"logops/validate_full_log", LogOp::Validate},
+                            std::pair{"logops/export_new_archive", LogOp::ExportNew},
+                            std::pair{"logops/export_full_log", LogOp::ExportOver}}) {
+        RegisterBenchmark(name, [op = op](benchmark::State& s) { logops(s, op); })
+            ->Setup(setup_full_log)
+            ->Teardown(teardown)
+            ->UseManualTime();
+    }
 
     RegisterBenchmark("machine/line_round_trip", line_round_trip)->UseRealTime();
 

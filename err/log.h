@@ -13,6 +13,13 @@ namespace err {
 bool open_log_stream(int log_id);
 bool read_log_record(int log_id, std::uint8_t* buffer, std::uint16_t record_nr);
 bool write_log_record(int log_id, const std::uint8_t* buffer);
+// Records 1 to 25 of the log's open stream, read with one seek and one read, for the operations
+// that walk a chain through the whole log (validation, export). Prints nothing itself: a record
+// that the read did not reach fails when it is taken, with the text that read_log_record prints.
+void load_log_records(int log_id);
+// Record n as loaded by the last load_log_records, or null: n of 0 or above 25 fails quietly;
+// after a failed seek the record prints the positioning text, after a short read the read text.
+const std::uint8_t* loaded_log_record(int log_id, std::uint16_t record_nr);
 void put_text_field(std::uint8_t* dest, std::uint16_t width, const char* text);
 void put_number_field(std::uint8_t* dest, std::uint16_t width, std::uint16_t value);
 const char* log_date_string();

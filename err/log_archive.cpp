@@ -42,7 +42,7 @@ bool archive_error(int log_id, std::uint16_t error_code, const char* text, const
         else
             put_text_field(record + kRecFile, kFileWidth, kNoSourceFile);
         char digits[16];
-        std::snprintf(digits, sizeof digits, "%d", static_cast<int>(line));
+        decimal_text(line, digits);
         put_text_field(record + kRecLine, kLineWidth, digits);
 
         result = link_new_record(log_id, record);

@@ -26,8 +26,7 @@ LogCheckResult check_log_header(const std::uint8_t* header, std::size_t header_b
 }
 
 bool walk_log_chain(std::uint16_t n, std::size_t link_offset, LogWalk walk, RecordMarks& marks,
-                    LogRecordReader read, void* context, std::uint8_t* buffer,
-                    LogCheckResult& out) {
+                    LogRecordReader read, void* context, LogCheckResult& out) {
     // Ends by itself: each step marks a new record, so at most 25 steps pass before a link
     // is 0, above 25 or a marked record.
     while (is_record_number(n)) {
@@ -38,14 +37,15 @@ bool walk_log_chain(std::uint16_t n, std::size_t link_offset, LogWalk walk, Reco
             out.record = n;
             return true;
         }
-        if (!read(context, n, buffer)) {
+        const std::uint8_t* record = read(context, n);
+        if (!record) {
             out.fault = LogFault::record_unreadable;
             out.walk = walk;
             out.record = n;
             return true;
         }
         marks[n] = static_cast<std::uint8_t>(walk);
-        n = static_cast<std::uint16_t>(read_number(buffer + link_offset, kRecordNumberWidth));
+        n = static_cast<std::uint16_t>(read_number(record + link_offset, kRecordNumberWidth));
     }
     return false;
 }
@@ -60,8 +60,7 @@ bool any_record_unmarked(const RecordMarks& marks, std::uint16_t* first) {
     return false;
 }
 
-LogCheckResult check_log_chains(const std::uint8_t* header, LogRecordReader read, void* context,
-                                std::uint8_t* previous_buffer, std::uint8_t* next_buffer) {
+LogCheckResult check_log_chains(const std::uint8_t* header, LogRecordReader read, void* context) {
     LogCheckResult r;
     r.header_bytes = LOG_HEADER_SIZE;
     r.length_field = read_number(header + kHdrLength, kLengthWidth);
@@ -82,13 +81,13 @@ LogCheckResult check_log_chains(const std::uint8_t* header, LogRecordReader read
     for (std::uint8_t check = 1; check <= 2; ++check) {
         std::memset(marks, 0, sizeof marks);
         if (overflow != 0) marks[overflow] = static_cast<std::uint8_t>(LogWalk::overflow);
-        bool corrupt = walk_log_chain(empty, kRecPrevious, LogWalk::free_chain, marks, read,
-                                      context, previous_buffer, r);
+        bool corrupt =
+            walk_log_chain(empty, kRecPrevious, LogWalk::free_chain, marks, read, context, r);
         if (!corrupt) {
             corrupt = check == 1 ? walk_log_chain(start, kRecPrevious, LogWalk::error_chain_back,
-                                                  marks, read, context, previous_buffer, r)
+                                                  marks, read, context, r)
                                  : walk_log_chain(end, kRecNext, LogWalk::error_chain_forward,
-                                                  marks, read, context, next_buffer, r);
+                                                  marks, read, context, r);
         }
         std::uint16_t unmarked = 0;
         if (!corrupt && any_record_unmarked(marks, &unmarked)) {
@@ -111,13 +110,12 @@ struct ImageSource {
     std::size_t size;
 };
 
-bool read_from_image(void* context, std::uint16_t n, std::uint8_t* buffer) {
+const std::uint8_t* read_from_image(void* context, std::uint16_t n) {
     const ImageSource* src = static_cast<const ImageSource*>(context);
-    if (!is_record_number(n)) return false;
+    if (!is_record_number(n)) return nullptr;
     std::size_t at = record_offset(n);
-    if (at > src->size || src->size - at < LOG_RECORD_SIZE) return false;
-    std::memcpy(buffer, src->image + at, LOG_RECORD_SIZE);
-    return true;
+    if (at > src->size || src->size - at < LOG_RECORD_SIZE) return nullptr;
+    return src->image + at;
 }
 
 }  // namespace
@@ -127,10 +125,7 @@ LogCheckResult check_log_image(const std::uint8_t* image, std::size_t size) {
     LogCheckResult r = check_log_header(image, header_bytes, static_cast<std::int64_t>(size));
     if (!r.ok()) return r;
     ImageSource src{image, size};
-    std::uint8_t previous_buffer[LOG_RECORD_SIZE];
-    std::uint8_t next_buffer[LOG_RECORD_SIZE];
-    LogCheckResult chains =
-        check_log_chains(image, read_from_image, &src, previous_buffer, next_buffer);
+    LogCheckResult chains = check_log_chains(image, read_from_image, &src);
     chains.file_length = static_cast<std::int64_t>(size);
     return chains;
 }

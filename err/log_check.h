@@ -59,8 +59,9 @@ struct LogCheckResult {
 constexpr std::size_t kRecordMarksSize = LOG_RECORD_COUNT + 1;
 using RecordMarks = std::uint8_t[kRecordMarksSize];
 
-// Reads record n (1 to 25) whole into buffer (LOG_RECORD_SIZE bytes); false when it cannot.
-using LogRecordReader = bool (*)(void* context, std::uint16_t n, std::uint8_t* buffer);
+// The LOG_RECORD_SIZE bytes of record n (1 to 25), valid until the next call; null when the
+// record cannot be read.
+using LogRecordReader = const std::uint8_t* (*)(void* context, std::uint16_t n);
 
 // Rules 1 to 3, from the header bytes read (header_bytes of them at header) and the real
 // length of the file (-1 when unknown, which never matches).
@@ -69,18 +70,17 @@ LogCheckResult check_log_header(const std::uint8_t* header, std::size_t header_b
 
 // One chain walk from record n, following the 3-digit link at link_offset (kRecPrevious or
 // kRecNext), marking each record met with walk. Returns true when it found the file corrupt
-// (and fills out); false when the walk ended at a link of 0 or above 25. buffer receives the
-// records visited. At most 26 steps: the 26th record met is always a repeat.
+// (and fills out); false when the walk ended at a link of 0 or above 25. At most 26 steps: the
+// 26th record met is always a repeat.
 bool walk_log_chain(std::uint16_t n, std::size_t link_offset, LogWalk walk, RecordMarks& marks,
-                    LogRecordReader read, void* context, std::uint8_t* buffer, LogCheckResult& out);
+                    LogRecordReader read, void* context, LogCheckResult& out);
 
 // True when some record 1 to 25 is unmarked; *first gets the first such record.
 bool any_record_unmarked(const RecordMarks& marks, std::uint16_t* first = nullptr);
 
 // Rules 3 to 5 for a header already found complete and of the right length. Records are read
-// with read; previous_buffer and next_buffer are the backward and forward walks' buffers.
-LogCheckResult check_log_chains(const std::uint8_t* header, LogRecordReader read, void* context,
-                                std::uint8_t* previous_buffer, std::uint8_t* next_buffer);
+// with read.
+LogCheckResult check_log_chains(const std::uint8_t* header, LogRecordReader read, void* context);
 
 // The whole test on a file's bytes in memory.
 LogCheckResult check_log_image(const std::uint8_t* image, std::size_t size);

@@ -204,26 +204,57 @@ inline void encode_text(std::uint8_t* dest, std::size_t width, const char* text)
 // Writes value zero-padded to width digits ("%0*.*d"); widths of 6 or more write 5 digits
 // (a 16-bit value never needs more). A value with more digits than the width keeps its
 // leading digits. No NUL.
+// The last width digits of v, zero-padded, from dest on (the width known at compile time, so
+// that each digit is a multiplication rather than a loop).
+template <std::size_t Width>
+inline void put_digits(std::uint8_t* dest, unsigned v) {
+    for (std::size_t i = Width; i-- > 0; v /= 10) dest[i] = static_cast<std::uint8_t>('0' + v % 10);
+}
+
 inline void encode_number(std::uint8_t* dest, std::size_t width, std::uint16_t value) {
     if (width >= 6) width = 5;
-    if (width == 0) return;
     // The digits of "%.*d" with the width as precision, written by hand: the log operations
     // write several numbers per record, and a formatted print costs far more than the digits.
-    char digits[5];
-    std::size_t n = 0;
+    constexpr unsigned kLimit[6] = {1, 10, 100, 1000, 10000, 100000};
     unsigned v = value;
+    // A value with more digits than the width keeps its leading digits: drop the others.
+    while (v >= kLimit[width]) v /= 10;
+    switch (width) {
+        case 1:
+            put_digits<1>(dest, v);
+            break;
+        case 2:
+            put_digits<2>(dest, v);
+            break;
+        case 3:
+            put_digits<3>(dest, v);
+            break;
+        case 4:
+            put_digits<4>(dest, v);
+            break;
+        case 5:
+            put_digits<5>(dest, v);
+            break;
+        default:  // width 0: nothing
+            break;
+    }
+}
+
+// The text of "%d" for value into out (at least 12 bytes), zero-terminated: a minus sign when
+// negative, no leading zeros. Written by hand: every archived record carries its source line.
+inline void decimal_text(std::int32_t value, char* out) {
+    // The magnitude as unsigned, so that the most negative value has one too.
+    std::uint32_t v =
+        value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    char digits[10];
+    std::size_t n = 0;
     do {
         digits[n++] = static_cast<char>('0' + v % 10);  // lowest digit first
         v /= 10;
     } while (v != 0);
-    if (n <= width) {
-        std::memset(dest, '0', width - n);
-        for (std::size_t i = 0; i < n; ++i)
-            dest[width - 1 - i] = static_cast<std::uint8_t>(digits[i]);
-    } else {
-        for (std::size_t i = 0; i < width; ++i)
-            dest[i] = static_cast<std::uint8_t>(digits[n - 1 - i]);
-    }
+    if (value < 0) *out++ = '-';
+    while (n > 0) *out++ = digits[--n];
+    *out = '\0';
 }
 
 // Number of characters up to the last one that is not a blank; 0 for an all-blank field.
@@ -342,24 +373,75 @@ inline int format_archive_head(char* out, std::size_t size, int count, int new_r
 inline int format_archive_count(char* out, std::size_t size, int count) {
     return std::snprintf(out, size, "%.*d\r\n", 3, count);
 }
+// Text put together piece by piece into out (size bytes) as snprintf would: what fits before the
+// last byte is copied, a NUL ends it, and the length of the whole text is counted all the same.
+// The entries are built this way (a formatted print of seven fields per entry cost most of an
+// export), byte for byte as their formats below print them.
+class ArchiveLine {
+  public:
+    ArchiveLine(char* out, std::size_t size) : out_(out), size_(size) {}
+    ArchiveLine& text(const char* p, std::size_t n) {
+        if (size_ > 0 && used_ < size_ - 1) {
+            const std::size_t room = size_ - 1 - used_;
+            std::memcpy(out_ + used_, p, n < room ? n : room);
+        }
+        used_ += n;
+        return *this;
+    }
+    ArchiveLine& text(const char* p) { return text(p, std::strlen(p)); }
+    // "%.*s": at most width bytes of a field, ending early at a NUL.
+    ArchiveLine& field(const std::uint8_t* p, std::size_t width) {
+        const char* c = reinterpret_cast<const char*>(p);
+        return text(c, strnlen(c, width));
+    }
+    // "%d"
+    ArchiveLine& number(int value) {
+        char digits[12];
+        decimal_text(value, digits);
+        return text(digits);
+    }
+    int end() {
+        if (size_ > 0) out_[used_ < size_ - 1 ? used_ : size_ - 1] = '\0';
+        return static_cast<int>(used_);
+    }
+
+  private:
+    char* out_;
+    std::size_t size_;
+    std::size_t used_ = 0;
+};
+
 // The overflow entry of record r (number nr): number, empty line, text, "$$$", empty line,
-// date, time.
+// date, time. As "%d\r\n\r\n%.*s\r\n$$$\r\n\r\n%.*s\r\n%.*s\r\n" prints it.
 inline int format_overflow_entry(char* out, std::size_t size, int nr, const std::uint8_t* r) {
-    const char* c = reinterpret_cast<const char*>(r);
-    return std::snprintf(out, size, "%d\r\n\r\n%.*s\r\n$$$\r\n\r\n%.*s\r\n%.*s\r\n", nr,
-                         static_cast<int>(trimmed_width(r + kRecText, kTextWidth)), c + kRecText,
-                         static_cast<int>(kDateWidth), c + kRecDate, static_cast<int>(kTimeWidth),
-                         c + kRecTime);
+    return ArchiveLine(out, size)
+        .number(nr)
+        .text("\r\n\r\n")
+        .field(r + kRecText, trimmed_width(r + kRecText, kTextWidth))
+        .text("\r\n$$$\r\n\r\n")
+        .field(r + kRecDate, kDateWidth)
+        .text("\r\n")
+        .field(r + kRecTime, kTimeWidth)
+        .text("\r\n")
+        .end();
 }
 // The entry of error record r (number nr): number, code, text, "$$$", component, date, time.
+// As "%d\r\n%.*s\r\n%.*s\r\n$$$\r\n%.*s\r\n%.*s\r\n%.*s\r\n" prints it.
 inline int format_record_entry(char* out, std::size_t size, int nr, const std::uint8_t* r) {
-    const char* c = reinterpret_cast<const char*>(r);
-    return std::snprintf(out, size, "%d\r\n%.*s\r\n%.*s\r\n$$$\r\n%.*s\r\n%.*s\r\n%.*s\r\n", nr,
-                         static_cast<int>(kCodeWidth), c + kRecCode,
-                         static_cast<int>(trimmed_width(r + kRecText, kTextWidth)), c + kRecText,
-                         static_cast<int>(trimmed_width(r + kRecComponent, kComponentWidth)),
-                         c + kRecComponent, static_cast<int>(kDateWidth), c + kRecDate,
-                         static_cast<int>(kTimeWidth), c + kRecTime);
+    return ArchiveLine(out, size)
+        .number(nr)
+        .text("\r\n")
+        .field(r + kRecCode, kCodeWidth)
+        .text("\r\n")
+        .field(r + kRecText, trimmed_width(r + kRecText, kTextWidth))
+        .text("\r\n$$$\r\n")
+        .field(r + kRecComponent, trimmed_width(r + kRecComponent, kComponentWidth))
+        .text("\r\n")
+        .field(r + kRecDate, kDateWidth)
+        .text("\r\n")
+        .field(r + kRecTime, kTimeWidth)
+        .text("\r\n")
+        .end();
 }
 
 }  // namespace logfmt

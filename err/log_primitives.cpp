@@ -70,6 +70,46 @@ bool write_log_record(int log_id, const std::uint8_t* buffer) {
     return true;
 }
 
+namespace {
+
+// What the last load_log_records read. Only the error task walks a log, one operation at a time.
+struct LoadedRecords {
+    enum class State { no_stream, not_positioned, read } state = State::no_stream;
+    std::size_t got = 0;  // bytes read from record 1 on
+    std::uint8_t bytes[LOG_RECORD_COUNT * LOG_RECORD_SIZE];
+};
+LoadedRecords g_loaded;
+
+}  // namespace
+
+void load_log_records(int log_id) {
+    LoadedRecords& r = g_loaded;
+    r.got = 0;
+    r.state = LoadedRecords::State::no_stream;
+    rtx_file* stream = log_slot(log_id).stream;
+    if (!stream) return;  // nothing to read from (the open has printed its own text)
+    r.state = LoadedRecords::State::not_positioned;
+    if (rtx_file_seek(stream, static_cast<long>(record_offset(1)), SEEK_SET) != 0) return;
+    r.state = LoadedRecords::State::read;
+    r.got = rtx_file_read(stream, r.bytes, sizeof r.bytes);
+}
+
+const std::uint8_t* loaded_log_record(int log_id, std::uint16_t record_nr) {
+    const LoadedRecords& r = g_loaded;
+    if (!is_record_number(record_nr) || r.state == LoadedRecords::State::no_stream) return nullptr;
+    const char* path = log_slot(log_id).path;
+    if (r.state == LoadedRecords::State::not_positioned) {
+        boot_printf(kTextPositionFailed, static_cast<int>(record_nr), path);
+        return nullptr;
+    }
+    const std::size_t at = record_offset(record_nr) - record_offset(1);
+    if (r.got < at + LOG_RECORD_SIZE) {
+        boot_printf(kTextReadFailed, path);
+        return nullptr;
+    }
+    return r.bytes + at;
+}
+
 void put_text_field(std::uint8_t* dest, std::uint16_t width, const char* text) {
     if (!dest) return;
     encode_text(dest, width, text);
@@ -94,7 +134,27 @@ bool local_now(std::tm& out) {
     std::time_t now = g_clock ? g_clock() : std::time(nullptr);
     if (now == static_cast<std::time_t>(-1)) return false;
 #if defined(__unix__) || defined(__APPLE__)
-    return localtime_r(&now, &out) != nullptr;
+    // Every record takes a date and a time stamp, and reports come many to the second: the last
+    // conversion is kept, together with the time zone it was made in, and used again for the
+    // same second in the same zone.
+    static struct {
+        bool valid = false;
+        std::time_t at = 0;
+        long zone = 0;
+        const char* zone_name = nullptr;
+        std::tm local{};
+    } last;
+    if (last.valid && last.at == now && last.zone == timezone && last.zone_name == tzname[0]) {
+        out = last.local;
+        return true;
+    }
+    if (!localtime_r(&now, &out)) return false;
+    last.valid = true;
+    last.at = now;
+    last.zone = timezone;
+    last.zone_name = tzname[0];
+    last.local = out;
+    return true;
 #else
     const std::tm* t = std::localtime(&now);
     if (!t) return false;

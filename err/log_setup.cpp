@@ -21,14 +21,10 @@ namespace {
 // A refused path is printed cut to 1023 characters.
 constexpr std::size_t kRefusedPathSize = 1024;
 
-// The two chain walks' record buffers (the backward walks share one, the forward walk has its
-// own). Only the error task validates, once per log at start.
-std::uint8_t g_previous_walk_buffer[LOG_RECORD_SIZE];
-std::uint8_t g_next_walk_buffer[LOG_RECORD_SIZE];
-
-bool read_for_check(void* context, std::uint16_t n, std::uint8_t* buffer) {
-    // Through read_log_record, so that a record that cannot be read prints its text.
-    return read_log_record(*static_cast<const int*>(context), buffer, n);
+// The walks take their records from the file as read once (load_log_records); a record that
+// read did not reach prints the text that its own read would have printed.
+const std::uint8_t* read_for_check(void* context, std::uint16_t n) {
+    return loaded_log_record(*static_cast<const int*>(context), n);
 }
 
 void close_stream(LogSlot& slot) {
@@ -90,9 +86,10 @@ bool open_log_file(int log_id) {
             length = rtx_file_tell(slot.stream);
         LogCheckResult result = check_log_header(header, got, length);
         if (result.ok()) {
+            // Both passes of both walks work on the records read here with one call.
+            load_log_records(log_id);
             int id = log_id;
-            result = check_log_chains(header, read_for_check, &id, g_previous_walk_buffer,
-                                      g_next_walk_buffer);
+            result = check_log_chains(header, read_for_check, &id);
         }
         corrupt = !result.ok();
         close_stream(slot);

@@ -58,6 +58,21 @@ TEST_F(LogExport, FullLogWithOverflowRecord) {
     EXPECT_EQ(header(0), hdr(2, 3, 0, 1, 0));
 }
 
+// The chain is walked through the records read at once; a record that read did not reach (the
+// file was cut short after the start) ends the entries with the read failure's text, and the
+// first line counts the entries before it.
+TEST_F(LogExport, RecordBeyondTheEndOfACutFileEndsTheEntries) {
+    start_log(1);
+    archive_n(1, 3);             // records 1, 2, 3
+    ASSERT_TRUE(erase(1, {1}));  // record 1 freed ...
+    archive_n(1, 1, 200);        // ... and taken again: the chain runs 1, 3, 2
+    std::filesystem::resize_file(user_path(), rec_at(3));  // records 1 and 2 are left
+    EXPECT_FALSE(err::export_log(1, kArchive));
+    EXPECT_EQ(console(), read_failed());
+    EXPECT_EQ(archive(), "001\r\n4\r\nN\r\n" + archive_entry(1, 200, "E200", "COMP"));
+    EXPECT_EQ(header(1).new_records, 0);
+}
+
 TEST_F(LogExport, LogThatCannotBeOpenedGivesTheNotice) {
     // Switched off at start: no text.
     write_ini("[ErrorTask]\nUserLogFile=\n");

@@ -29,6 +29,15 @@ TEST(LogFields, NumberAndTextFields) {
     EXPECT_EQ(bytes(f, 8), "00042###");
     err::put_number_field(f, 3, 1234);  // more digits than the width: the leading ones
     EXPECT_EQ(bytes(f, 8), "12342###");
+    err::put_number_field(f, 1, 0);
+    EXPECT_EQ(bytes(f, 8), "02342###");
+
+    // A source line as "%d" prints it.
+    for (const std::int32_t line : {0, 7, -1, 2147483647, -2147483647 - 1}) {
+        char text[12];
+        lf::decimal_text(line, text);
+        EXPECT_EQ(std::string(text), std::to_string(line));
+    }
 
     std::memset(f, '#', sizeof f);
     err::put_text_field(f, 5, "");
@@ -154,18 +163,45 @@ TEST(LogLayout, SharedBuildersMatchTheLayout) {
     EXPECT_EQ(bytes(r, kRecord), record_bytes(RecordFields{0}));  // number 0, no links
 }
 
+// The archive's entries are the formats of the archive file, printed: also for fields that hold
+// a NUL (a print stops there), and cut like a print when the line is too small.
+TEST(LogLayout, ArchiveEntriesAreTheirFormatsPrinted) {
+    RecordFields plain = archived(7, 0, 0, 42, "two\r\nlines  ");
+    RecordFields nul = archived(25, 0, 0, 9, std::string("ab\0cd", 5));
+    nul.component = std::string("C\0MP", 4);
+    nul.time = std::string("09:\0", 4);
+    for (const RecordFields& f : {plain, nul}) {
+        const std::string rec = record_bytes(f);
+        const auto* r = reinterpret_cast<const std::uint8_t*>(rec.data());
+        const char* c = rec.data();
+        const int text = static_cast<int>(err::trimmed_length(r + R_TEXT, 80));
+        const int comp = static_cast<int>(err::trimmed_length(r + R_COMP, 15));
+        for (std::size_t size : {std::size_t(512), std::size_t(9)}) {
+            char want[512], got[512];
+            int n = std::snprintf(
+                want, size, "%d\r\n%.*s\r\n%.*s\r\n$$$\r\n%.*s\r\n%.*s\r\n%.*s\r\n", int(f.nr), 5,
+                c + R_CODE, text, c + R_TEXT, comp, c + R_COMP, 9, c + R_DATE, 8, c + R_TIME);
+            EXPECT_EQ(lf::format_record_entry(got, size, int(f.nr), r), n);
+            EXPECT_STREQ(got, want);
+            n = std::snprintf(want, size, "%d\r\n\r\n%.*s\r\n$$$\r\n\r\n%.*s\r\n%.*s\r\n",
+                              int(f.nr), text, c + R_TEXT, 9, c + R_DATE, 8, c + R_TIME);
+            EXPECT_EQ(lf::format_overflow_entry(got, size, int(f.nr), r), n);
+            EXPECT_STREQ(got, want);
+        }
+    }
+}
+
 // The reasons for whole images are checked with the start-up's reaction to them (log setup
 // tests); here a record that cannot be read, through a reader that fails on record 4.
 TEST(LogCheck, UnreadableRecordIsNamed) {
     std::string fresh = new_file();
-    auto reader = [](void* context, std::uint16_t n, std::uint8_t* buffer) {
-        if (n == 4) return false;
-        std::memcpy(buffer, static_cast<std::string*>(context)->data() + rec_at(n), kRecord);
-        return true;
+    auto reader = [](void* context, std::uint16_t n) -> const std::uint8_t* {
+        if (n == 4) return nullptr;
+        return reinterpret_cast<const std::uint8_t*>(static_cast<std::string*>(context)->data() +
+                                                     rec_at(n));
     };
-    std::uint8_t back[kRecord], forward[kRecord];
-    err::LogCheckResult r = err::check_log_chains(
-        reinterpret_cast<const std::uint8_t*>(fresh.data()), reader, &fresh, back, forward);
+    err::LogCheckResult r =
+        err::check_log_chains(reinterpret_cast<const std::uint8_t*>(fresh.data()), reader, &fresh);
     EXPECT_EQ(r.fault, err::LogFault::record_unreadable);
     EXPECT_EQ(r.record, 4);
     char text[200];

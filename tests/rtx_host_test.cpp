@@ -465,6 +465,18 @@ TEST_F(RtxHost, FilesThroughExecutivePaths) {
         {"\\X\\A.BAK", "\\Y\\A.BAK", 0},          {"\\LOG\\..\\LOG\\A.LOG", "\\LOG\\A.LOG", 0},
     };
     for (const auto& n : names) EXPECT_EQ(rtx_file_same(n.a, n.b), n.same) << n.a << " " << n.b;
+
+    // A name opened before is opened again below the root folder of the moment.
+    const std::string other = temp_dir();
+    rtx_host_set_root(other.c_str());
+    EXPECT_EQ(rtx_file_open("\\LOG\\A.LOG", "rb"), nullptr);
+    ASSERT_EQ(mkdir((other + "/LOG").c_str(), 0755), 0);
+    write_file(other + "/LOG/A.LOG", "other");
+    f = rtx_file_open("\\LOG\\A.LOG", "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(rtx_file_read(f, buf, sizeof buf), 5u);
+    rtx_file_close(f);
+    EXPECT_EQ(std::string(buf, 5), "other");
 }
 
 // An injected fault lets `skip` calls pass, fails the next `count` with its status (file

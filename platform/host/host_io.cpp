@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include "host_state.h"
@@ -143,12 +144,16 @@ bool same_host_file(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
     struct stat sa, sb;
     const bool has_a = ::stat(a.c_str(), &sa) == 0;
+    const std::size_t cut_a = a.rfind('/'), cut_b = b.rfind('/');
+    const std::string_view name_a =
+        std::string_view(a).substr(cut_a == std::string::npos ? 0 : cut_a + 1);
+    const std::string_view name_b =
+        std::string_view(b).substr(cut_b == std::string::npos ? 0 : cut_b + 1);
+    // A name that reaches no file is one file with another only when neither exists and both
+    // hold the same name: with the names apart, b need not be looked at.
+    if (!has_a && name_a != name_b) return false;
     const bool has_b = ::stat(b.c_str(), &sb) == 0;
     if (has_a || has_b) return has_a && has_b && same_node(sa, sb);
-    const std::size_t cut_a = a.rfind('/'), cut_b = b.rfind('/');
-    const std::string name_a = cut_a == std::string::npos ? a : a.substr(cut_a + 1);
-    const std::string name_b = cut_b == std::string::npos ? b : b.substr(cut_b + 1);
-    if (name_a != name_b) return false;
     const std::string folder_a = cut_a == std::string::npos ? "." : a.substr(0, cut_a + 1);
     const std::string folder_b = cut_b == std::string::npos ? "." : b.substr(0, cut_b + 1);
     if (::stat(folder_a.c_str(), &sa) == 0 && ::stat(folder_b.c_str(), &sb) == 0)
@@ -160,6 +165,66 @@ std::string current_root() {
     State& s = state();
     Lock lk(s.m);
     return s.root;
+}
+
+// A closed stream's record is kept for the next open on the same thread: every log operation
+// opens and closes its log once. AddressSanitizer builds keep none, so that a stream used after
+// its close is still caught there.
+#if defined(__SANITIZE_ADDRESS__)
+#define RTX_HOST_NO_SPARE_FILE 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RTX_HOST_NO_SPARE_FILE 1
+#endif
+#endif
+
+struct SpareFile {
+    rtx_file* file = nullptr;
+    ~SpareFile() { delete file; }
+};
+thread_local SpareFile t_spare_file;
+
+rtx_file* new_file(int fd, bool append) {
+    rtx_file* f = t_spare_file.file;
+    if (!f) return new rtx_file{fd, 0, append};
+    t_spare_file.file = nullptr;
+    *f = rtx_file{fd, 0, append};
+    return f;
+}
+
+void drop_file(rtx_file* file) {
+#if !defined(RTX_HOST_NO_SPARE_FILE)
+    if (!t_spare_file.file) {
+        t_spare_file.file = file;
+        return;
+    }
+#endif
+    delete file;
+}
+
+// The host paths that this thread mapped last, each with the root folder and the executive path
+// it came from. Every log operation opens its log by the same name: the name is mapped on the
+// first open and found here on every later one, until the root folder changes.
+struct MappedPath {
+    std::string root;
+    std::string exec;
+    std::string host;
+};
+constexpr std::size_t kMappedPaths = 8;
+thread_local MappedPath t_mapped[kMappedPaths];
+thread_local std::size_t t_next_mapped = 0;
+
+// The host path of exec under the current root folder. Lock held. The reference stays valid
+// until this thread maps kMappedPaths other paths.
+const std::string& mapped_path_locked(const State& s, const char* exec) {
+    for (const MappedPath& m : t_mapped)
+        if (m.exec == exec && m.root == s.root) return m.host;
+    MappedPath& m = t_mapped[t_next_mapped];
+    t_next_mapped = (t_next_mapped + 1) % kMappedPaths;
+    m.root = s.root;
+    m.exec = exec;
+    m.host = map_exec_path(s.root, exec);
+    return m.host;
 }
 
 // ---- INI files --------------------------------------------------------------------------
@@ -312,6 +377,10 @@ int rtx_map_path(const char* exec_path, char* buffer, size_t size) {
 /* ---- Files ------------------------------------------------------------------------------ */
 
 rtx_file* rtx_file_open(const char* path, const char* mode) {
+    int flags = 0;
+    bool append = false;
+    const bool known_mode = mode && open_flags(mode, &flags, &append);
+    const std::string* host = nullptr;  // this thread's own: valid after the lock is released
     {
         State& s = state();
         Lock lk(s.m);
@@ -320,19 +389,18 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
             note_failure(s, RTX_OP_FILE_OPEN);
             return nullptr;
         }
+        if (known_mode) host = &mapped_path_locked(s, path);
     }
-    int flags = 0;
-    bool append = false;
     int fd = -1;
-    if (open_flags(mode, &flags, &append)) {
-        const std::string host = map_exec_path(current_root(), path);
+    if (host) {
         do {
-            fd = ::open(host.c_str(), flags, 0666);
+            fd = ::open(host->c_str(), flags, 0666);
         } while (fd < 0 && errno == EINTR);
         // A directory opens read-only on the host; the instrument's file system refuses it in
-        // every mode, and so does this call.
+        // every mode, and so does this call. Opened for writing, the host refuses it itself.
         struct stat st;
-        if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
+        if (fd >= 0 && (flags & O_ACCMODE) == O_RDONLY &&
+            (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
             ::close(fd);
             fd = -1;
         }
@@ -343,7 +411,7 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
         note_failure(s, RTX_OP_FILE_OPEN);
         return nullptr;
     }
-    return new rtx_file{fd, 0, append};
+    return new_file(fd, append);
 }
 
 // As fseek: a position before the start of the file fails; one past its end is allowed.
@@ -438,7 +506,7 @@ size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size) {
 int rtx_file_close(rtx_file* file) {
     if (!file) return -1;
     const int rc = ::close(file->fd);
-    delete file;
+    drop_file(file);
     return rc == 0 ? 0 : -1;
 }
 
@@ -468,8 +536,17 @@ int rtx_file_rename(const char* from, const char* to) {
 
 int rtx_file_same(const char* path_a, const char* path_b) {
     if (!path_a || !path_b) return 0;
-    const std::string root = current_root();
-    return same_host_file(map_exec_path(root, path_a), map_exec_path(root, path_b)) ? 1 : 0;
+    // This thread's own entries: mapping b never displaces a (a displaced entry is the one
+    // mapped kMappedPaths mappings ago).
+    const std::string* host_a = nullptr;
+    const std::string* host_b = nullptr;
+    {
+        State& s = state();
+        Lock lk(s.m);
+        host_a = &mapped_path_locked(s, path_a);
+        host_b = &mapped_path_locked(s, path_b);
+    }
+    return same_host_file(*host_a, *host_b) ? 1 : 0;
 }
 
 /* ---- INI files -------------------------------------------------------------------------- */
