@@ -226,7 +226,14 @@ bool Runner::storm(const Command& c) {
                     dropped.fetch_add(1, std::memory_order_relaxed);
         });
     for (std::thread& t : threads) t.join();
-    if (!sync(c.line)) return false;
+    // The storm may leave the pool exhausted for a moment: the sync's own message waits for a
+    // segment that the error task frees (at most 10 s), instead of failing the script.
+    host_system::Reply reply = world_.sync(wait_limit(options_));
+    for (int tries = 0; reply.outcome == host_system::Reply::unsent && tries < 10000; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        reply = world_.sync(wait_limit(options_));
+    }
+    if (!awaited(reply, c.line)) return false;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::string line = printed(text::kStorm, unsigned(c.id), unsigned(c.count - dropped.load()),
