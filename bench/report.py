@@ -11,6 +11,10 @@ import re
 import statistics
 import sys
 
+# The executive calls every report makes (their instructions are counted inside EReportError).
+EXECUTIVE_CALLS = ("EVcut_path", "rtx_searchcatalog", "old_rtx_global_alloc", "buildptr",
+                   "_rtx_sendmessage")
+
 FILE_CALLS = ["openat", "open", "close", "read", "pread64", "write", "pwrite64", "lseek",
               "newfstatat", "fstat", "fsync", "fdatasync"]
 
@@ -141,7 +145,7 @@ def callgrind_counts(path):
             continue
         if "PROGRAM TOTALS" in line:
             counts["total"] = int(value)
-        for fn in ("EReportError", "_rtx_sendmessage"):
+        for fn in ("EReportError",) + EXECUTIVE_CALLS:
             if fn not in counts and re.search(r"\?\?\?:" + fn + r" \[", line):
                 counts[fn] = int(value)
     return counts
@@ -170,6 +174,24 @@ def max_rss_kb(folder, n):
             if "Maximum resident set size" in line:
                 return int(line.split(":")[-1])
     return None
+
+
+def parse_storm(path):
+    """The two lines of err_bench_storm (task alone, storm) as dicts, or None."""
+    rows = lines_of(path)
+    if rows is None:
+        return None
+    found = []
+    for _, parts in rows:
+        if parts and parts[0] == "storm":
+            row = {}
+            for field in parts[1:]:
+                key, _, value = field.partition("=")
+                row[key] = float(value) if "." in value else int(value)
+            found.append(row)
+    if len(found) != 2:
+        return None
+    return found
 
 
 def main():
@@ -205,9 +227,11 @@ def main():
     p("   where the difference goes: the executive calls every report makes (cut path, lookup,")
     p("   alloc, address, send; a prepared report copied in), against the send and EReportError:")
     p(f"   with the drain    {fmt_ns(exe1):>10}{spread(exe1, fmt_ns)}"
-      f"   x floor {fmt_ratio(ratio(exe1, flo1))}   EReportError / it {fmt_ratio(ratio(rep1, exe1))}")
+      f"   x floor {fmt_ratio(ratio(exe1, flo1))}   EReportError / it {fmt_ratio(ratio(rep1, exe1))}"
+      f"   goal <= 1.2x: {verdict(ratio(rep1, exe1), 1.2, True)}")
     p(f"   alone             {fmt_ns(exe0):>10}{spread(exe0, fmt_ns)}"
-      f"   x floor {fmt_ratio(ratio(exe0, flo0))}   EReportError / it {fmt_ratio(ratio(rep0, exe0))}")
+      f"   x floor {fmt_ratio(ratio(exe0, flo0))}   EReportError / it {fmt_ratio(ratio(rep0, exe0))}"
+      f"   goal <= 1.2x: {verdict(ratio(rep0, exe0), 1.2, True)}")
     rep_p = fig.value("caller_paced/EReportError", "ns_per_call")
     flo_p = fig.value("caller_paced/floor_send", "ns_per_call")
     p("   paced alike (each call timed on its own, the floor's segment allocated just before")
@@ -269,6 +293,15 @@ def main():
         p(f"   caller cost, {t} thread{'s' if t > 1 else ' '}  EReportError {fmt_ns(ours):>10}"
           f"   spdlog {fmt_ns(peer):>10}   ours/spdlog {fmt_ratio(ratio(ours, peer))}"
           f"   spdlog/ours {fmt_ratio(ratio(peer, ours))}")
+    p("   spdlog's asynchronous logger (file sink, default queue of 8192, one worker; the")
+    p("   caller waits untimed for fewer than 256 queued messages, as it does for ERROR_MBX):")
+    for t in (1, 2):
+        ours = fig.value("caller/EReportError", "ns_per_call", t)
+        peer = fig.value("peer/spdlog_async", "ns_per_call", t)
+        r = ratio(ours, peer)
+        p(f"   caller cost, {t} thread{'s' if t > 1 else ' '}  EReportError {fmt_ns(ours):>10}"
+          f"   spdlog async {fmt_ns(peer):>10}   ours/spdlog {fmt_ratio(r)}"
+          f"   goal <= 1.0x: {verdict(r, 1.0, True)}")
     peer_rate = fig.value("peer/spdlog_flush_each", "calls_per_s", 1)
     p(f"   end to end, 1 thread    error task {fmt_rate(full):>10}   spdlog {fmt_rate(peer_rate):>10}"
       f"   ours/spdlog {fmt_ratio(ratio(full, peer_rate))}"
@@ -323,7 +356,33 @@ def main():
             p(f"   EReportError {rep['EReportError']:.0f}   bare send {snd['_rtx_sendmessage']:.0f}"
               f"   ratio {rep['EReportError'] / snd['_rtx_sendmessage']:.2f}x"
               f"   (whole run per report: {rep['total']:.0f} and {snd['total']:.0f})")
+        if rep and all(fn in rep for fn in EXECUTIVE_CALLS):
+            five = sum(rep[fn] for fn in EXECUTIVE_CALLS)
+            p("   the five executive calls of a report: "
+              + ", ".join(f"{fn} {rep[fn]:.0f}" for fn in EXECUTIVE_CALLS))
+            p(f"   together {five:.0f}   goal <= 500: {verdict(five, 500, True)}"
+              f"   EReportError {rep['EReportError']:.0f}   goal <= 700:"
+              f" {verdict(rep['EReportError'], 700, True)}")
         p("")
+
+    # Storms.
+    storm = parse_storm(os.path.join(folder, "storm.txt"))
+    p("6. Storm: reporting threads call EReportError without pause, a pool of "
+      f"{storm[1]['pool'] if storm else 32} segments; reports archived by the error task")
+    if not storm:
+        p("   not measured")
+    else:
+        alone, many = storm
+        r = alone["handled_per_s"] and many["handled_per_s"] / alone["handled_per_s"]
+        for row, label in ((alone, "task alone (mailbox kept filled)"),
+                           (many, f"{many['threads']} reporting threads")):
+            p(f"   {label:<34} {fmt_rate((row['handled_per_s'],)):>10}   {row['seconds']:.1f} s"
+              f"   sent {row['sent']}, dropped {row['dropped']}, failed allocations"
+              f" {row['failed_allocs']}, lost {row['lost']}")
+        p(f"   storm / alone {fmt_ratio(r)}   goal >= 0.5x: {verdict(r, 0.5, False)}"
+          f"   drops = failed allocations, nothing lost: "
+          f"{'yes' if all(x['lost'] == 0 and x['dropped'] == x['failed_allocs'] for x in storm) else 'NO'}")
+    p("")
 
     # Memory.
     small, big = max_rss_kb(folder, 10000), max_rss_kb(folder, 100000)

@@ -8,27 +8,47 @@
 
 namespace rtx_host_detail {
 
-State& state() {
+std::atomic<State*> g_state{nullptr};
+
+State& make_state() {
     static State* s = [] {
         State* n = new State;
-        n->segments.resize(kMaxIds + 1);
+        n->slots.reset(new std::atomic<Segment*>[kMaxIds + 1]());
+        n->mailbox_table.reset(new std::atomic<Mailbox*>[kMaxIds + 1]());
+        g_state.store(n, std::memory_order_release);
         return n;
     }();
     return *s;
 }
 
 uint16_t take_fault(State& s, rtx_host_op op) {
-    ++s.calls[op];
+    s.ops[op].calls.fetch_add(1, std::memory_order_relaxed);
     Fault& f = s.faults[op];
     if (f.count == 0) return 0;
     if (f.skip > 0) {
         --f.skip;
         return 0;
     }
-    --f.count;
-    ++s.failed[op];
+    if (--f.count == 0) s.ops[op].armed.store(false);
+    note_failure(s, op);
     return f.status;
 }
+
+uint16_t take_armed_fault(State& s, rtx_host_op op) {
+    std::lock_guard<std::mutex> lk(s.m);
+    s.ops[op].calls.fetch_sub(1, std::memory_order_relaxed);  // take_fault counts it again
+    return take_fault(s, op);
+}
+
+namespace {
+
+// Arms or clears the fault of op. Lock held.
+void set_fault(State& s, int op, const Fault& f) {
+    s.faults[op] = f;
+    s.ops[op].armed.store(f.count != 0);
+}
+
+}  // namespace
 
 }  // namespace rtx_host_detail
 
@@ -56,21 +76,21 @@ void rtx_host_reset(void) {
                 pthread_join(t->thread, nullptr);  // its body has returned
             }
         s.shutting_down = false;
-        s.segment_by_address.clear();
-        for (auto& seg : s.segments) seg.reset();
-        for (auto& pool : s.spare) pool.clear();
-        s.segment_limit = kDefaultSegmentLimit;
-        s.next_segment = 1;
-        s.segments_in_use = 0;
-        s.segments_peak = 0;
+        reset_segments(s);
+        s.mailbox_count = 0;
+        for (uint32_t id = 0; id <= kMaxIds; ++id) s.mailbox_table[id].store(nullptr);
         s.mailboxes.clear();
         s.semaphores.clear();
         s.tasks.clear();
         s.catalog.clear();
+        s.catalog_view = nullptr;
+        s.catalog_views.clear();
         s.inits.clear();
-        for (auto& f : s.faults) f = Fault{};
-        for (auto& c : s.calls) c = 0;
-        for (auto& c : s.failed) c = 0;
+        for (int op = 0; op < RTX_OP_COUNT; ++op) {
+            set_fault(s, op, Fault{});
+            s.ops[op].calls = 0;
+            s.ops[op].failed = 0;
+        }
         s.ini_files.clear();
         s.next_ini = 1;
         s.root.assign(1, '.');  // assign(".") trips a false -Wrestrict of g++ 12 at -O3
@@ -85,7 +105,8 @@ void rtx_host_fail(rtx_host_op op, uint32_t skip, uint32_t count, uint16_t statu
     State& s = state();
     Lock lk(s.m);
     // A fault without a status would look like success; it fails with RTX_E_INJECTED.
-    s.faults[op] = count ? Fault{skip, count, status ? status : uint16_t{RTX_E_INJECTED}} : Fault{};
+    set_fault(s, op,
+              count ? Fault{skip, count, status ? status : uint16_t{RTX_E_INJECTED}} : Fault{});
 }
 
 void rtx_host_fail_next(rtx_host_op op, uint32_t count, uint16_t status) {
@@ -95,7 +116,7 @@ void rtx_host_fail_next(rtx_host_op op, uint32_t count, uint16_t status) {
 void rtx_host_clear_faults(void) {
     State& s = state();
     Lock lk(s.m);
-    for (auto& f : s.faults) f = Fault{};
+    for (int op = 0; op < RTX_OP_COUNT; ++op) set_fault(s, op, Fault{});
 }
 
 void rtx_host_get_counters(rtx_host_counters* out) {
@@ -104,11 +125,11 @@ void rtx_host_get_counters(rtx_host_counters* out) {
     Lock lk(s.m);
     std::memset(out, 0, sizeof *out);
     for (int i = 0; i < RTX_OP_COUNT; ++i) {
-        out->calls[i] = s.calls[i];
-        out->failed[i] = s.failed[i];
+        out->calls[i] = s.ops[i].calls.load();
+        out->failed[i] = s.ops[i].failed.load();
     }
-    out->segments_in_use = s.segments_in_use;
-    out->segments_peak = s.segments_peak;
+    out->segments_in_use = s.segments_in_use.load();
+    out->segments_peak = s.segments_peak.load();
 }
 
 }  // extern "C"

@@ -18,6 +18,10 @@
 
 #include "host_state.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // A file stream without a buffer of its own: every read and write is one positioned system
 // call (pread, pwrite) at the stream's position, so a write has reached the file system when
 // it returns, and a seek is only arithmetic. A log operation then costs one system call per
@@ -300,6 +304,20 @@ void reset_console() {
     c.sink = nullptr;
     c.context = nullptr;
 }
+
+#if !defined(__SSE2__) || defined(RTX_HOST_SANITIZED)
+// The top bit of each byte of word that is '\\', '/' or ':', and no other bit. Exact for every
+// byte (no borrow runs from one byte into the next).
+inline uint64_t separator_bytes(uint64_t word) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full, kOnes = 0x0101010101010101ull;
+    uint64_t found = 0;
+    for (const uint64_t c : {uint64_t{'\\'}, uint64_t{'/'}, uint64_t{':'}}) {
+        const uint64_t v = word ^ (c * kOnes);  // a zero byte where word holds c
+        found |= ~(((v & kLow7) + kLow7) | v | kLow7);
+    }
+    return found;
+}
+#endif
 
 }  // namespace rtx_host_detail
 
@@ -635,12 +653,50 @@ void rtx_host_set_console_sink(rtx_host_console_sink sink, void* context) {
 
 /* ---- Text helpers ----------------------------------------------------------------------- */
 
+// The name part starts after the last '\\', '/' or ':'.
 void EVcut_path(const char** path) {
     if (!path || !*path) return;
-    const char* rest = *path;
-    for (const char* p = *path; *p; ++p)
-        if (*p == '\\' || *p == '/' || *p == ':') rest = p + 1;
-    *path = rest;
+    const char* text = *path;
+#if defined(__SSE2__) && !defined(RTX_HOST_SANITIZED)
+    // Sixteen characters at a time, in aligned blocks: a block never reaches into another page,
+    // so reading the whole block around the text's start and end is safe.
+    const auto misalign = static_cast<unsigned>(reinterpret_cast<uintptr_t>(text) & 15u);
+    const char* block = text - misalign;
+    const __m128i nul = _mm_setzero_si128(), backslash = _mm_set1_epi8('\\'),
+                  slash = _mm_set1_epi8('/'), colon = _mm_set1_epi8(':');
+    unsigned before = (1u << misalign) - 1u;  // bytes of the first block ahead of the text
+    for (;; block += 16, before = 0) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        const unsigned end =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, nul))) & ~before;
+        unsigned cut = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+                           _mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, slash)),
+                           _mm_cmpeq_epi8(v, colon)))) &
+                       ~before;
+        if (end) cut &= (end & (0u - end)) - 1u;  // only the separators ahead of the end
+        if (cut) *path = block + (31 - __builtin_clz(cut)) + 1;
+        if (end) return;
+    }
+#else
+    size_t end = std::strlen(text);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // From the end, eight characters at a time.
+    for (; end >= 8; end -= 8) {
+        uint64_t word;
+        std::memcpy(&word, text + end - 8, 8);
+        if (const uint64_t found = separator_bytes(word)) {
+            // The highest marked byte is the last separator of the eight.
+            *path = text + end - 8 + (63 - __builtin_clzll(found)) / 8 + 1;
+            return;
+        }
+    }
+#endif
+    for (; end > 0; --end)
+        if (text[end - 1] == '\\' || text[end - 1] == '/' || text[end - 1] == ':') {
+            *path = text + end;
+            return;
+        }
+#endif
 }
 
 // Unbounded, like the executive's own: the caller's buffer must hold the result.

@@ -1,5 +1,6 @@
-// Host executive: tasks, start-up and shutdown, semaphores, and the one blocking wait that
-// receiving, taking a semaphore and suspension share (block_until, host_state.h).
+// Host executive: tasks, start-up and shutdown, semaphores, and the blocking wait that taking a
+// semaphore and suspension share (block_until, host_state.h; receiving has its own in
+// host_messages.cpp).
 #include <pthread.h>
 
 #include "host_state.h"
@@ -69,7 +70,7 @@ uint8_t ini_create_task(const rtx_task_descriptor* descriptor, const char* count
     }
     const std::string name = counted(counted_name);
     const auto id = static_cast<uint16_t>(s.tasks.size() + 1);
-    if (!s.catalog.emplace(name, id).second) {
+    if (!enter_name(s, name, id)) {
         note_failure(s, RTX_OP_TASK_CREATE);
         put(status, RTX_E_EXISTS);
         return 0;
@@ -82,7 +83,7 @@ uint8_t ini_create_task(const rtx_task_descriptor* descriptor, const char* count
     s.tasks.push_back(std::move(task));
     // The new thread runs into the lock held here and waits until this call is done.
     if (pthread_create(&t->thread, nullptr, task_main, t) != 0) {
-        s.catalog.erase(name);
+        remove_name(s, name);
         t->finished = true;
         note_failure(s, RTX_OP_TASK_CREATE);
         put(status, RTX_E_NOMEM);
@@ -197,6 +198,8 @@ void rtx_host_shutdown(void) {
         Lock lk(s.m);
         s.shutting_down = true;
         s.cv.notify_all();
+        wake_mailbox_sleepers(s);
+        wake_pool_waiters(s);
         for (auto& t : s.tasks) {
             if (!t->started || t->joined) continue;
             if (t.get() == current_task) continue;  // a task cannot wait for itself

@@ -48,7 +48,10 @@ void rtx_host_set_root_path(const char* exec_root);
 /* Folder in which ini_file_read looks files up (default: the root). */
 void rtx_host_set_ini_dir(const char* host_folder);
 
-/* Most segments alive at once (default 4096); allocations beyond it fail with RTX_E_NOMEM. */
+/* Most segments alive at once (default 4096). An allocation beyond it first gives way: it
+ * sleeps until half the pool is free again, for at most 1 ms, and tries once more; then it
+ * fails with RTX_E_NOMEM. (On the instrument the tasks that free segments outrank those that
+ * report; this keeps reporting threads from taking the processors from them on the host.) */
 void rtx_host_set_segment_limit(uint32_t limit);
 
 /* Calls every function registered with register_init_function, in registration order, once
@@ -84,7 +87,8 @@ uint32_t rtx_host_mailbox_depth(uint16_t mailbox);
 uint32_t rtx_host_mailbox_waiters(uint16_t mailbox);
 
 /* Allocation origin (source file and line given to old_rtx_global_alloc) of a live segment,
- * for leak diagnostics; the text stays valid while the segment lives. 0 when found. */
+ * for leak diagnostics: the text that the allocation named, which the executive does not copy
+ * (callers name their source with a text that lives as long as the program). 0 when found. */
 int rtx_host_segment_origin(uint16_t segment, const char** file, int* line);
 /* Ids of the live segments, lowest first: fills up to max of them into out and returns how
  * many there are. */
