@@ -22,6 +22,9 @@
 #include <emmintrin.h>
 #endif
 
+// Seek, read and write take no lock: their fault check and counters are the executive's
+// lock-free ones (take_fault_unlocked), and a stream belongs to the one task that opened it.
+//
 // A file stream without a buffer of its own: every read and write is one positioned system
 // call (pread, pwrite) at the stream's position, so a write has reached the file system when
 // it returns, and a seek is only arithmetic. A log operation then costs one system call per
@@ -417,10 +420,7 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
 // As fseek: a position before the start of the file fails; one past its end is allowed.
 int rtx_file_seek(rtx_file* file, long offset, int whence) {
     State& s = state();
-    {
-        Lock lk(s.m);
-        if (take_fault(s, RTX_OP_FILE_SEEK)) return -1;
-    }
+    if (take_fault_unlocked(s, RTX_OP_FILE_SEEK)) return -1;
     if (file) {
         off_t base = -1;
         struct stat st;
@@ -437,7 +437,6 @@ int rtx_file_seek(rtx_file* file, long offset, int whence) {
             return 0;
         }
     }
-    Lock lk(s.m);
     note_failure(s, RTX_OP_FILE_SEEK);
     return -1;
 }
@@ -449,10 +448,7 @@ long rtx_file_tell(rtx_file* file) {
 
 size_t rtx_file_read(rtx_file* file, void* buffer, size_t size) {
     State& s = state();
-    {
-        Lock lk(s.m);
-        if (take_fault(s, RTX_OP_FILE_READ)) return 0;
-    }
+    if (take_fault_unlocked(s, RTX_OP_FILE_READ)) return 0;
     size_t n = 0;
     if (file && buffer) {
         auto* p = static_cast<uint8_t*>(buffer);
@@ -464,10 +460,7 @@ size_t rtx_file_read(rtx_file* file, void* buffer, size_t size) {
             file->position += got;
         }
     }
-    if (n < size) {
-        Lock lk(s.m);
-        note_failure(s, RTX_OP_FILE_READ);
-    }
+    if (n < size) note_failure(s, RTX_OP_FILE_READ);
     return n;
 }
 
@@ -475,10 +468,7 @@ size_t rtx_file_read(rtx_file* file, void* buffer, size_t size) {
 // that returns has been handed over whole (or reports how much was).
 size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size) {
     State& s = state();
-    {
-        Lock lk(s.m);
-        if (take_fault(s, RTX_OP_FILE_WRITE)) return 0;
-    }
+    if (take_fault_unlocked(s, RTX_OP_FILE_WRITE)) return 0;
     size_t n = 0;
     if (file && buffer) {
         const auto* p = static_cast<const uint8_t*>(buffer);
@@ -496,10 +486,7 @@ size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size) {
             if (end >= 0) file->position = end;
         }
     }
-    if (n < size) {
-        Lock lk(s.m);
-        note_failure(s, RTX_OP_FILE_WRITE);
-    }
+    if (n < size) note_failure(s, RTX_OP_FILE_WRITE);
     return n;
 }
 
