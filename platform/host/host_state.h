@@ -302,7 +302,9 @@ void wake_mailbox_sleepers(State& s);
 // ---- Tasks and the blocking waits (host_tasks.cpp) ----
 
 // The task that runs on the calling thread; null on a thread that is not a task.
-extern thread_local Task* current_task;
+// constinit: no thread-local initialisation function is needed (and clang references none,
+// which a hidden symbol in a shared library could not satisfy).
+extern thread_local constinit Task* current_task;
 
 // A task thread that meets the shutdown in a blocking call ends here. The lock is released
 // first; pthread_exit unwinds the thread's frames, so no executive lock stays held.

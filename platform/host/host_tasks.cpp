@@ -7,7 +7,7 @@
 
 namespace rtx_host_detail {
 
-thread_local Task* current_task = nullptr;
+constinit thread_local Task* current_task = nullptr;
 
 void end_task_thread(Lock& lk) {
     current_task->finished = true;
