@@ -309,6 +309,38 @@ errtable_check)
     run "$errtable"
     expect_rc 2
     ;;
+errsim_case_*)
+    # A script case (tests/cases/NAME.errsim): errsim runs the script in a fresh folder; the
+    # expected file NAME.out holds its stdout (dates and times masked), its stderr and exit
+    # status, and the output of the commands the script's comment lines name:
+    #   #! ARGS     more errsim arguments (words; after --script NAME.errsim)
+    #   #< COMMAND  a shell command run before errsim (e.g. to put a damaged log in place)
+    #   #> COMMAND  a shell command run after errsim; its output and status are compared too
+    # The commands run in the case's folder with $errsim, $errlog and $cases set.
+    name=${case_name#errsim_case_}
+    cases=$data/../../cases
+    cp "$cases/$name.errsim" .
+    export errsim errlog cases
+    while IFS= read -r line; do
+        bash -c "${line#\#< }" >>setup.txt 2>&1 || fail "set-up failed: ${line#\#< }: $(cat setup.txt)"
+    done < <(grep '^#< ' "$name.errsim")
+    read -r -a args < <(sed -n 's/^#! //p' "$name.errsim" | tr '\n' ' ')
+    run "$errsim" --script "$name.errsim" "${args[@]}"
+    {
+        mask out.txt
+        if [ -s err.txt ]; then echo "--- stderr"; cat err.txt; fi
+        echo "--- exit $rc"
+        while IFS= read -r line; do
+            echo "--- \$ ${line#\#> }"
+            bash -c "${line#\#> }" >after.txt 2>&1
+            after_rc=$?
+            mask after.txt
+            [ $after_rc = 0 ] || echo "--- exit $after_rc"
+        done < <(grep '^#> ' "$name.errsim")
+    } >case.txt
+    if [ "${ERRSIM_TOOLS_UPDATE:-0}" = 1 ]; then cp case.txt "$cases/$name.out"; fi
+    diff -u "$cases/$name.out" case.txt || fail "output differs from $name.out"
+    ;;
 *)
     fail "unknown case"
     ;;

@@ -28,6 +28,12 @@ if(TARGET errsim AND TARGET errlog AND TARGET example_module)
     if(TARGET errtable)
         list(APPEND tool_cases errtable_check)
     endif()
+    # Script cases: tests/cases/NAME.errsim against NAME.out, one test each.
+    file(GLOB case_scripts CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cases/*.errsim)
+    foreach(script ${case_scripts})
+        get_filename_component(name ${script} NAME_WE)
+        list(APPEND tool_cases errsim_case_${name})
+    endforeach()
     foreach(case ${tool_cases})
         add_test(NAME ${case}
                  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/errsim_tools.sh ${case}
