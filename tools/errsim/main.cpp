@@ -15,21 +15,6 @@
 
 namespace {
 
-bool read_script(const std::string& path, std::string& text) {
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return !std::cin.bad();
-    }
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    char buf[8192];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    bool ok = std::ferror(f) == 0;
-    std::fclose(f);
-    return ok;
-}
-
 std::string base_name(const std::string& path) {
     std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -87,7 +72,7 @@ int main(int argc, char** argv) {
         text = errsim::kDemoScript;
         options.script_name = "demo";
     } else {
-        if (!read_script(script_path, text)) {
+        if (!errsim::read_script_file(script_path, text)) {
             std::fprintf(stderr, errsim::text::kCannotReadScript, script_path.c_str());
             return errsim::kExitScript;
         }

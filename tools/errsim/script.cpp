@@ -1,6 +1,9 @@
 #include "script.h"
 
 #include <cctype>
+#include <cstdio>
+#include <iostream>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 
@@ -578,6 +581,21 @@ ParseResult parse_script(std::string_view text) {
         pos = end + 1;
     }
     return result;
+}
+
+bool read_script_file(const std::string& path, std::string& text) {
+    if (path == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        return !std::cin.bad();
+    }
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buf[8192];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    const bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
 }
 
 }  // namespace errsim

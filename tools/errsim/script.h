@@ -108,6 +108,9 @@ extern const char* const kMbKindNames[9];
 // Parses a whole script. Stops at the first error.
 ParseResult parse_script(std::string_view text);
 
+// Reads a script file whole into text ("-": standard input). False when it cannot be read.
+bool read_script_file(const std::string& path, std::string& text);
+
 // Building blocks, exposed for the tests.
 // A number: decimal digits or 0x followed by hex digits; negative only when allow_negative.
 // Returns false and a reason when the text is no number or lies outside [min, max].

@@ -23,21 +23,6 @@ constexpr int kExitClean = 0;
 constexpr int kExitFindings = 1;
 constexpr int kExitUsage = 2;
 
-bool read_text(const std::string& path, std::string& text) {
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return !std::cin.bad();
-    }
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    char buf[8192];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    const bool ok = std::ferror(f) == 0;
-    std::fclose(f);
-    return ok;
-}
-
 struct Options {
     std::vector<std::string> modules;
     std::string script;
@@ -54,7 +39,7 @@ int check(const Options& o) {
     errsim::Script script;
     if (!o.script.empty()) {
         std::string text;
-        if (!read_text(o.script, text)) {
+        if (!errsim::read_script_file(o.script, text)) {
             std::fprintf(stderr, "errtable: cannot read script %s\n", o.script.c_str());
             return kExitUsage;
         }
