@@ -1,14 +1,14 @@
 // Contract checks, the shared format buffer and the developer diagnostics: what each call
-// reports, how the format buffer behaves when the executive's semaphore fails or tasks race
-// their first lock, and the release settings of the diagnostics.
+// reports, how the format buffer behaves when the executive's semaphore fails or two tasks
+// make their first lock together, and the release settings of the diagnostics.
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -96,12 +96,13 @@ TEST_F(ContractTest, EachCheckReportsErrorTwoWithItsText) {
     EXPECT_EQ(console(), "");
 }
 
-// EFormat writes into one buffer of 200 bytes, and only while the buffer is locked; the
-// semaphore is created at the first lock, once.
-TEST_F(ContractTest, FormatBufferFormatsOnlyWhileLocked) {
+// EFormat writes into one buffer of 200 bytes, and only after a successful lock: a refused
+// creation of the semaphore leaves the texts empty and the next lock tries again; a failed
+// take or give makes them empty until the next successful lock.
+TEST_F(ContractTest, FormatBufferFormatsOnlyAfterASuccessfulLock) {
     char* buffer = EFormat("%d apples", 5);
     EXPECT_STREQ(buffer, "");
-    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 0u);
+    EXPECT_EQ(run("cLFUF cLF"), "[][][]");
     EFormatLock();
     EXPECT_EQ(EFormat("%d apples and %s", 5, "pears"), buffer);
     EXPECT_STREQ(buffer, "5 apples and pears");
@@ -110,19 +111,8 @@ TEST_F(ContractTest, FormatBufferFormatsOnlyWhileLocked) {
     EReportError("f.c", 1, 2, EFormat("n=%d", 42));
     EFormatUnlock();
     EXPECT_EQ(next(), "2 1 f.c: n=42");
-    EXPECT_EQ(run("LFU F"), "[n1][n2]");  // EFormat does not check the lock
-    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 1u);
-    EXPECT_EQ(console(), "");
-}
-
-// A refused creation leaves the texts empty and the next lock tries again; a failed take or
-// give makes the texts empty until the next successful lock.
-TEST_F(ContractTest, FormatBufferUnusableAfterAFailedSemaphoreCall) {
-    EXPECT_EQ(run("cLFUF cLF LFU"), "[][][][n4]");
-    EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 3u);
-    EXPECT_EQ(run("tLF LF"), "[][n2]");
-    // The refused release left the unit taken; a successful one gives it back.
-    EXPECT_EQ(run("gUF UF LFU"), "[][][n3]");
+    EXPECT_EQ(run("LFU F tLF LF"), "[n1][n2][][n4]");  // EFormat does not check the lock
+    EXPECT_EQ(run("gUF UF LFU"), "[][][n3]");          // the refused give left the unit taken
     EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 3u);
     EXPECT_EQ(console(), "");
 }
@@ -171,58 +161,48 @@ void boot_file(const char* text) {
     if (text != nullptr) std::ofstream(folder.path + "/TARNBOOT.INI", std::ios::binary) << text;
 }
 
-// Release 1 ("  +1xyz": blanks, sign, digits, rest): texts are formatted and reported with the
-// caller's place. The setting is read once, at the first format call.
-TEST_F(ContractTest, DiagnosticsReleaseOneReportsTexts) {
-    boot_file(
-        "[ErrorTask]\r\nSystemLogFile=\\S.LOG\r\n[Eventlog]\r\nLogVXErrorRelease=  +1xyz\r\n");
+// The release setting of the boot file decides: 1 ("  +1xyz": blanks, sign, digits, rest)
+// formats texts, cut to 1023 characters, and reports them, or the fixed text for none, with the
+// caller's place; 0, a missing key or file format and report nothing; 2 formats, reports
+// nothing. Every text is released. The setting is read once, at the first format call.
+struct Setting {
+    const char* name;
+    const char* boot_file;  // null: none
+    bool formats;
+    std::string reports;  // each report and a line feed
+};
+class Diagnostics : public ContractTest, public ::testing::WithParamInterface<Setting> {};
+
+TEST_P(Diagnostics, ReleaseSetting) {
+    boot_file(GetParam().boot_file);
     EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("x.c", 1, nullptr), -1);  // not read yet
-    char* text = _VX_formatErrorString("fault %d", 42);
-    boot_file("[Eventlog]\r\nLogVXErrorRelease=0\r\n");  // a later change has no effect
-    EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("dir\\diag.cpp", 321, text), 0);  // releases text
-    const char* empty_format = "";  // through a variable: an empty literal draws a warning
-    EXPECT_EQ(_VX_formatErrorString(empty_format), nullptr);
-    _VX_TestShowErrorDialogLogInfo("e.c", 5, nullptr);
     const std::string huge = std::string(1000, 'k') + std::string(500, 'm');
-    text = _VX_formatErrorString("%s", huge.c_str());
-    EXPECT_EQ(std::string(text), huge.substr(0, 1023));
-    _VX_TestShowErrorDialogLogInfo("l.c", 6, text);
-    const int line = __LINE__ + 1;
-    VX_ERROR("macro %s %d", "text", 7);
-    for (const std::string& expected :
-         std::vector<std::string>{"2 321 diag.cpp: fault 42",
-                                  "2 5 e.c: VX_ERROR-Aufruf ohne Infotext - Review abgelehnt!",
-                                  "2 6 l.c: " + std::string(120, 'k'),
-                                  "2 " + std::to_string(line) + " contract_test.cpp: macro text 7"})
-        EXPECT_EQ(next(), expected);
-    EXPECT_EQ(rtx_host_mailbox_depth(mbx_), 0u);
-    EXPECT_EQ(counters().calls[RTX_OP_INI_READ], 1u);
-    EXPECT_EQ(console(), "");
-}
-
-// Settings under which nothing is reported: release 0, release 2 (which formats), no key, no
-// file. Every call is harmless and the file is read once.
-using Setting = std::array<const char*, 3>;  // name, boot file (null: none), formatted text
-class DiagnosticsQuiet : public ContractTest, public ::testing::WithParamInterface<Setting> {};
-
-TEST_P(DiagnosticsQuiet, NothingIsReported) {
-    boot_file(GetParam()[1]);
-    for (int round = 0; round < 2; ++round) {
-        char* text = _VX_formatErrorString("fault %d", 9);
-        EXPECT_STREQ(text == nullptr ? "<null>" : text, GetParam()[2]);
-        EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("a.c", 1, text), 0);  // releases text
+    int line = 0;
+    for (const char* format : {"fault %.3s", "%s", ""}) {
+        char* text = _VX_formatErrorString(format, huge.c_str());
+        boot_file("[Eventlog]\r\nLogVXErrorRelease=1\r\n");  // a later change has no effect
+        const std::size_t length = format[0] == 'f' ? 9 : format[0] == '%' ? 1023 : 0;
+        EXPECT_EQ(text == nullptr ? 0 : std::strlen(text), GetParam().formats ? length : 0);
+        EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("a.c", ++line, text), 0);
     }
-    EXPECT_EQ(_VX_TestShowErrorDialogLogInfo("a.c", 1, nullptr), 0);
-    EXPECT_EQ(rtx_host_mailbox_depth(mbx_), 0u);
+    std::string reports;
+    while (rtx_host_mailbox_depth(mbx_) != 0) reports += next() + "\n";
+    EXPECT_EQ(reports, GetParam().reports);
     EXPECT_EQ(counters().calls[RTX_OP_INI_READ], 1u);
     EXPECT_EQ(console(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Settings, DiagnosticsQuiet,
-    ::testing::Values(Setting{"ReleaseZero", "[Eventlog]\r\nLogVXErrorRelease=0\r\n", "<null>"},
-                      Setting{"ReleaseTwo", "[Eventlog]\r\nLogVXErrorRelease=2\r\n", "fault 9"},
-                      Setting{"MissingKey",
-                              "[Eventlog]\r\nOther=1\r\n[X]\r\nLogVXErrorRelease=1\r\n", "<null>"},
-                      Setting{"NoFile", nullptr, "<null>"}),
-    [](const auto& info) { return std::string(info.param[0]); });
+    Settings, Diagnostics,
+    ::testing::Values(
+        Setting{
+            "ReleaseOne",
+            "[ErrorTask]\r\nSystemLogFile=\\S.LOG\r\n[Eventlog]\r\nLogVXErrorRelease=  +1xyz\r\n",
+            true,
+            "2 1 a.c: fault kkk\n2 2 a.c: " + std::string(120, 'k') +
+                "\n2 3 a.c: VX_ERROR-Aufruf ohne Infotext - Review abgelehnt!\n"},
+        Setting{"ReleaseZero", "[Eventlog]\r\nLogVXErrorRelease=0\r\n", false, ""},
+        Setting{"ReleaseTwo", "[Eventlog]\r\nLogVXErrorRelease=2\r\n", true, ""},
+        Setting{"MissingKey", "[Eventlog]\r\nOther=1\r\n[X]\r\nLogVXErrorRelease=1\r\n", false, ""},
+        Setting{"NoFile", nullptr, false, ""}),
+    [](const auto& info) { return std::string(info.param.name); });

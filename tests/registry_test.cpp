@@ -35,10 +35,15 @@ States states(const ErrTableEntry* table, std::size_t count) {
 
 // A lookup finds the entry of the lowest module number, and the first such entry in a table;
 // a search for the end number finds the end entry of the lowest table, none without tables.
-TEST_F(RegistryTest, LowestModuleAndFirstEntryWin) {
+// Registration sets the switches of every entry but the end entry to ES_ALL, again after a
+// removal; removal empties the slot and leaves the table as it is. The first-use preparation
+// keeps registered tables.
+TEST_F(RegistryTest, LookupOrderRegistrationAndRemoval) {
     ErrTableEntry t3[] = {entry(500), entry(12), entry(500), entry(701), entry(ERR_TABLE_END)};
     ErrTableEntry t0[] = {entry(701), entry(ERR_TABLE_END)};
+    t3[4].state = 0x0123;
     E_RegisterErrorTable(3, t3);
+    EXPECT_EQ(states(t3, 5), (States{ES_ALL, ES_ALL, ES_ALL, ES_ALL, 0x0123}));
     EXPECT_EQ(E_FindErrTablebyId(12), own(5));
     EXPECT_EQ(E_FindErrTablebyId(500), &t3[0]);
     EXPECT_EQ(E_FindErrTablebyId(701), &t3[3]);
@@ -50,8 +55,21 @@ TEST_F(RegistryTest, LowestModuleAndFirstEntryWin) {
     E_RegisterErrorTable(0, t0);
     EXPECT_EQ(E_FindErrTablebyId(701), &t0[0]);
     EXPECT_EQ(E_FindErrTablebyId(ERR_TABLE_END), &t0[1]);
-    E_RemoveErrorTable(0);
+    t3[0].state = 0;
     E_RemoveErrorTable(3);
+    E_RemoveErrorTable(3);  // an empty slot: harmless
+    EXPECT_EQ(E_FindErrTablebyId(500), nullptr);
+    EXPECT_EQ(states(t3, 2), (States{0, ES_ALL}));
+    E_RegisterErrorTable(19, t3);
+    err::registry_prepare();
+    EXPECT_EQ(states(t3, 5), (States{ES_ALL, ES_ALL, ES_ALL, ES_ALL, 0x0123}));
+    EXPECT_EQ(E_FindErrTablebyId(500), &t3[0]);
+    ErrTableEntry empty[] = {entry(ERR_TABLE_END)};
+    E_RemoveErrorTable(0);
+    E_RegisterErrorTable(2, empty);  // adds nothing, but its end entry is the lowest now
+    EXPECT_EQ(empty[0].state, 0);
+    EXPECT_EQ(E_FindErrTablebyId(ERR_TABLE_END), &empty[0]);
+    for (std::uint16_t module : {2, 19}) E_RemoveErrorTable(module);
     EXPECT_EQ(E_FindErrTablebyId(ERR_TABLE_END), nullptr);
     EXPECT_EQ(console(), "");
 }
@@ -79,31 +97,6 @@ TEST_F(RegistryTest, RefusalsPrintExactTextsAndChangeNothing) {
               "E_RemoveErrorTable(): DLL Id -32768 out of range");
 }
 
-// Registration sets the switches of every entry but the end entry to ES_ALL, again after a
-// removal; removal empties the slot and leaves the table as it is. A table of only the end
-// entry adds nothing but its end entry. The first-use preparation keeps registered tables.
-TEST_F(RegistryTest, RegistrationSetsSwitchesAndRemovalEmptiesTheSlot) {
-    ErrTableEntry table[] = {entry(600), entry(601, EF_SYSTEM), entry(ERR_TABLE_END)};
-    ErrTableEntry empty[] = {entry(ERR_TABLE_END)};
-    table[2].state = 0x0123;
-    E_RegisterErrorTable(19, table);
-    EXPECT_EQ(states(table, 3), (States{ES_ALL, ES_ALL, 0x0123}));
-    table[0].state = 0;
-    E_RemoveErrorTable(19);
-    E_RemoveErrorTable(19);  // an empty slot: harmless
-    EXPECT_EQ(E_FindErrTablebyId(601), nullptr);
-    EXPECT_EQ(states(table, 3), (States{0, ES_ALL, 0x0123}));
-    E_RegisterErrorTable(19, table);
-    EXPECT_EQ(states(table, 3), (States{ES_ALL, ES_ALL, 0x0123}));
-    E_RegisterErrorTable(0, empty);
-    err::registry_prepare();
-    EXPECT_EQ(empty[0].state, 0);
-    EXPECT_EQ(E_FindErrTablebyId(601), &table[1]);
-    EXPECT_EQ(E_FindErrTablebyId(2), own(2));
-    EXPECT_EQ(E_FindErrTablebyId(ERR_TABLE_END), &empty[0]);
-    EXPECT_EQ(console(), "");
-}
-
 // Show-once errors are re-armed for system errors (selector 0) or user errors (any other),
 // in registered tables only; other bits and the end entry stay.
 TEST_F(RegistryTest, ShowOnceFlagIsReArmedByClass) {
@@ -111,24 +104,20 @@ TEST_F(RegistryTest, ShowOnceFlagIsReArmedByClass) {
                              entry(302, EF_SYSTEM | EF_ARCHIVE), entry(303, EF_IEC_TEXT),
                              entry(ERR_TABLE_END)};
     E_RegisterErrorTable(6, table);
-    const auto set = [&](States s) {
-        for (std::size_t i = 0; i < s.size(); ++i) table[i].state = s[i];
-        own(2)->state = s[0];
-    };
-    set({ES_ENABLED | ES_ARCHIVE, ES_ENABLED, 0, ES_BOX, 0});
-    E_enable_show_once_flag(0);
-    EXPECT_EQ(states(table, 5), (States{0x15, ES_ENABLED, ES_NOT_SHOWN, ES_BOX, 0}));
-    EXPECT_EQ(own(2)->state, 0x15);
-    for (std::int32_t selector : {5, -1}) {
-        set({0, ES_ENABLED, 0, ES_BOX, 0});
+    // The switches of the table and of the own error 2 (a system error) after re-arming.
+    const auto rearm = [&](std::int32_t selector) {
+        for (ErrTableEntry& e : table) e.state = ES_ENABLED | ES_ARCHIVE;
+        own(2)->state = ES_ENABLED | ES_ARCHIVE;
         E_enable_show_once_flag(selector);
-        EXPECT_EQ(states(table, 5), (States{0, 0x11, 0, ES_BOX | ES_NOT_SHOWN, 0}));
-        EXPECT_EQ(own(2)->state, 0);
-    }
+        States after = states(table, 5);
+        after.push_back(own(2)->state);
+        return after;
+    };
+    EXPECT_EQ(rearm(0), (States{0x15, 0x05, 0x15, 0x05, 0x05, 0x15}));
+    EXPECT_EQ(rearm(5), (States{0x05, 0x15, 0x05, 0x15, 0x05, 0x05}));
+    EXPECT_EQ(rearm(-1), (States{0x05, 0x15, 0x05, 0x15, 0x05, 0x05}));
     E_RemoveErrorTable(6);
-    set({0, 0, 0, 0, 0});
-    E_enable_show_once_flag(0);
-    EXPECT_EQ(states(table, 3), (States{0, 0, 0}));
+    EXPECT_EQ(rearm(0), (States{0x05, 0x05, 0x05, 0x05, 0x05, 0x15}));
     EXPECT_EQ(console(), "");
 }
 
