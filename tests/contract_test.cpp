@@ -52,20 +52,6 @@ std::string run(const char* steps) {
 constexpr int kHoldOff = 0, kHoldArmed = 1, kHoldWaiting = 2;
 std::atomic<int> g_creation_hold{kHoldOff};
 
-// Starts a task whose first EFormatLock is held in its creation, and what the task formats
-// once it holds the buffer ("<locked>" while it is inside).
-std::thread held_first_lock(std::string& text) {
-    g_creation_hold.store(kHoldArmed);
-    std::thread task([&text] {
-        EFormatLock();
-        text = "<locked>";
-        text = EFormat("%s", "late");
-        EFormatUnlock();
-    });
-    while (g_creation_hold.load() != kHoldWaiting) std::this_thread::yield();
-    return task;
-}
-
 }  // namespace
 
 extern "C" void rtx_createsema(std::uint16_t* out_sema, std::uint16_t initial,
@@ -117,33 +103,35 @@ TEST_F(ContractTest, FormatBufferFormatsOnlyAfterASuccessfulLock) {
     EXPECT_EQ(console(), "");
 }
 
-// A first lock overtaken by another task's creation uses the other task's semaphore: it
-// waits while the other task holds the buffer.
-TEST_F(ContractTest, FormatBufferOvertakenCreationWaitsForTheHolder) {
-    std::string text;
-    std::thread late = held_first_lock(text);
+// Two tasks make their first lock together, the late one's creation held until the first one
+// holds the buffer. A late creation that succeeded uses the holder's semaphore and waits for
+// it; one that failed marks the buffer unusable, the holder's texts empty until its next lock.
+class FormatBufferFirstLocks : public ContractTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FormatBufferFirstLocks, LateCreation) {
+    const bool fails = GetParam();
+    run(fails ? "c" : "");
+    g_creation_hold.store(kHoldArmed);
+    std::string text;  // what the late task formats, "<locked>" while it is inside
+    std::thread late([&text] {
+        EFormatLock();
+        text = "<locked>";
+        text = EFormat("%s", "late");
+        EFormatUnlock();
+    });
+    while (g_creation_hold.load() != kHoldWaiting) std::this_thread::yield();
     EXPECT_EQ(run("LF"), "[n1]");  // creates the semaphore that both use, and takes it
     g_creation_hold.store(kHoldOff);
+    if (fails) late.join();
     for (int i = 0; i < 1000; ++i) std::this_thread::yield();
     EXPECT_EQ(text, "");
-    EXPECT_EQ(run("FU"), "[n1]");
-    late.join();
-    EXPECT_EQ(text, "late");
+    EXPECT_EQ(run("FU LFU"), fails ? "[][n2]" : "[n1][n2]");
+    if (!fails) late.join();
+    EXPECT_EQ(text, fails ? "" : "late");
     EXPECT_EQ(counters().calls[RTX_OP_SEMA_CREATE], 2u);
 }
 
-// A first lock whose creation fails while another task holds the buffer marks the buffer
-// unusable: the holder's texts are empty until its next lock.
-TEST_F(ContractTest, FormatBufferFailedCreationBesideTheHolder) {
-    run("c");
-    std::string text;
-    std::thread late = held_first_lock(text);
-    EXPECT_EQ(run("LF"), "[n1]");
-    g_creation_hold.store(kHoldOff);
-    late.join();
-    EXPECT_EQ(text, "");
-    EXPECT_EQ(run("FU LFU"), "[][n2]");
-}
+INSTANTIATE_TEST_SUITE_P(CreationFails, FormatBufferFirstLocks, ::testing::Bool());
 
 // ---- Developer diagnostics -----------------------------------------------------------------
 
