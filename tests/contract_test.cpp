@@ -136,11 +136,12 @@ INSTANTIATE_TEST_SUITE_P(CreationFails, FormatBufferFirstLocks, ::testing::Bool(
 void boot_file(const char* text) {
     static const struct Folder {
         std::string path = "/tmp/err_diag_" + std::to_string(getpid());
-        Folder() { rtx_host_set_ini_dir(mkdir(path.c_str(), 0700) == 0 ? path.c_str() : "/"); }
-        ~Folder() {
-            std::remove((path + "/TARNBOOT.INI").c_str());
-            rmdir(path.c_str());
+        Folder() {
+            mkdir(path.c_str(), 0700);
+            std::remove((path + "/TARNBOOT.INI").c_str());  // left by an ended process of this id
+            rtx_host_set_ini_dir(path.c_str());
         }
+        ~Folder() { std::remove((path + "/TARNBOOT.INI").c_str()), rmdir(path.c_str()); }
     } folder;
     if (text != nullptr) std::ofstream(folder.path + "/TARNBOOT.INI", std::ios::binary) << text;
 }
