@@ -34,7 +34,9 @@ TEST(ErrlogStamp, ReadsOnlyRealDatesAndTimes) {
         errlog::Stamp t;
         const bool read = errlog::parse_stamp(e, t);
         EXPECT_EQ(read, c.iso != nullptr) << c.date << " " << c.time;
-        if (read && c.iso) EXPECT_EQ(errlog::iso_time(t), c.iso);
+        if (read && c.iso) {
+            EXPECT_EQ(errlog::iso_time(t), c.iso);
+        }
     }
 }
 
