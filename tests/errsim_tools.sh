@@ -8,7 +8,8 @@
 #   #> COMMAND  a shell command run after errsim
 # The commands run in the case's folder with $errsim, $errlog, $errtable (EMULATOR, e.g.
 # qemu-i386 for the 32-bit build, in front when set), $cases, $lib (the firmware modules) and
-# $examples set. With ERRSIM_TOOLS_UPDATE=1 NAME.out is written instead (review the diff!).
+# $examples set, and `at FILE RECORD OFFSET`, which writes stdin over the bytes at OFFSET of a
+# log file's record (0: the header). With ERRSIM_TOOLS_UPDATE=1 NAME.out is written instead (review the diff!).
 #   errsim_tools.sh errsim_case_NAME BIN_DIR LIB_DIR CASES_DIR
 test_name=$1
 name=${1#errsim_case_}
@@ -20,6 +21,8 @@ for tool in errsim errlog errtable; do
     export "$tool=${EMULATOR:+$EMULATOR }$2/$tool"
 done
 export cases lib examples
+at() { dd of="$1" bs=1 seek=$((($2 > 0) * (373 + ($2 - 1) * 619) + $3)) conv=notrunc status=none; }
+export -f at
 cp "$cases/$name.errsim" .
 while IFS= read -r line; do
     bash -c "$line" >>setup.txt 2>&1 || fail "set-up failed: $line: $(cat setup.txt)"

@@ -9,11 +9,9 @@ add_test(NAME c99_headers COMMAND c99_headers)
 # ---- errsim, errlog and errtable ----
 # The tool tests link the tools' pure parts; the script cases (tests/cases/NAME.errsim against
 # NAME.out, see tests/errsim_tools.sh) run the tools themselves, one test each.
-foreach(t errsim_script_test errsim_events_test)
-    if(TARGET ${t} AND TARGET errsim_core)
-        target_link_libraries(${t} PRIVATE errsim_core)
-    endif()
-endforeach()
+if(TARGET errsim_events_test AND TARGET errsim_core)
+    target_link_libraries(errsim_events_test PRIVATE errsim_core)
+endif()
 if(TARGET errlog_view_test AND TARGET errlog_core)
     target_link_libraries(errlog_view_test PRIVATE errlog_core)
 endif()
