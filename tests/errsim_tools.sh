@@ -7,9 +7,9 @@
 #   #< COMMAND  a shell command run before errsim (e.g. to put a damaged log in place)
 #   #> COMMAND  a shell command run after errsim
 # The commands run in the case's folder with $errsim, $errlog, $errtable (EMULATOR, e.g.
-# qemu-i386 for the 32-bit build, in front when set), $cases, $lib (the firmware modules) and
-# $examples set, and `at FILE RECORD OFFSET`, which writes stdin over the bytes at OFFSET of a
-# log file's record (0: the header). With ERRSIM_TOOLS_UPDATE=1 NAME.out is written instead (review the diff!).
+# qemu-i386 for the 32-bit build, in front when set), $cases, $lib (the firmware modules),
+# $examples, and `at FILE RECORD OFFSET`, which writes stdin over a log file's bytes at OFFSET
+# of RECORD (0: the header). With ERRSIM_TOOLS_UPDATE=1 NAME.out is written instead (review it).
 #   errsim_tools.sh errsim_case_NAME BIN_DIR LIB_DIR CASES_DIR
 test_name=$1
 name=${1#errsim_case_}
