@@ -6,40 +6,24 @@ target_compile_options(c99_headers PRIVATE -std=c99 -pedantic-errors -Wall -Wext
 target_link_libraries(c99_headers PRIVATE err rtx_host)
 add_test(NAME c99_headers COMMAND c99_headers)
 
-# ---- errsim and errlog (tools) ----
-# The tool tests link the tools' pure parts; the tool runs compare stdout with expected files.
-foreach(t errsim_script_test errsim_events_test)
-    if(TARGET ${t} AND TARGET errsim_core)
-        target_link_libraries(${t} PRIVATE errsim_core)
-    endif()
-endforeach()
+# ---- errsim, errlog and errtable ----
+# The tool tests link the tools' pure parts; the script cases (tests/cases/NAME.errsim against
+# NAME.out, see tests/errsim_tools.sh) run the tools themselves, one test each.
+if(TARGET errsim_events_test AND TARGET errsim_core)
+    target_link_libraries(errsim_events_test PRIVATE errsim_core)
+endif()
 if(TARGET errlog_view_test AND TARGET errlog_core)
     target_link_libraries(errlog_view_test PRIVATE errlog_core)
 endif()
-# Runs of the tools themselves (tests/errsim_tools.sh; expected files in tests/data/errsim and
-# tests/data/errtable). json_lines checks that the tools' JSON parses.
-find_package(nlohmann_json 3 REQUIRED)
-add_executable(json_lines ${CMAKE_CURRENT_SOURCE_DIR}/json_lines.cpp)
-target_link_libraries(json_lines PRIVATE nlohmann_json::nlohmann_json)
-if(TARGET errsim AND TARGET errlog AND TARGET example_module)
-    set(tool_cases errsim_basic errsim_second_run errsim_script_error errsim_demo
-                   errsim_interactive errsim_module errsim_corrupt_log errsim_storm errlog_cli
-                   errlog_merge)
-    if(TARGET errtable)
-        list(APPEND tool_cases errtable_check)
-    endif()
-    # Script cases: tests/cases/NAME.errsim against NAME.out, one test each.
+if(TARGET errsim AND TARGET errlog AND TARGET errtable AND TARGET example_module)
     file(GLOB case_scripts CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cases/*.errsim)
     foreach(script ${case_scripts})
         get_filename_component(name ${script} NAME_WE)
-        list(APPEND tool_cases errsim_case_${name})
-    endforeach()
-    foreach(case ${tool_cases})
-        add_test(NAME ${case}
-                 COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/errsim_tools.sh ${case}
+        add_test(NAME errsim_case_${name}
+                 COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/errsim_tools.sh errsim_case_${name}
                          $<TARGET_FILE_DIR:errsim> $<TARGET_FILE_DIR:example_module>
-                         ${CMAKE_CURRENT_SOURCE_DIR}/data/errsim)
-        set_tests_properties(${case} PROPERTIES TIMEOUT 120
+                         ${CMAKE_CURRENT_SOURCE_DIR}/cases)
+        set_tests_properties(errsim_case_${name} PROPERTIES TIMEOUT 120
                              ENVIRONMENT "EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};TZ=UTC0")
     endforeach()
 endif()

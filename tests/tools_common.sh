@@ -1,0 +1,17 @@
+# Sourced by the tool test scripts (test_name set): a fresh work folder, removed at exit,
+# fail, mask (dates and times as DD.MMM.YY and HH:MM:SS) and finish (PASS line, exit status).
+work=$(mktemp -d "${TMPDIR:-/tmp}/err_tools.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failed=0
+fail() {
+    echo "FAIL ($test_name): $*"
+    failed=1
+}
+mask() {
+    sed -E 's/[0-9]{2}\.[A-Z]{3}\.[0-9]{2}/DD.MMM.YY/g; s/[0-9]{2}:[0-9]{2}:[0-9]{2}/HH:MM:SS/g' "$@"
+}
+finish() {
+    [ "$failed" = 0 ] && echo "PASS ($test_name)"
+    exit "$failed"
+}
