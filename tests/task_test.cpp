@@ -160,9 +160,9 @@ class Task : public ::testing::Test {
     Harness h;
 };
 
-// A failed lookup suspends the task in its start; resumed, it finishes the start. At shutdown
-// the failed receive suspends the task itself, quietly, also when it is not task 1.
-TEST(TaskStart, FailedLookupSuspendsUntilResumedAndShutdownEndsTheTaskQuietly) {
+// A failed lookup suspends the task in its start; resumed, it finishes the start. A receive that
+// fails with the shutdown status suspends the task itself (not task 1 here), quietly.
+TEST(TaskStart, FailedLookupAndShutdownStatusSuspendTheTaskItself) {
     Harness h(false);
     rtx_task_descriptor other{};
     other.start = [] {};
@@ -178,7 +178,11 @@ TEST(TaskStart, FailedLookupSuspendsUntilResumedAndShutdownEndsTheTaskQuietly) {
     h.sync();
     EXPECT_EQ(h.root.text("LOG/USERERR.LOG").size(), 15848u);
     EXPECT_EQ(err::task_state().gui_mbx, h.world.gui_mbx());
-    h.world.shutdown();
+    for (std::uint16_t mbx : h.world.partner_mailboxes())
+        wait_until([mbx] { return rtx_host_mailbox_waiters(mbx) != 0; }, "a partner's receive");
+    rtx_host_fail_next(RTX_OP_RECEIVE, 1, RTX_E_SHUTDOWN);
+    h.command(CMD_UI_READY);
+    EXPECT_TRUE(h.wait_suspended());
     EXPECT_EQ(h.console(), "");
 }
 
@@ -363,8 +367,7 @@ TEST(TaskLateApi, ApiMailboxIsLookedUpUntilFound) {
     E_RegisterErrorTable(kModule, g_table);
     Harness h(true, false);
     h.start();
-    // Two notifications and a box answer (which sends nothing); returns the lookups made.
-    const auto lookups_of_a_round = [&](const std::string& round) {
+    const auto lookups_of_a_round = [&](const std::string& round) {  // a box answer sends none
         rtx_host_counters before{}, after{};
         rtx_host_get_counters(&before);
         h.report(kApiOne, round);
