@@ -17,7 +17,7 @@ if [ "$1" = chains ]; then
     /^Error Code:/ { r = r " code " v(); getline; sub(/ +$/, ""); print r " " $0 }'
     exit
 fi
-cp "$2" "$3"
+[ "$2" = "$3" ] || cp "$2" "$3"
 out=$3
 shift 3
 while [ $# -ge 3 ]; do
