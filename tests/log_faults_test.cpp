@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "log_format.h"
 #include "log_test_helpers.h"
 
 using namespace log_test;
@@ -171,6 +172,42 @@ TEST_F(LogFaults, FailedCallsPrintTheirTextAndLeaveARecoverableFile) {
             EXPECT_TRUE(valid(read_file(user_path())));
         }
     }
+}
+
+// A log that cannot be read for an export: the archive gets the notice instead and the count
+// of new errors stays. The file does not open: its text; switched off: none.
+TEST_F(LogFaults, ExportOfALogThatCannotBeOpenedWritesTheNotice) {
+    const std::string notice =
+        "001\r\n1\r\nN\r\n0\r\nARCHIVE FILE CORRUPTED\r\n07.MAR.04\r\n09:05:31\r\n";
+    start_log();
+    archive_n(3);
+    rtx_host_fail(RTX_OP_FILE_OPEN, 1, 1, RTX_E_INJECTED);  // the archive opens, the log not
+    ASSERT_TRUE(err::export_log(1, "\\LOG\\A.TXT"));
+    EXPECT_EQ(console(), open_failed());
+    EXPECT_EQ(read_file(root_ / "LOG" / "A.TXT"), notice);
+    EXPECT_EQ(header().new_records, 3);
+    err::log_slot(1).path[0] = 0;
+    rtx_host_console_clear();
+    ASSERT_TRUE(err::export_log(1, "\\LOG\\B.TXT"));
+    EXPECT_EQ(console(), "");
+    EXPECT_EQ(read_file(root_ / "LOG" / "B.TXT"), notice);
+    rtx_host_fail_next(RTX_OP_FILE_WRITE, 1, RTX_E_INJECTED);
+    EXPECT_FALSE(err::export_log(1, "\\LOG\\C.TXT"));
+}
+
+// Records that the read did not reach (the file was cut short after the start) end the entries
+// with the read failure's text; the first line counts the entries before it.
+TEST_F(LogFaults, ExportOfACutFileEndsAtTheFirstRecordNotRead) {
+    start_log();
+    archive_n(3);
+    ASSERT_TRUE(erase(1, {1}));
+    archive_n(1, 200);  // record 1 again: the chain runs 1 (newest), 3, 2
+    std::filesystem::resize_file(user_path(), err::LOG_HEADER_SIZE + 2 * err::LOG_RECORD_SIZE);
+    EXPECT_FALSE(err::export_log(1, "\\LOG\\A.TXT"));
+    EXPECT_EQ(console(), read_failed());
+    EXPECT_EQ(read_file(root_ / "LOG" / "A.TXT"),
+              "001\r\n4\r\nN\r\n1\r\n00200\r\nE200\r\n$$$\r\nCOMP\r\n07.MAR.04\r\n09:05:31\r\n");
+    EXPECT_EQ(header().new_records, 0);
 }
 
 }  // namespace

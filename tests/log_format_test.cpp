@@ -116,6 +116,18 @@ TEST_F(LogFormat, RecordsAreReadAndWrittenByTheirNumber) {
     EXPECT_EQ(file.substr(at1, err::LOG_RECORD_SIZE), record25.replace(lf::kRecNr, 3, "001"));
 }
 
+// Null text, component and file: blank fields, "-" for the file.
+TEST_F(LogFormat, NullArgumentsAreStoredBlank) {
+    start_log();
+    ASSERT_TRUE(err::archive_error(1, 65535, nullptr, nullptr, nullptr, -7));
+    const std::string r = read_file(user_path()).substr(err::LOG_HEADER_SIZE);
+    EXPECT_EQ(r.substr(lf::kRecCode, 5), "65535");
+    EXPECT_EQ(r.substr(lf::kRecText, 80), std::string(80, ' '));
+    EXPECT_EQ(r.substr(lf::kRecComponent, 15), std::string(15, ' '));
+    EXPECT_EQ(r.substr(lf::kRecFile, 50), "-" + std::string(49, ' '));
+    EXPECT_EQ(r.substr(lf::kRecLine, 6), "-7    ");
+}
+
 // A record that the reader cannot give is named with the walk that met it.
 TEST_F(LogFormat, UnreadableRecordIsNamed) {
     start_log();

@@ -70,7 +70,7 @@ TEST_F(LogSetup, BootConfigurationDecidesThePath) {
     }
 }
 
-// The root path and the default name together 260 characters: refused.
+// The root path and the default name together 260 characters: refused, and the log stays off.
 TEST_F(LogSetup, RootPathTooLongIsRefused) {
     const std::string long_root = "D:\\" + std::string(241, 'R');
     rtx_host_set_root_path(long_root.c_str());
@@ -79,7 +79,15 @@ TEST_F(LogSetup, RootPathTooLongIsRefused) {
     EXPECT_EQ(console(), "error_task:\n-----------\nLog file path too long: " + long_root +
                              "\\LOG\\USERERR.LOG\n");
     EXPECT_STREQ(err::log_slot(1).path, "");
+    rtx_host_console_clear();
+    EXPECT_FALSE(err::archive_error(1, 5, "text", "COMP", "f.c", 1));
+    EXPECT_EQ(console(), "");
     EXPECT_TRUE(fs::is_empty(root_ / "LOG"));
+    // A path without a dot whose backup name would not fit (the boot file cannot hold one).
+    char backup[err::kPathSize];
+    EXPECT_TRUE(err::make_backup_name(std::string(255, 'A').c_str(), backup, sizeof backup));
+    EXPECT_EQ(std::string(backup), std::string(255, 'A') + ".BAK");
+    EXPECT_FALSE(err::make_backup_name(std::string(256, 'A').c_str(), backup, sizeof backup));
 }
 
 }  // namespace
