@@ -22,7 +22,7 @@ struct Fault {
     std::string text;
     std::string archive = "";                  // export: the archive file afterwards
     std::vector<std::uint16_t> numbers = {3};  // erase: the records listed
-    bool untouched = false;  // the log is left as it was: the next try works
+    bool untouched = false;                    // the log is left as it was: the next try works
 };
 
 std::vector<Fault> faults() {
@@ -50,8 +50,15 @@ std::vector<Fault> faults() {
         // The first archive on a new log: open; seek+read record 1; seek+write record 1;
         // seek+read header; seek+write header.
         {"archive: open", Op::archive, 0, RTX_OP_FILE_OPEN, 0, open_failed()},
-        {"archive: seek to the free record", Op::archive, 0, RTX_OP_FILE_SEEK, 0,
-         position_failed(1), "", {}, true},
+        {"archive: seek to the free record",
+         Op::archive,
+         0,
+         RTX_OP_FILE_SEEK,
+         0,
+         position_failed(1),
+         "",
+         {},
+         true},
         {"archive: read the free record", Op::archive, 0, RTX_OP_FILE_READ, 0, read, "", {}, true},
         {"archive: write the new record", Op::archive, 0, RTX_OP_FILE_WRITE, 0, write},
         {"archive: read the header", Op::archive, 0, RTX_OP_FILE_READ, 1, read},

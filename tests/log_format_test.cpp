@@ -24,8 +24,7 @@ TEST(LogFields, NumberAndTextFields) {
         std::uint16_t width, value;
         const char* after;
     } numbers[] = {
-        {3, 7, "007#####"},     {5, 65535, "65535###"},
-        {6, 42, "00042###"},    // 6 or more: 5 digits
+        {3, 7, "007#####"},    {5, 65535, "65535###"}, {6, 42, "00042###"},  // 6 or more: 5 digits
         {3, 1234, "12342###"},  // too many digits: the leading ones
         {1, 0, "02342###"},
     };

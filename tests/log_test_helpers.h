@@ -114,8 +114,8 @@ class LogTest : public ::testing::Test {
     void archive_n(unsigned count, unsigned first = 100) {
         for (unsigned i = 0; i < count; ++i) {
             std::string text = "E" + std::to_string(first + i);
-            ASSERT_TRUE(err::archive_error(1, std::uint16_t(first + i), text.c_str(), "COMP",
-                                           "file.c", 10))
+            ASSERT_TRUE(
+                err::archive_error(1, std::uint16_t(first + i), text.c_str(), "COMP", "file.c", 10))
                 << console();
         }
     }

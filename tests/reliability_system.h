@@ -1,22 +1,16 @@
 // A whole system for the reliability tests: a host system (host_system/world.h) with the error
 // task started from init_function, in a root folder that survives restarts, so that a test can
-// start the task, put a fault into its file system, start it again and see it recover.
-//
-// Unlike the task harness there are no partner tasks: the tests use errors without boxes,
-// status texts or notifications. The mailboxes the task looks up exist; nobody reads them.
+// start the task, put a fault into its file system or its pool, start it again and see it
+// recover. No partner tasks: the tests use errors without boxes, status texts or notifications.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "err/err.h"
 #include "host_system/held_module.h"
@@ -26,24 +20,11 @@
 
 namespace reliability {
 
-namespace fs = std::filesystem;
 using host_system::Bytes;
 
 // Module 3 of the tests: one user error and one system error, archived, no actions.
-constexpr std::uint16_t kTestModule = 3;
 constexpr std::uint16_t kUserError = 30001;
 constexpr std::uint16_t kSystemError = 30002;
-
-inline ErrTableEntry* test_table() {
-    static ErrTableEntry table[] = {
-        {kUserError, EF_ARCHIVE, 0, ACT_NONE, ACT_NONE, "Rel user %s", nullptr, "REL", nullptr,
-         nullptr},
-        {kSystemError, EF_SYSTEM | EF_ARCHIVE, 0, ACT_NONE, ACT_NONE, "Rel system %s", nullptr,
-         "REL", nullptr, nullptr},
-        {ERR_TABLE_END, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr},
-    };
-    return table;
-}
 
 inline bool contains(const Bytes& bytes, const std::string& text) {
     return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
@@ -54,16 +35,22 @@ class System {
     enum class Start { serving, suspended };
 
     System() : root_(host_system::Root::temporary("err_reliability")) {
-        E_RemoveErrorTable(kTestModule);
-        E_RegisterErrorTable(kTestModule, test_table());
+        static ErrTableEntry table[] = {
+            {kUserError, EF_ARCHIVE, 0, ACT_NONE, ACT_NONE, "Rel user %s", nullptr, "REL", nullptr,
+             nullptr},
+            {kSystemError, EF_SYSTEM | EF_ARCHIVE, 0, ACT_NONE, ACT_NONE, "Rel system %s", nullptr,
+             "REL", nullptr, nullptr},
+            {ERR_TABLE_END, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr},
+        };
+        E_RemoveErrorTable(3);
+        E_RegisterErrorTable(3, table);
     }
 
-    const std::string& root() const { return root_.path(); }
     std::string path(const std::string& relative) const { return root_.host_path(relative); }
 
-    // Starts a fresh executive and the error task. serving: the task answered a message;
-    // suspended: it stopped in its start-up. The console is cleared first. prepare runs on the
-    // fresh executive just before the system start (to inject faults, set limits).
+    // Starts a fresh executive and the error task (console cleared; prepare runs just before
+    // the system start, to inject faults or set limits). serving: the task answered a message;
+    // suspended: it stopped in its start-up.
     Start start(const std::function<void()>& prepare = nullptr) {
         world_.reset();
         world_.emplace(
@@ -80,8 +67,7 @@ class System {
     // Waits until the task has handled everything sent before; false when it is suspended.
     bool sync() { return answered(world_->sync(kWait)); }
 
-    // Sends message with reply_mode 2 and returns what comes back on the reply mailbox; empty
-    // when the task is suspended or nothing comes.
+    // Sends message with reply_mode 2; what comes back (empty when nothing does).
     Bytes request(const Bytes& message) {
         EXPECT_TRUE(world_->send_asking(message, "reliability", __LINE__));
         host_system::Reply reply = world_->receive_reply(kWait);
@@ -95,14 +81,12 @@ class System {
     }
 
     std::string console() const { return rtx_host_console_text(); }
-
     Bytes file(const std::string& relative) const { return root_.read(relative); }
     Bytes log(const char* name) const { return file(std::string("LOG/") + name); }
     bool log_valid(const char* name) const {
         Bytes b = log(name);
         return err::check_log_image(b.data(), b.size()).ok();
     }
-
     std::uint16_t error_mbx() const { return world_->error_mbx(); }
 
   private:
