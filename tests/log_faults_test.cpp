@@ -11,6 +11,8 @@ using namespace log_test;
 
 namespace {
 
+const std::string kLog = "LOG/USERERR.LOG", kBak = "LOG/USERERR.BAK";
+
 enum class Op { create, check, archive, erase, erase_all, export_log };
 
 struct Fault {
@@ -26,7 +28,7 @@ struct Fault {
 };
 
 std::vector<Fault> faults() {
-    const std::string read = read_failed(), write = write_failed();
+    const std::string read = kReadFailed, write = kWriteFailed;
     std::string entries;
     for (unsigned n = 3; n >= 1; --n)
         entries += std::to_string(n) + "\r\n0010" + std::to_string(n - 1) + "\r\nE10" +
@@ -127,14 +129,14 @@ TEST_F(LogFaults, FailedCallsPrintTheirTextAndLeaveARecoverableFile) {
     for (const Fault& f : faults()) {
         SCOPED_TRACE(f.what);
         err::reset_task_state();
-        std::filesystem::remove(user_path());
-        std::filesystem::remove(user_bak());
+        std::filesystem::remove(path(kLog));
+        std::filesystem::remove(path(kBak));
         start_log();
         archive_n(f.op == Op::check ? 3 : f.errors);
-        const std::string image = read_file(user_path());
+        const std::string image = read(kLog);
         if (f.op <= Op::check) err::reset_task_state();
-        if (f.op == Op::create) std::filesystem::remove(user_path());
-        const err::LogHeader before = header();
+        if (f.op == Op::create) std::filesystem::remove(path(kLog));
+        const std::string before = header();
         rtx_host_fail(f.call, f.skip, 1, RTX_E_INJECTED);
         rtx_host_console_clear();
         EXPECT_EQ(run(f), f.op == Op::check);
@@ -147,36 +149,36 @@ TEST_F(LogFaults, FailedCallsPrintTheirTextAndLeaveARecoverableFile) {
         }
         // A failed check treats the file as corrupt: it is backed up and replaced.
         if (f.op == Op::check) {
-            EXPECT_EQ(read_file(user_bak()), image);
-            EXPECT_EQ(header(), hdr(0, 0, 0, 0, 1));
+            EXPECT_EQ(read(kBak), image);
+            EXPECT_EQ(header(), "0 0 0 0 1");
         }
         // A log that does not open, or whose first record cannot be reached, is left as it
         // was, and the same call works once the fault is gone.
         if (f.untouched || (f.op >= Op::archive && f.call == RTX_OP_FILE_OPEN)) {
             EXPECT_EQ(header(), before);
-            EXPECT_TRUE(read_file(user_path()) == image) << "the file changed";
+            EXPECT_TRUE(read(kLog) == image) << "the file changed";
             if (f.op == Op::archive) {
                 EXPECT_TRUE(run(f)) << console();
             }
         }
         // Erase all clears the error chain and the count even when a record fails.
         if (f.op == Op::erase_all && f.call != RTX_OP_FILE_OPEN) {
-            EXPECT_EQ(header().error_start_record, 0);
-            EXPECT_EQ(header().new_records, 0);
+            EXPECT_EQ(err::log_slot(1).header.error_start_record, 0);
+            EXPECT_EQ(err::log_slot(1).header.new_records, 0);
         }
         // An export that has begun resets the count of new errors; the archive holds what
         // was written, its count the entries written or tried.
         if (f.op == Op::export_log) {
-            EXPECT_EQ(read_file(root_ / "LOG" / "ARCHIVE.TXT"), f.archive);
-            EXPECT_EQ(header().new_records, 0);
+            EXPECT_EQ(read("LOG/ARCHIVE.TXT"), f.archive);
+            EXPECT_EQ(err::log_slot(1).header.new_records, 0);
         }
         // The file either still validates, or the next start moves it aside and recreates it.
-        const std::string bytes = read_file(user_path());
+        const std::string bytes = read(kLog);
         if (!valid(bytes)) {
             err::reset_task_state();
             EXPECT_TRUE(err::init_log_file(1)) << console();
-            EXPECT_EQ(read_file(user_bak()), bytes);
-            EXPECT_TRUE(valid(read_file(user_path())));
+            EXPECT_EQ(read(kBak), bytes);
+            EXPECT_TRUE(valid(read(kLog)));
         }
     }
 }
@@ -191,13 +193,13 @@ TEST_F(LogFaults, ExportOfALogThatCannotBeOpenedWritesTheNotice) {
     rtx_host_fail(RTX_OP_FILE_OPEN, 1, 1, RTX_E_INJECTED);  // the archive opens, the log not
     ASSERT_TRUE(err::export_log(1, "\\LOG\\A.TXT"));
     EXPECT_EQ(console(), open_failed());
-    EXPECT_EQ(read_file(root_ / "LOG" / "A.TXT"), notice);
-    EXPECT_EQ(header().new_records, 3);
+    EXPECT_EQ(read("LOG/A.TXT"), notice);
+    EXPECT_EQ(err::log_slot(1).header.new_records, 3);
     err::log_slot(1).path[0] = 0;
     rtx_host_console_clear();
     ASSERT_TRUE(err::export_log(1, "\\LOG\\B.TXT"));
     EXPECT_EQ(console(), "");
-    EXPECT_EQ(read_file(root_ / "LOG" / "B.TXT"), notice);
+    EXPECT_EQ(read("LOG/B.TXT"), notice);
     rtx_host_fail_next(RTX_OP_FILE_WRITE, 1, RTX_E_INJECTED);
     EXPECT_FALSE(err::export_log(1, "\\LOG\\C.TXT"));
 }
@@ -209,12 +211,12 @@ TEST_F(LogFaults, ExportOfACutFileEndsAtTheFirstRecordNotRead) {
     archive_n(3);
     ASSERT_TRUE(erase(1, {1}));
     archive_n(1, 200);  // record 1 again: the chain runs 1 (newest), 3, 2
-    std::filesystem::resize_file(user_path(), err::LOG_HEADER_SIZE + 2 * err::LOG_RECORD_SIZE);
+    std::filesystem::resize_file(path(kLog), err::LOG_HEADER_SIZE + 2 * err::LOG_RECORD_SIZE);
     EXPECT_FALSE(err::export_log(1, "\\LOG\\A.TXT"));
-    EXPECT_EQ(console(), read_failed());
-    EXPECT_EQ(read_file(root_ / "LOG" / "A.TXT"),
+    EXPECT_EQ(console(), kReadFailed);
+    EXPECT_EQ(read("LOG/A.TXT"),
               "001\r\n4\r\nN\r\n1\r\n00200\r\nE200\r\n$$$\r\nCOMP\r\n07.MAR.04\r\n09:05:31\r\n");
-    EXPECT_EQ(header().new_records, 0);
+    EXPECT_EQ(err::log_slot(1).header.new_records, 0);
 }
 
 }  // namespace

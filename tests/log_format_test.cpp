@@ -109,7 +109,7 @@ TEST_F(LogFormat, RecordsAreReadAndWrittenByTheirNumber) {
     ASSERT_TRUE(err::close_log(1));
     EXPECT_FALSE(err::close_log(1));
     EXPECT_EQ(console(), "");
-    const std::string file = read_file(user_path());
+    const std::string file = read("LOG/USERERR.LOG");
     const std::size_t at1 = err::LOG_HEADER_SIZE, at25 = at1 + 24 * err::LOG_RECORD_SIZE;
     EXPECT_EQ(file.substr(at25), record25);
     EXPECT_EQ(file.substr(at1, err::LOG_RECORD_SIZE), record25.replace(lf::kRecNr, 3, "001"));
@@ -119,7 +119,7 @@ TEST_F(LogFormat, RecordsAreReadAndWrittenByTheirNumber) {
 TEST_F(LogFormat, NullArgumentsAreStoredBlank) {
     start_log();
     ASSERT_TRUE(err::archive_error(1, 65535, nullptr, nullptr, nullptr, -7));
-    const std::string r = read_file(user_path()).substr(err::LOG_HEADER_SIZE);
+    const std::string r = read("LOG/USERERR.LOG").substr(err::LOG_HEADER_SIZE);
     EXPECT_EQ(r.substr(lf::kRecCode, 5), "65535");
     EXPECT_EQ(r.substr(lf::kRecText, 80), std::string(80, ' '));
     EXPECT_EQ(r.substr(lf::kRecComponent, 15), std::string(15, ' '));
@@ -130,7 +130,7 @@ TEST_F(LogFormat, NullArgumentsAreStoredBlank) {
 // A record that the reader cannot give is named with the walk that met it.
 TEST_F(LogFormat, UnreadableRecordIsNamed) {
     start_log();
-    std::string image = read_file(user_path());
+    std::string image = read("LOG/USERERR.LOG");
     auto reader = [](void* context, std::uint16_t n) -> const std::uint8_t* {
         if (n == 4) return nullptr;
         return u8(static_cast<std::string*>(context)->data() + err::LOG_HEADER_SIZE +

@@ -1,7 +1,7 @@
-// The boot file decides each log's path: the first word of the value; the default below the
-// root path "D:" when the key is missing (only the system log says so). A missing file is
-// created there. Without a usable path the log is switched off: nothing is created or moved, and
-// every later operation fails without a text. (Corrupt files at start: the log_ script cases.)
+// The boot file decides each log's path: the default below the root path "D:" when the key is
+// missing. Without a usable path the log is switched off: nothing is created or moved, and every
+// later operation fails without a text. (First words, backup names, corrupt files at start, the
+// system log's text for its missing key: the log_ script cases.)
 #include <string>
 
 #include "log_test_helpers.h"
@@ -17,50 +17,39 @@ TEST_F(LogSetup, BootConfigurationDecidesThePath) {
     const std::string off = open_failed("D:"),
                       no_boot = "Error Task: Can't open boot.ini (registry) file\n" + off;
     const char* const folder = "";  // a folder named TARNBOOT.INI
-    const char* const both =
-        "[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\nUserLogFile=\\LOG\\USERERR.LOG\n";
     const struct {
         const char* ini;  // null: no boot file
         bool ini_fault;
-        int log_id;
         std::string text;
         std::string path;  // empty: switched off
     } cases[] = {
-        {both, false, 0, "", "\\LOG\\SYSERR.LOG"},
-        {both, false, 1, "", "\\LOG\\USERERR.LOG"},
-        {"[ErrorTask]\nUserLogFile=\\LOG\\FIRST.LOG second word\n", false, 1, "",
-         "\\LOG\\FIRST.LOG"},
-        {"[ErrorTask]\nOther=1\n", false, 0,
-         "Error Task: SystemLogFile Setting in ErrorTask section not found, using defaults\n",
-         "D:\\LOG\\SYSERR.LOG"},
-        {"[ErrorTask]\nOther=1\n", false, 1, "", "D:\\LOG\\USERERR.LOG"},
-        {"[ErrorTask]\nUserLogFile=\n", false, 1, off, ""},
-        {"[ErrorTask]\nUserLogFile=  \t \n", false, 1, off, ""},
-        {nullptr, false, 1, no_boot, ""},
-        {folder, false, 1, no_boot, ""},
-        {both, true, 1, no_boot, ""},
+        {"[ErrorTask]\nOther=1\n", false, "", "D:\\LOG\\USERERR.LOG"},
+        {"[ErrorTask]\nUserLogFile=\n", false, off, ""},
+        {"[ErrorTask]\nUserLogFile=  \t \n", false, off, ""},
+        {nullptr, false, no_boot, ""},
+        {folder, false, no_boot, ""},
+        {"[ErrorTask]\nUserLogFile=\\LOG\\USERERR.LOG\n", true, no_boot, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path + (c.ini ? c.ini : "(none)"));
         err::reset_task_state();
-        fs::remove_all(root_ / "LOG");
-        fs::create_directory(root_ / "LOG");
-        fs::remove_all(root_ / "TARNBOOT.INI");
-        if (c.ini == folder) fs::create_directory(root_ / "TARNBOOT.INI");
-        if (c.ini && c.ini != folder) write_ini(c.ini);
+        fs::remove_all(path("LOG"));
+        fs::create_directory(path("LOG"));
+        fs::remove_all(path("TARNBOOT.INI"));
+        if (c.ini == folder) fs::create_directory(path("TARNBOOT.INI"));
+        if (c.ini && c.ini != folder) write("TARNBOOT.INI", c.ini);
         if (c.ini_fault) rtx_host_fail_next(RTX_OP_INI_READ, 1, RTX_E_INJECTED);
         rtx_host_console_clear();
-        EXPECT_EQ(err::init_log_file(c.log_id), !c.path.empty());
+        EXPECT_EQ(err::init_log_file(1), !c.path.empty());
         EXPECT_EQ(console(), c.text);
-        EXPECT_EQ(err::log_slot(c.log_id).path, c.path);
+        EXPECT_EQ(err::log_slot(1).path, c.path);
         if (!c.path.empty()) {
-            const std::string name = c.path.substr(c.path.rfind('\\') + 1);
-            EXPECT_TRUE(valid(read_file(root_ / "LOG" / name)));
-            EXPECT_EQ(err::log_slot(c.log_id).header, hdr(0, 0, 0, 0, 1));
-            EXPECT_EQ(err::log_slot(c.log_id).stream, nullptr);
+            EXPECT_TRUE(valid(read("LOG/USERERR.LOG")));
+            EXPECT_EQ(header(), "0 0 0 0 1");
+            EXPECT_EQ(err::log_slot(1).stream, nullptr);
             continue;
         }
-        EXPECT_TRUE(fs::is_empty(root_ / "LOG"));
+        EXPECT_TRUE(fs::is_empty(path("LOG")));
         rtx_host_console_clear();
         EXPECT_FALSE(err::open_log_stream(1));
         EXPECT_FALSE(err::archive_error(1, 5, "text", "COMP", "f.c", 1));
@@ -71,10 +60,10 @@ TEST_F(LogSetup, BootConfigurationDecidesThePath) {
 }
 
 // The root path and the default name together 260 characters: refused, and the log stays off.
-TEST_F(LogSetup, RootPathTooLongIsRefused) {
+TEST_F(LogSetup, PathsThatDoNotFitAreRefused) {
     const std::string long_root = "D:\\" + std::string(241, 'R');
     rtx_host_set_root_path(long_root.c_str());
-    write_ini("[ErrorTask]\n");
+    write("TARNBOOT.INI", "[ErrorTask]\n");
     EXPECT_FALSE(err::init_log_file(1));
     EXPECT_EQ(console(), "error_task:\n-----------\nLog file path too long: " + long_root +
                              "\\LOG\\USERERR.LOG\n");
@@ -82,7 +71,7 @@ TEST_F(LogSetup, RootPathTooLongIsRefused) {
     rtx_host_console_clear();
     EXPECT_FALSE(err::archive_error(1, 5, "text", "COMP", "f.c", 1));
     EXPECT_EQ(console(), "");
-    EXPECT_TRUE(fs::is_empty(root_ / "LOG"));
+    EXPECT_TRUE(fs::is_empty(path("LOG")));
     // A path without a dot whose backup name would not fit (the boot file cannot hold one).
     char backup[err::kPathSize];
     EXPECT_TRUE(err::make_backup_name(std::string(255, 'A').c_str(), backup, sizeof backup));

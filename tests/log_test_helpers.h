@@ -1,5 +1,5 @@
-// Helpers of the log tests: a fresh root folder with its LOG folder and boot file, a quiet
-// console, a fixed clock (7 March 2004, 09:05:31 UTC), the texts of failed file calls.
+// Helpers of the log tests: a fresh root folder of the host system (LOG folder, boot file naming
+// both logs), a quiet console, a fixed clock (7 March 2004, 09:05:31 UTC), the failure texts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host_system/root.h"
 #include "log.h"
 #include "log_check.h"
 #include "log_clock.h"
@@ -21,38 +21,21 @@
 
 namespace log_test {
 
-constexpr std::time_t kFixedNow = 1078650331;
-inline std::time_t g_now = kFixedNow;
-inline std::time_t test_clock() {
-    return g_now;
-}
+inline std::time_t g_now;
 
-inline std::string read_file(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-inline void write_file(const std::filesystem::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-}
 inline std::string console() {
     return rtx_host_console_text();
 }
-
-const std::string kUserLog = "\\LOG\\USERERR.LOG";
-inline std::string open_failed(const std::string& path = kUserLog) {
+inline std::string open_failed(const std::string& path = "\\LOG\\USERERR.LOG") {
     return "error_task:\n-----------\nFailed to open file " + path + "\n";
 }
-inline std::string read_failed() {
-    return "error_task:\n-----------\nFailed to read from log file " + kUserLog + "\n";
-}
-inline std::string write_failed() {
-    return "error_task:\n-------------Failed to write to log file " + kUserLog + "\n";
-}
+inline const std::string kReadFailed =
+    "error_task:\n-----------\nFailed to read from log file \\LOG\\USERERR.LOG\n";
+inline const std::string kWriteFailed =
+    "error_task:\n-------------Failed to write to log file \\LOG\\USERERR.LOG\n";
 inline std::string position_failed(unsigned record) {
     return "error_task:\n-----------\nFailed to position to record " + std::to_string(record) +
-           "\nin log file " + kUserLog + "\n";
+           "\nin log file \\LOG\\USERERR.LOG\n";
 }
 
 // Command 616 with the record numbers listed (count at byte 8, numbers from byte 10).
@@ -68,13 +51,13 @@ inline bool valid(const std::string& bytes) {
         .ok();
 }
 
-inline err::LogHeader hdr(std::uint16_t start, std::uint16_t end, std::uint16_t news,
-                          std::uint16_t overflow, std::uint16_t empty) {
-    return {start, end, news, overflow, empty};
+// A header as text, to compare and print.
+inline std::string str(const err::LogHeader& h) {
+    return std::to_string(h.error_start_record) + " " + std::to_string(h.error_end_record) + " " +
+           std::to_string(h.new_records) + " " + std::to_string(h.overflow_record) + " " +
+           std::to_string(h.empty_record);
 }
 
-// A fresh root for every case (/tmp/errlogXXXXXX, no "." in it) with its LOG folder and a boot
-// file naming both logs, console captured, the test clock set.
 class LogTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -82,28 +65,24 @@ class LogTest : public ::testing::Test {
         tzset();
         rtx_host_reset();
         err::reset_task_state();
-        char tmpl[] = "/tmp/errlogXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        std::filesystem::create_directory(root_ / "LOG");
-        rtx_host_set_root(root_.c_str());
+        root_.emplace(host_system::Root::temporary("errlog"));
+        root_->enter();
         rtx_host_console_echo(0);
         rtx_host_console_clear();
-        g_now = kFixedNow;
-        err::set_log_clock_for_tests(test_clock);
-        write_ini("[ErrorTask]\nSystemLogFile=\\LOG\\SYSERR.LOG\nUserLogFile=\\LOG\\USERERR.LOG\n");
+        g_now = 1078650331;
+        err::set_log_clock_for_tests([] { return g_now; });
     }
     void TearDown() override {
         rtx_host_clear_faults();
         err::set_log_clock_for_tests(nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
     }
 
-    void write_ini(const std::string& text) { write_file(root_ / "TARNBOOT.INI", text); }
-    std::filesystem::path user_path() const { return root_ / "LOG" / "USERERR.LOG"; }
-    std::filesystem::path user_bak() const { return root_ / "LOG" / "USERERR.BAK"; }
-    err::LogHeader header() const { return err::log_slot(1).header; }
+    std::string read(const std::string& relative) const { return root_->text(relative); }
+    void write(const std::string& relative, const std::string& bytes) const {
+        ASSERT_TRUE(root_->write(relative, bytes));
+    }
+    std::string path(const std::string& relative) const { return root_->host_path(relative); }
+    std::string header() const { return str(err::log_slot(1).header); }
 
     // Sets up the user log (creating its file) and clears the console.
     void start_log() {
@@ -120,21 +99,7 @@ class LogTest : public ::testing::Test {
         }
     }
 
-    std::filesystem::path root_;
+    std::optional<host_system::Root> root_;
 };
 
 }  // namespace log_test
-
-// Comparison and printing of headers, found by argument lookup.
-namespace err {
-inline bool operator==(const LogHeader& a, const LogHeader& b) {
-    return a.error_start_record == b.error_start_record &&
-           a.error_end_record == b.error_end_record && a.new_records == b.new_records &&
-           a.overflow_record == b.overflow_record && a.empty_record == b.empty_record;
-}
-inline std::ostream& operator<<(std::ostream& os, const LogHeader& h) {
-    return os << "{start " << h.error_start_record << ", end " << h.error_end_record << ", new "
-              << h.new_records << ", overflow " << h.overflow_record << ", empty " << h.empty_record
-              << "}";
-}
-}  // namespace err

@@ -19,7 +19,6 @@ using reliability::contains;
 using reliability::kSystemError;
 using reliability::kUserError;
 using reliability::System;
-using Start = reliability::System::Start;
 
 class SmallDisk {
   public:
@@ -58,23 +57,23 @@ class SmallDisk {
 // Command 610 (export the user log) to name; the block count of the answer (0xFFFF: none).
 std::uint16_t export_user_log(System& sys, const std::string& name) {
     using namespace host_system;
-    const Bytes answer = sys.request(
-        message(0, {block(CMD_EXPORT_USER_LOG, concat({words({0}), text_bytes(name, true)}))}));
-    return answer.size() < MSG_HEADER_SIZE ? 0xFFFF : get16(answer, MSG_BLOCK_COUNT);
+    EXPECT_TRUE(sys.world->send_asking(
+        message(0, {block(CMD_EXPORT_USER_LOG, concat({words({0}), text_bytes(name, true)}))})));
+    const Reply reply = sys.world->receive_reply(System::kWait);
+    return System::answered(reply) ? get16(reply.message, MSG_BLOCK_COUNT) : 0xFFFF;
 }
 
 TEST(ReliabilityFs, FullDiskStopsCreationFailsExportAndRecovers) {
     System sys;
     // 20 KiB: room for the system log (15848 bytes) but not for the user log as well.
-    SmallDisk disk(sys.path("LOG"), "size=20k");
+    SmallDisk disk(sys.root.host_path("LOG"), "size=20k");
     ::testing::Test::RecordProperty("fault", disk.mounted() ? "real" : "injected");
-    ASSERT_EQ(sys.start([&] {
+    ASSERT_FALSE(sys.start([&] {
         // Injected: the system log's 27 writes (header, 25 records, header) succeed, the user
         // log's first falls short.
         if (!disk.mounted()) rtx_host_fail(RTX_OP_FILE_WRITE, 27, 1, RTX_E_INJECTED);
-    }),
-              Start::suspended);
-    EXPECT_EQ(sys.console(),
+    }));
+    EXPECT_EQ(std::string(rtx_host_console_text()),
               "error_task:\n-------------Failed to write to log file \\LOG\\USERERR.LOG\n"
               "Error Task Initialization Error\n-------------------------------\n"
               "rtx_status.status:     0000\nSuspending Error Task\n---------------------\n");
@@ -85,9 +84,9 @@ TEST(ReliabilityFs, FullDiskStopsCreationFailsExportAndRecovers) {
     if (disk.mounted()) {
         ASSERT_TRUE(disk.resize("size=1m"));
     }
-    ASSERT_EQ(sys.start(), Start::serving);
-    EXPECT_EQ(sys.console(), "");
-    EXPECT_TRUE(std::filesystem::exists(sys.path("LOG/USERERR.BAK")));
+    ASSERT_TRUE(sys.start());
+    EXPECT_EQ(std::string(rtx_host_console_text()), "");
+    EXPECT_TRUE(std::filesystem::exists(sys.root.host_path("LOG/USERERR.BAK")));
 
     // The disk fills up while the task runs: an export cannot be written and is not answered
     // (only the default response comes back); archiving goes on in the logs' own room.
@@ -95,7 +94,7 @@ TEST(ReliabilityFs, FullDiskStopsCreationFailsExportAndRecovers) {
     // Injected: the export writes the log's header first, then the archive text.
     if (!disk.mounted()) rtx_host_fail(RTX_OP_FILE_WRITE, 1, 1, RTX_E_INJECTED);
     EXPECT_EQ(export_user_log(sys, "\\LOG\\FULL.TXT"), 0);
-    EXPECT_EQ(sys.console(), "");
+    EXPECT_EQ(std::string(rtx_host_console_text()), "");
     sys.report(kUserError, "while-full");
     sys.report(kSystemError, "while-full");
     EXPECT_TRUE(contains(sys.log("USERERR.LOG"), "Rel user while-full"));
@@ -105,8 +104,8 @@ TEST(ReliabilityFs, FullDiskStopsCreationFailsExportAndRecovers) {
 
     if (!filler.empty()) std::filesystem::remove(filler);
     EXPECT_EQ(export_user_log(sys, "\\LOG\\ROOM.TXT"), 1);
-    EXPECT_TRUE(contains(sys.file("LOG/ROOM.TXT"), "Rel user while-full"));
-    sys.stop();
+    EXPECT_TRUE(contains(sys.root.read("LOG/ROOM.TXT"), "Rel user while-full"));
+    sys.world.reset();
 }
 
 }  // namespace

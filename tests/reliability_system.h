@@ -1,7 +1,7 @@
-// A whole system for the reliability tests: a host system (host_system/world.h) with the error
-// task started from init_function, in a root folder that survives restarts, so that a test can
-// start the task, put a fault into its file system or its pool, start it again and see it
-// recover. No partner tasks: the tests use errors without boxes, status texts or notifications.
+// A whole system for the reliability tests: the host system's world with the error task
+// started from init_function, in a root folder that survives restarts, so that a test can start
+// the task, put a fault into its file system or its pool, start it again and see it recover.
+// No partner tasks: the tests use errors without boxes, status texts or notifications.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,11 +30,12 @@ inline bool contains(const Bytes& bytes, const std::string& text) {
     return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
 }
 
-class System {
-  public:
-    enum class Start { serving, suspended };
+struct System {
+    static constexpr std::chrono::seconds kWait{30};
+    host_system::Root root = host_system::Root::temporary("err_reliability");
+    std::optional<host_system::World> world;  // after the root: it ends first
 
-    System() : root_(host_system::Root::temporary("err_reliability")) {
+    System() {
         static ErrTableEntry table[] = {
             {kUserError, EF_ARCHIVE, 0, ACT_NONE, ACT_NONE, "Rel user %s", nullptr, "REL", nullptr,
              nullptr},
@@ -46,32 +47,23 @@ class System {
         E_RegisterErrorTable(3, table);
     }
 
-    std::string path(const std::string& relative) const { return root_.host_path(relative); }
-
     // Starts a fresh executive and the error task (console cleared; prepare runs just before
-    // the system start, to inject faults or set limits). serving: the task answered a message;
-    // suspended: it stopped in its start-up.
-    Start start(const std::function<void()>& prepare = nullptr) {
-        world_.reset();
-        world_.emplace(
-            root_, host_system::WorldOptions{.restart_module = host_system::restart_held_module});
+    // the system start). True: the task serves; false: it stopped in its start-up.
+    bool start(const std::function<void()>& prepare = nullptr) {
+        world.reset();
+        world.emplace(
+            root, host_system::WorldOptions{.restart_module = host_system::restart_held_module});
         rtx_host_console_clear();
         if (prepare) prepare();
-        world_->start();
-        return sync() ? Start::serving : Start::suspended;
+        world->start();
+        return sync();
     }
 
-    // Ends every task of the executive.
-    void stop() { world_.reset(); }
-
     // Waits until the task has handled everything sent before; false when it is suspended.
-    bool sync() { return answered(world_->sync(kWait)); }
-
-    // Sends message with reply_mode 2; what comes back (empty when nothing does).
-    Bytes request(const Bytes& message) {
-        EXPECT_TRUE(world_->send_asking(message, "reliability", __LINE__));
-        host_system::Reply reply = world_->receive_reply(kWait);
-        return answered(reply) ? reply.message : Bytes{};
+    bool sync() { return answered(world->sync(kWait)); }
+    static bool answered(const host_system::Reply& reply) {
+        EXPECT_TRUE(reply.outcome == reply.answered || reply.outcome == reply.suspended);
+        return reply.ok();
     }
 
     // Reports an error as any module does, then waits until the task has handled it.
@@ -80,27 +72,11 @@ class System {
         EXPECT_TRUE(sync());
     }
 
-    std::string console() const { return rtx_host_console_text(); }
-    Bytes file(const std::string& relative) const { return root_.read(relative); }
-    Bytes log(const char* name) const { return file(std::string("LOG/") + name); }
+    Bytes log(const char* name) const { return root.read(std::string("LOG/") + name); }
     bool log_valid(const char* name) const {
         Bytes b = log(name);
         return err::check_log_image(b.data(), b.size()).ok();
     }
-    std::uint16_t error_mbx() const { return world_->error_mbx(); }
-
-  private:
-    static constexpr std::chrono::seconds kWait{30};
-
-    static bool answered(const host_system::Reply& reply) {
-        if (reply.outcome != host_system::Reply::answered &&
-            reply.outcome != host_system::Reply::suspended)
-            ADD_FAILURE() << "the error task neither answered nor was suspended";
-        return reply.ok();
-    }
-
-    host_system::Root root_;
-    std::optional<host_system::World> world_;  // after the root: it ends first
 };
 
 }  // namespace reliability
