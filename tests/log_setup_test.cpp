@@ -24,7 +24,6 @@ TEST_F(LogSetup, BootConfigurationDecidesThePath) {
         std::string path;  // empty: switched off
     } cases[] = {
         {"[ErrorTask]\nOther=1\n", false, "", "D:\\LOG\\USERERR.LOG"},
-        {"[ErrorTask]\nUserLogFile=\n", false, off, ""},
         {"[ErrorTask]\nUserLogFile=  \t \n", false, off, ""},
         {nullptr, false, no_boot, ""},
         {folder, false, no_boot, ""},
@@ -37,7 +36,7 @@ TEST_F(LogSetup, BootConfigurationDecidesThePath) {
         fs::create_directory(path("LOG"));
         fs::remove_all(path("TARNBOOT.INI"));
         if (c.ini == folder) fs::create_directory(path("TARNBOOT.INI"));
-        if (c.ini && c.ini != folder) write("TARNBOOT.INI", c.ini);
+        if (c.ini && c.ini != folder) root_->write("TARNBOOT.INI", c.ini);
         if (c.ini_fault) rtx_host_fail_next(RTX_OP_INI_READ, 1, RTX_E_INJECTED);
         rtx_host_console_clear();
         EXPECT_EQ(err::init_log_file(1), !c.path.empty());
@@ -63,7 +62,7 @@ TEST_F(LogSetup, BootConfigurationDecidesThePath) {
 TEST_F(LogSetup, PathsThatDoNotFitAreRefused) {
     const std::string long_root = "D:\\" + std::string(241, 'R');
     rtx_host_set_root_path(long_root.c_str());
-    write("TARNBOOT.INI", "[ErrorTask]\n");
+    ASSERT_TRUE(root_->write("TARNBOOT.INI", "[ErrorTask]\n"));
     EXPECT_FALSE(err::init_log_file(1));
     EXPECT_EQ(console(), "error_task:\n-----------\nLog file path too long: " + long_root +
                              "\\LOG\\USERERR.LOG\n");

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -26,6 +27,7 @@ inline std::time_t g_now;
 inline std::string console() {
     return rtx_host_console_text();
 }
+// Failed file calls on the user log (open: on any path).
 inline std::string open_failed(const std::string& path = "\\LOG\\USERERR.LOG") {
     return "error_task:\n-----------\nFailed to open file " + path + "\n";
 }
@@ -51,13 +53,6 @@ inline bool valid(const std::string& bytes) {
         .ok();
 }
 
-// A header as text, to compare and print.
-inline std::string str(const err::LogHeader& h) {
-    return std::to_string(h.error_start_record) + " " + std::to_string(h.error_end_record) + " " +
-           std::to_string(h.new_records) + " " + std::to_string(h.overflow_record) + " " +
-           std::to_string(h.empty_record);
-}
-
 class LogTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -78,11 +73,15 @@ class LogTest : public ::testing::Test {
     }
 
     std::string read(const std::string& relative) const { return root_->text(relative); }
-    void write(const std::string& relative, const std::string& bytes) const {
-        ASSERT_TRUE(root_->write(relative, bytes));
-    }
     std::string path(const std::string& relative) const { return root_->host_path(relative); }
-    std::string header() const { return str(err::log_slot(1).header); }
+    // The user log's header as the task holds it: start, end, new, overflow and empty record.
+    std::string header() const {
+        const err::LogHeader& h = err::log_slot(1).header;
+        char t[40];
+        std::snprintf(t, sizeof t, "%u %u %u %u %u", h.error_start_record, h.error_end_record,
+                      h.new_records, h.overflow_record, h.empty_record);
+        return t;
+    }
 
     // Sets up the user log (creating its file) and clears the console.
     void start_log() {

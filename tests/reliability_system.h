@@ -1,7 +1,6 @@
-// A whole system for the reliability tests: the host system's world with the error task
-// started from init_function, in a root folder that survives restarts, so that a test can start
-// the task, put a fault into its file system or its pool, start it again and see it recover.
-// No partner tasks: the tests use errors without boxes, status texts or notifications.
+// The reliability tests' system: the host system's world with the error task, in a root folder
+// that survives restarts (start, put in a fault, start again, see it recover). No partner tasks:
+// the tests' errors (module 3) have no boxes, status texts or notifications.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,7 +21,6 @@ namespace reliability {
 
 using host_system::Bytes;
 
-// Module 3 of the tests: one user error and one system error, archived, no actions.
 constexpr std::uint16_t kUserError = 30001;
 constexpr std::uint16_t kSystemError = 30002;
 
@@ -59,7 +57,7 @@ struct System {
         return sync();
     }
 
-    // Waits until the task has handled everything sent before; false when it is suspended.
+    // Waits until the task has handled everything sent before (false: it is suspended).
     bool sync() { return answered(world->sync(kWait)); }
     static bool answered(const host_system::Reply& reply) {
         EXPECT_TRUE(reply.outcome == reply.answered || reply.outcome == reply.suspended);

@@ -1,10 +1,7 @@
 #!/bin/bash
-# Log files in the log_ script cases.
-#   log_tool.sh chains FILE   the header and every record on one line each: number, state,
-#                             previous and next link, code, the text's first line
-#   log_tool.sh set IN OUT RECORD FIELD VALUE...   a copy of IN with fields overwritten
-#                             (RECORD 0: the header; FIELD start end new overflow empty length
-#                             of the header, prev next of a record)
+# log_tool.sh chains FILE: the header and each record on a line (number, state, previous and
+# next link, code, first text line). log_tool.sh set IN OUT RECORD FIELD VALUE...: a copy with
+# fields overwritten (RECORD 0, the header: start end new overflow empty length; else prev next).
 set -eu
 if [ "$1" = chains ]; then
     tr -d '\r' <"$2" | awk '
