@@ -67,10 +67,6 @@ class LogTest : public ::testing::Test {
         g_now = 1078650331;
         err::set_log_clock_for_tests([] { return g_now; });
     }
-    void TearDown() override {
-        rtx_host_clear_faults();
-        err::set_log_clock_for_tests(nullptr);
-    }
 
     std::string read(const std::string& relative) const { return root_->text(relative); }
     std::string path(const std::string& relative) const { return root_->host_path(relative); }

@@ -72,7 +72,8 @@ TEST(ReliabilityFs, FullDiskStopsCreationFailsExportAndRecovers) {
     if (!real) rtx_host_fail(RTX_OP_FILE_WRITE, 1, 1, RTX_E_INJECTED);
     EXPECT_EQ(export_user_log(sys, "\\LOG\\FULL.TXT"), 0);
     EXPECT_STREQ(rtx_host_console_text(), "");
-    sys.report(reliability::kUserError, "while-full");
+    EReportError("full.c", 1, reliability::kUserError, "while-full");
+    EXPECT_TRUE(sys.sync());
     EXPECT_TRUE(contains(sys.log("USERERR.LOG"), "Rel user while-full"));
     EXPECT_TRUE(sys.log_valid("USERERR.LOG"));
 

@@ -64,12 +64,6 @@ struct System {
         return reply.ok();
     }
 
-    // Reports an error as any module does, then waits until the task has handled it.
-    void report(std::uint16_t number, const std::string& info) {
-        EReportError("reliability.cpp", 1, number, info.c_str());
-        EXPECT_TRUE(sync());
-    }
-
     Bytes log(const char* name) const { return root.read(std::string("LOG/") + name); }
     bool log_valid(const char* name) const {
         Bytes b = log(name);
