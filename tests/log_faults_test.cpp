@@ -185,6 +185,7 @@ TEST_F(LogFaults, ExportOfACutFileEndsAtTheFirstRecordNotRead) {
     ASSERT_TRUE(erase(1, {1}));
     archive_n(1, 200);  // record 1 again: the chain runs 1 (newest), 3, 2
     std::filesystem::resize_file(path(kLog), err::LOG_HEADER_SIZE + 2 * err::LOG_RECORD_SIZE);
+    EXPECT_FALSE(err::export_log(1, nullptr));
     EXPECT_FALSE(err::export_log(1, "\\LOG\\A.TXT"));
     EXPECT_EQ(console(), kReadFailed);
     EXPECT_EQ(read("LOG/A.TXT"),

@@ -1,7 +1,6 @@
-// The boot file decides each log's path: the default below the root path "D:" when the key is
-// missing. Without a usable path the log is switched off: nothing is created or moved, and every
-// later operation fails without a text. (First words, backup names, corrupt files at start, the
-// system log's text for its missing key: the log_ script cases.)
+// The boot file decides each log's path (the default below the root path "D:" without a key).
+// Without a usable path the log is off: nothing is created or moved, and every later operation
+// fails without a text. (First words, backup names, corrupt files: the log_ script cases.)
 #include <string>
 
 #include "log_test_helpers.h"
