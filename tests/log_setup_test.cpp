@@ -57,9 +57,10 @@ TEST_F(LogSetup, BootConfigurationDecidesThePath) {
     }
 }
 
-// The root path and the default name together 260 characters: refused, and the log stays off.
+// The root path and the default name together 260 characters: refused (although the backup
+// name, cut at the root's dot, would fit), and the log stays off.
 TEST_F(LogSetup, PathsThatDoNotFitAreRefused) {
-    const std::string long_root = "D:\\" + std::string(241, 'R');
+    const std::string long_root = "D:\\A." + std::string(239, 'R');
     rtx_host_set_root_path(long_root.c_str());
     ASSERT_TRUE(root_->write("TARNBOOT.INI", "[ErrorTask]\n"));
     EXPECT_FALSE(err::init_log_file(1));
