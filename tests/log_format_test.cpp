@@ -119,8 +119,9 @@ TEST_F(LogFormat, UnreadableRecordIsNamed) {
     };
     const err::LogCheckResult r = err::check_log_chains(u8(image.data()), reader, &image);
     char text[200];
-    err::describe_log_check(r, text, sizeof text);
+    const std::size_t n = err::describe_log_check(r, text, sizeof text);
     EXPECT_STREQ(text, "record 4 cannot be read in the free chain (check 1)");
+    EXPECT_EQ(err::describe_log_check(r, text, n), n - 1);  // cut to the size less one
 }
 
 }  // namespace

@@ -27,7 +27,6 @@ inline std::time_t g_now;
 inline std::string console() {
     return rtx_host_console_text();
 }
-// Failed file calls on the user log (open: on any path).
 inline std::string open_failed(const std::string& path = "\\LOG\\USERERR.LOG") {
     return "error_task:\n-----------\nFailed to open file " + path + "\n";
 }
