@@ -156,6 +156,7 @@ struct Setting {
     bool formats;
     std::string reports;  // each report and a line feed
 };
+void PrintTo(const Setting& s, std::ostream* os) { *os << s.name; }
 class Diagnostics : public ContractTest, public ::testing::WithParamInterface<Setting> {};
 
 TEST_P(Diagnostics, ReleaseSetting) {
