@@ -35,8 +35,7 @@ bool archive_error(int log_id, std::uint16_t error_code, const char* text, const
         else
             put_text_field(record + kRecComponent, kComponentWidth, "");
         put_number_field(record + kRecCode, kCodeWidth, error_code);
-        put_text_field(record + kRecDate, kDateWidth, log_date_string());
-        put_text_field(record + kRecTime, kTimeWidth, log_time_string());
+        put_stamp_fields(record);
         if (file)
             text_to_field(record + kRecFile, kFileWidth, file);
         else
@@ -73,8 +72,7 @@ bool get_free_record(int log_id, std::uint8_t* buffer) {
         put_number_field(local + kRecPrevious, kRecordNumberWidth, 0);
         put_number_field(local + kRecNext, kRecordNumberWidth, 0);
         put_number_field(local + kRecCode, kCodeWidth, 0);
-        put_text_field(local + kRecDate, kDateWidth, log_date_string());
-        put_text_field(local + kRecTime, kTimeWidth, log_time_string());
+        put_stamp_fields(local);
         h.overflow_record = oldest;
         if (!write_log_record(log_id, local)) return false;
     }

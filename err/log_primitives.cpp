@@ -110,16 +110,6 @@ const std::uint8_t* loaded_log_record(int log_id, std::uint16_t record_nr) {
     return r.bytes + at;
 }
 
-void put_text_field(std::uint8_t* dest, std::uint16_t width, const char* text) {
-    if (!dest) return;
-    encode_text(dest, width, text);
-}
-
-void put_number_field(std::uint8_t* dest, std::uint16_t width, std::uint16_t value) {
-    if (!dest) return;
-    encode_number(dest, width, value);
-}
-
 // ---- Date and time stamps ----
 
 namespace {
@@ -171,22 +161,43 @@ void set_log_clock_for_tests(std::time_t (*now)()) {
 
 // When the clock cannot be read the stamps keep the placeholder of a new record, so a
 // record never carries a made-up moment.
-const char* log_date_string() {
-    std::tm t{};
-    if (local_now(t))
-        format_date(t, g_date, sizeof g_date);
+namespace {
+
+void date_of(const std::tm* t) {
+    if (t)
+        format_date(*t, g_date, sizeof g_date);
     else
         std::snprintf(g_date, sizeof g_date, "%s", kNewDate);
+}
+
+void time_of(const std::tm* t) {
+    if (t)
+        format_time(*t, g_time, sizeof g_time);
+    else
+        std::snprintf(g_time, sizeof g_time, "%s", kNewTime);
+}
+
+}  // namespace
+
+const char* log_date_string() {
+    std::tm t{};
+    date_of(local_now(t) ? &t : nullptr);
     return g_date;
 }
 
 const char* log_time_string() {
     std::tm t{};
-    if (local_now(t))
-        format_time(t, g_time, sizeof g_time);
-    else
-        std::snprintf(g_time, sizeof g_time, "%s", kNewTime);
+    time_of(local_now(t) ? &t : nullptr);
     return g_time;
+}
+
+void put_stamp_fields(std::uint8_t* record) {
+    std::tm t{};
+    const std::tm* now = local_now(t) ? &t : nullptr;
+    date_of(now);
+    time_of(now);
+    encode_text(record + kRecDate, kDateWidth, g_date);
+    encode_text(record + kRecTime, kTimeWidth, g_time);
 }
 
 }  // namespace err

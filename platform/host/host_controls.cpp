@@ -94,6 +94,7 @@ void rtx_host_reset(void) {
         s.ini_files.clear();
         s.next_ini = 1;
         s.root.assign(1, '.');  // assign(".") trips a false -Wrestrict of g++ 12 at -O3
+        s.root_serial.fetch_add(1);
         s.root_path = kDefaultRootPath;
         s.ini_dir.clear();
     }

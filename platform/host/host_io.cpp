@@ -22,8 +22,9 @@
 #include <emmintrin.h>
 #endif
 
-// Seek, read and write take no lock: their fault check and counters are the executive's
-// lock-free ones (take_fault_unlocked), and a stream belongs to the one task that opened it.
+// Open (of a name this thread has mapped before), seek, read and write take no lock: their fault
+// check and counters are the executive's lock-free ones (take_fault_unlocked), and a stream
+// belongs to the one task that opened it.
 //
 // A file stream without a buffer of its own: every read and write is one positioned system
 // call (pread, pwrite) at the stream's position, so a write has reached the file system when
@@ -181,11 +182,15 @@ std::string current_root() {
 #endif
 #endif
 
+// This file's per-thread records live in the static TLS block, as the segment caches do: no
+// lookup call on every open and close.
+#define RTX_HOST_STATIC_TLS [[gnu::tls_model("initial-exec")]]
+
 struct SpareFile {
     rtx_file* file = nullptr;
     ~SpareFile() { delete file; }
 };
-thread_local SpareFile t_spare_file;
+RTX_HOST_STATIC_TLS thread_local SpareFile t_spare_file;
 
 rtx_file* new_file(int fd, bool append) {
     rtx_file* f = t_spare_file.file;
@@ -209,25 +214,51 @@ void drop_file(rtx_file* file) {
 // it came from. Every log operation opens its log by the same name: the name is mapped on the
 // first open and found here on every later one, until the root folder changes.
 struct MappedPath {
-    std::string root;
+    uint64_t root_serial = 0;  // State::root_serial when mapped (0: never)
     std::string exec;
     std::string host;
 };
 constexpr std::size_t kMappedPaths = 8;
-thread_local MappedPath t_mapped[kMappedPaths];
-thread_local std::size_t t_next_mapped = 0;
+RTX_HOST_STATIC_TLS thread_local MappedPath t_mapped[kMappedPaths];
+RTX_HOST_STATIC_TLS thread_local std::size_t t_next_mapped = 0;
+
+RTX_HOST_STATIC_TLS thread_local std::size_t t_last_mapped = 0;  // the entry found last
+
+// What this thread mapped from exec under the root of serial, or null. The entry found last is
+// looked at first: a log operation opens the log that the one before it opened.
+const std::string* known_path(uint64_t serial, const char* exec) {
+    const MappedPath& last = t_mapped[t_last_mapped];
+    if (last.root_serial == serial && std::strcmp(last.exec.c_str(), exec) == 0) return &last.host;
+    for (std::size_t k = 0; k < kMappedPaths; ++k) {
+        const MappedPath& m = t_mapped[k];
+        if (m.root_serial == serial && std::strcmp(m.exec.c_str(), exec) == 0) {
+            t_last_mapped = k;
+            return &m.host;
+        }
+    }
+    return nullptr;
+}
 
 // The host path of exec under the current root folder. Lock held. The reference stays valid
 // until this thread maps kMappedPaths other paths.
 const std::string& mapped_path_locked(const State& s, const char* exec) {
-    for (const MappedPath& m : t_mapped)
-        if (m.exec == exec && m.root == s.root) return m.host;
+    const uint64_t serial = s.root_serial.load(std::memory_order_relaxed);
+    if (const std::string* known = known_path(serial, exec)) return *known;
+    t_last_mapped = t_next_mapped;
     MappedPath& m = t_mapped[t_next_mapped];
     t_next_mapped = (t_next_mapped + 1) % kMappedPaths;
-    m.root = s.root;
+    m.root_serial = serial;
     m.exec = exec;
     m.host = map_exec_path(s.root, exec);
     return m.host;
+}
+
+// The same without the lock when this thread mapped exec under today's root already.
+const std::string& mapped_path(State& s, const char* exec) {
+    if (const std::string* known = known_path(s.root_serial.load(std::memory_order_acquire), exec))
+        return *known;
+    Lock lk(s.m);
+    return mapped_path_locked(s, exec);
 }
 
 // ---- INI files --------------------------------------------------------------------------
@@ -334,6 +365,7 @@ void rtx_host_set_root(const char* host_folder) {
     State& s = state();
     Lock lk(s.m);
     s.root = host_folder && *host_folder ? host_folder : ".";
+    s.root_serial.fetch_add(1);
 }
 
 // Valid until the root is set again.
@@ -383,17 +415,15 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
     int flags = 0;
     bool append = false;
     const bool known_mode = mode && open_flags(mode, &flags, &append);
-    const std::string* host = nullptr;  // this thread's own: valid after the lock is released
-    {
-        State& s = state();
-        Lock lk(s.m);
-        if (take_fault(s, RTX_OP_FILE_OPEN)) return nullptr;
-        if (!path || !mode) {
-            note_failure(s, RTX_OP_FILE_OPEN);
-            return nullptr;
-        }
-        if (known_mode) host = &mapped_path_locked(s, path);
+    // The fault check and the counters are the lock-free ones; the lock is taken only to map a
+    // name that this thread has not mapped under today's root.
+    State& s = state();
+    if (take_fault_unlocked(s, RTX_OP_FILE_OPEN)) return nullptr;
+    if (!path || !mode) {
+        note_failure(s, RTX_OP_FILE_OPEN);
+        return nullptr;
     }
+    const std::string* host = known_mode ? &mapped_path(s, path) : nullptr;  // this thread's own
     int fd = -1;
     if (host) {
         do {
@@ -409,8 +439,6 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
         }
     }
     if (fd < 0) {
-        State& s = state();
-        Lock lk(s.m);
         note_failure(s, RTX_OP_FILE_OPEN);
         return nullptr;
     }

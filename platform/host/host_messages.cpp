@@ -131,6 +131,7 @@ inline __attribute__((always_inline)) uint16_t send_segment(State& s, uint16_t m
     uint32_t idle = 0;
     if (!seg->queued.compare_exchange_strong(idle, mailbox, std::memory_order_acq_rel))
         return RTX_E_BAD_ID;  // queued already
+    forget_received(segment);
     append(*mb, seg);
     // Counted after the link and before waiters is read; a receiver counts itself in waiters
     // before it reads pushed: either the receiver sees this message or this sender sees it.
@@ -291,7 +292,10 @@ void _rtx_getmessage(uint16_t* out_segment, uint16_t mailbox, uint16_t timeout, 
         return put(status, RTX_E_BAD_ID);
     }
     st = receive(s, *mb, mailbox, WaitLimit{timeout == RTX_WAIT_FOREVER, timeout}, out_segment);
-    if (st) note_failure(s, RTX_OP_RECEIVE);
+    if (st)
+        note_failure(s, RTX_OP_RECEIVE);
+    else
+        t_received = *out_segment;
     put(status, st);
 }
 

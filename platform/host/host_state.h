@@ -197,7 +197,10 @@ struct State {
     std::map<uint16_t, std::unique_ptr<IniFile>> ini_files;
     uint16_t next_ini = 1;
 
-    std::string root = ".";                    // the host folder
+    std::string root = ".";  // the host folder
+    // Changed with root (lock held), never back to an earlier value: a host path mapped under
+    // this serial was mapped under today's root.
+    std::atomic<uint64_t> root_serial{1};
     std::string root_path = kDefaultRootPath;  // what rtx_get_root_path gives
     std::string ini_dir;                       // empty: the root
 };
@@ -283,6 +286,13 @@ uint16_t free_segment(State& s, uint16_t id);
 void recycle_segment(State& s, Segment* seg);
 // The segment holding address and the offset of address in it, or 0.
 uint16_t segment_at(State& s, const void* address, uint32_t* offset);
+// The segment that the calling thread received last and still holds (0: none): segment_at
+// looks at it before the address map, since a receiver answers the message it holds. Cleared
+// when the thread frees or sends it.
+extern __thread uint16_t t_received __attribute__((tls_model("initial-exec")));
+inline void forget_received(uint16_t id) {
+    if (t_received == id) t_received = 0;
+}
 // Wakes the threads that give way at an exhausted pool (shutdown).
 void wake_pool_waiters(State& s);
 // Frees every segment object and empties the pool (part of rtx_host_reset; no other thread
