@@ -154,17 +154,16 @@ bool text_to_field(std::uint8_t* field, std::uint16_t width, const char* text) {
     std::size_t p = 0;  // write position in the field
     std::size_t q = 0;  // read position in the text
     for (;;) {
-        const char* lf = std::strchr(text + q, '\n');
-        if (!lf) {
+        // The characters up to the next line feed or the end, found with one scan.
+        std::size_t segment = std::strcspn(text + q, "\n");
+        if (text[q + segment] == '\0') {
             // The rest of the text, cut to what the field still holds.
-            std::size_t rest = std::strlen(text + q);
-            std::size_t n = rest < width - p ? rest : width - p;
+            std::size_t n = segment < width - p ? segment : width - p;
             std::memcpy(field + p, text + q, n);
             p += n;
-            whole = whole && n == rest;
+            whole = whole && n == segment;
             break;
         }
-        std::size_t segment = static_cast<std::size_t>(lf - (text + q));
         bool full = p + segment >= width;
         if (full) segment = width - p;
         std::memcpy(field + p, text + q, segment);
