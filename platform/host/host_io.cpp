@@ -182,34 +182,6 @@ std::string current_root() {
 #endif
 #endif
 
-// This file's per-thread records live in the static TLS block, as the segment caches do: no
-// lookup call on every open and close.
-#define RTX_HOST_STATIC_TLS [[gnu::tls_model("initial-exec")]]
-
-struct SpareFile {
-    rtx_file* file = nullptr;
-    ~SpareFile() { delete file; }
-};
-RTX_HOST_STATIC_TLS thread_local SpareFile t_spare_file;
-
-rtx_file* new_file(int fd, bool append) {
-    rtx_file* f = t_spare_file.file;
-    if (!f) return new rtx_file{fd, 0, append};
-    t_spare_file.file = nullptr;
-    *f = rtx_file{fd, 0, append};
-    return f;
-}
-
-void drop_file(rtx_file* file) {
-#if !defined(RTX_HOST_NO_SPARE_FILE)
-    if (!t_spare_file.file) {
-        t_spare_file.file = file;
-        return;
-    }
-#endif
-    delete file;
-}
-
 // The host paths that this thread mapped last, each with the root folder and the executive path
 // it came from. Every log operation opens its log by the same name: the name is mapped on the
 // first open and found here on every later one, until the root folder changes.
@@ -219,20 +191,68 @@ struct MappedPath {
     std::string host;
 };
 constexpr std::size_t kMappedPaths = 8;
-RTX_HOST_STATIC_TLS thread_local MappedPath t_mapped[kMappedPaths];
-RTX_HOST_STATIC_TLS thread_local std::size_t t_next_mapped = 0;
 
-RTX_HOST_STATIC_TLS thread_local std::size_t t_last_mapped = 0;  // the entry found last
+// What a thread keeps between its file calls: its last closed stream and the paths it mapped.
+// Reached through one pointer in the thread's static TLS block (as the segment caches are), so
+// that an open or a close needs no lookup call; freed by a key destructor when the thread ends.
+struct ThreadFiles {
+    rtx_file* spare = nullptr;
+    MappedPath mapped[kMappedPaths];
+    std::size_t next_mapped = 0;
+    std::size_t last_mapped = 0;  // the entry found last
+    ~ThreadFiles() { delete spare; }
+};
+__thread ThreadFiles* t_files __attribute__((tls_model("initial-exec"))) = nullptr;
+pthread_key_t g_files_key;
+pthread_once_t g_files_key_once = PTHREAD_ONCE_INIT;
+
+[[gnu::noinline]] ThreadFiles& new_thread_files() {
+    pthread_once(&g_files_key_once, [] {
+        pthread_key_create(&g_files_key, [](void* p) {
+            t_files = nullptr;
+            delete static_cast<ThreadFiles*>(p);
+        });
+    });
+    t_files = new ThreadFiles;
+    pthread_setspecific(g_files_key, t_files);
+    return *t_files;
+}
+
+inline ThreadFiles& thread_files() {
+    ThreadFiles* f = t_files;
+    return __builtin_expect(f != nullptr, 1) ? *f : new_thread_files();
+}
+
+rtx_file* new_file(int fd, bool append) {
+    ThreadFiles& t = thread_files();
+    rtx_file* f = t.spare;
+    if (!f) return new rtx_file{fd, 0, append};
+    t.spare = nullptr;
+    *f = rtx_file{fd, 0, append};
+    return f;
+}
+
+void drop_file(rtx_file* file) {
+#if !defined(RTX_HOST_NO_SPARE_FILE)
+    ThreadFiles& t = thread_files();
+    if (!t.spare) {
+        t.spare = file;
+        return;
+    }
+#endif
+    delete file;
+}
 
 // What this thread mapped from exec under the root of serial, or null. The entry found last is
 // looked at first: a log operation opens the log that the one before it opened.
 const std::string* known_path(uint64_t serial, const char* exec) {
-    const MappedPath& last = t_mapped[t_last_mapped];
+    ThreadFiles& t = thread_files();
+    const MappedPath& last = t.mapped[t.last_mapped];
     if (last.root_serial == serial && std::strcmp(last.exec.c_str(), exec) == 0) return &last.host;
     for (std::size_t k = 0; k < kMappedPaths; ++k) {
-        const MappedPath& m = t_mapped[k];
+        const MappedPath& m = t.mapped[k];
         if (m.root_serial == serial && std::strcmp(m.exec.c_str(), exec) == 0) {
-            t_last_mapped = k;
+            t.last_mapped = k;
             return &m.host;
         }
     }
@@ -244,9 +264,10 @@ const std::string* known_path(uint64_t serial, const char* exec) {
 const std::string& mapped_path_locked(const State& s, const char* exec) {
     const uint64_t serial = s.root_serial.load(std::memory_order_relaxed);
     if (const std::string* known = known_path(serial, exec)) return *known;
-    t_last_mapped = t_next_mapped;
-    MappedPath& m = t_mapped[t_next_mapped];
-    t_next_mapped = (t_next_mapped + 1) % kMappedPaths;
+    ThreadFiles& t = thread_files();
+    t.last_mapped = t.next_mapped;
+    MappedPath& m = t.mapped[t.next_mapped];
+    t.next_mapped = (t.next_mapped + 1) % kMappedPaths;
     m.root_serial = serial;
     m.exec = exec;
     m.host = map_exec_path(s.root, exec);
