@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "log_format.h"
+
 namespace err {
 
 // ---- Record access primitives ----
@@ -20,10 +22,19 @@ void load_log_records(int log_id);
 // Record n as loaded by the last load_log_records, or null: n of 0 or above 25 fails quietly;
 // after a failed seek the record prints the positioning text, after a short read the read text.
 const std::uint8_t* loaded_log_record(int log_id, std::uint16_t record_nr);
-void put_text_field(std::uint8_t* dest, std::uint16_t width, const char* text);
-void put_number_field(std::uint8_t* dest, std::uint16_t width, std::uint16_t value);
+// Field writers, inline: every record a log operation touches takes several of them, and with
+// the width known where they are called each one is a few stores.
+inline void put_text_field(std::uint8_t* dest, std::uint16_t width, const char* text) {
+    if (dest) logfmt::encode_text(dest, width, text);
+}
+inline void put_number_field(std::uint8_t* dest, std::uint16_t width, std::uint16_t value) {
+    if (dest) logfmt::encode_number(dest, width, value);
+}
 const char* log_date_string();
 const char* log_time_string();
+// The date and time fields of the record at record, both from one reading of the clock: as
+// put_text_field puts log_date_string() and log_time_string() there.
+void put_stamp_fields(std::uint8_t* record);
 
 // ---- Set-up at task start ----
 bool init_log_file(int log_id);

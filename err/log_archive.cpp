@@ -35,8 +35,7 @@ bool archive_error(int log_id, std::uint16_t error_code, const char* text, const
         else
             put_text_field(record + kRecComponent, kComponentWidth, "");
         put_number_field(record + kRecCode, kCodeWidth, error_code);
-        put_text_field(record + kRecDate, kDateWidth, log_date_string());
-        put_text_field(record + kRecTime, kTimeWidth, log_time_string());
+        put_stamp_fields(record);
         if (file)
             text_to_field(record + kRecFile, kFileWidth, file);
         else
@@ -73,8 +72,7 @@ bool get_free_record(int log_id, std::uint8_t* buffer) {
         put_number_field(local + kRecPrevious, kRecordNumberWidth, 0);
         put_number_field(local + kRecNext, kRecordNumberWidth, 0);
         put_number_field(local + kRecCode, kCodeWidth, 0);
-        put_text_field(local + kRecDate, kDateWidth, log_date_string());
-        put_text_field(local + kRecTime, kTimeWidth, log_time_string());
+        put_stamp_fields(local);
         h.overflow_record = oldest;
         if (!write_log_record(log_id, local)) return false;
     }
@@ -156,17 +154,16 @@ bool text_to_field(std::uint8_t* field, std::uint16_t width, const char* text) {
     std::size_t p = 0;  // write position in the field
     std::size_t q = 0;  // read position in the text
     for (;;) {
-        const char* lf = std::strchr(text + q, '\n');
-        if (!lf) {
+        // The characters up to the next line feed or the end, found with one scan.
+        std::size_t segment = std::strcspn(text + q, "\n");
+        if (text[q + segment] == '\0') {
             // The rest of the text, cut to what the field still holds.
-            std::size_t rest = std::strlen(text + q);
-            std::size_t n = rest < width - p ? rest : width - p;
+            std::size_t n = segment < width - p ? segment : width - p;
             std::memcpy(field + p, text + q, n);
             p += n;
-            whole = whole && n == rest;
+            whole = whole && n == segment;
             break;
         }
-        std::size_t segment = static_cast<std::size_t>(lf - (text + q));
         bool full = p + segment >= width;
         if (full) segment = width - p;
         std::memcpy(field + p, text + q, segment);

@@ -110,16 +110,6 @@ const std::uint8_t* loaded_log_record(int log_id, std::uint16_t record_nr) {
     return r.bytes + at;
 }
 
-void put_text_field(std::uint8_t* dest, std::uint16_t width, const char* text) {
-    if (!dest) return;
-    encode_text(dest, width, text);
-}
-
-void put_number_field(std::uint8_t* dest, std::uint16_t width, std::uint16_t value) {
-    if (!dest) return;
-    encode_number(dest, width, value);
-}
-
 // ---- Date and time stamps ----
 
 namespace {
@@ -129,25 +119,34 @@ std::time_t (*g_clock)() = nullptr;
 char g_date[12];
 char g_time[12];
 
+#if defined(__unix__) || defined(__APPLE__)
+// Every record takes a date and a time stamp, and reports come many to the second: the last
+// conversion is kept, together with the time zone it was made in, and used again for the same
+// second in the same zone; so are the record fields made from it.
+struct LastSecond {
+    bool valid = false;
+    std::time_t at = 0;
+    long zone = 0;
+    const char* zone_name = nullptr;
+    std::tm local{};
+    bool fields_made = false;  // date and time below hold the fields of local
+    std::uint8_t date[kDateWidth] = {};
+    std::uint8_t time[kTimeWidth] = {};
+};
+LastSecond g_last;
+#endif
+
 // Local time now. False when the clock or the conversion fails.
 bool local_now(std::tm& out) {
     std::time_t now = g_clock ? g_clock() : std::time(nullptr);
     if (now == static_cast<std::time_t>(-1)) return false;
 #if defined(__unix__) || defined(__APPLE__)
-    // Every record takes a date and a time stamp, and reports come many to the second: the last
-    // conversion is kept, together with the time zone it was made in, and used again for the
-    // same second in the same zone.
-    static struct {
-        bool valid = false;
-        std::time_t at = 0;
-        long zone = 0;
-        const char* zone_name = nullptr;
-        std::tm local{};
-    } last;
+    LastSecond& last = g_last;
     if (last.valid && last.at == now && last.zone == timezone && last.zone_name == tzname[0]) {
         out = last.local;
         return true;
     }
+    last.fields_made = false;
     if (!localtime_r(&now, &out)) return false;
     last.valid = true;
     last.at = now;
@@ -171,22 +170,57 @@ void set_log_clock_for_tests(std::time_t (*now)()) {
 
 // When the clock cannot be read the stamps keep the placeholder of a new record, so a
 // record never carries a made-up moment.
-const char* log_date_string() {
-    std::tm t{};
-    if (local_now(t))
-        format_date(t, g_date, sizeof g_date);
+namespace {
+
+void date_of(const std::tm* t) {
+    if (t)
+        format_date(*t, g_date, sizeof g_date);
     else
         std::snprintf(g_date, sizeof g_date, "%s", kNewDate);
+}
+
+void time_of(const std::tm* t) {
+    if (t)
+        format_time(*t, g_time, sizeof g_time);
+    else
+        std::snprintf(g_time, sizeof g_time, "%s", kNewTime);
+}
+
+}  // namespace
+
+const char* log_date_string() {
+    std::tm t{};
+    date_of(local_now(t) ? &t : nullptr);
     return g_date;
 }
 
 const char* log_time_string() {
     std::tm t{};
-    if (local_now(t))
-        format_time(t, g_time, sizeof g_time);
-    else
-        std::snprintf(g_time, sizeof g_time, "%s", kNewTime);
+    time_of(local_now(t) ? &t : nullptr);
     return g_time;
+}
+
+void put_stamp_fields(std::uint8_t* record) {
+    std::tm t{};
+    const std::tm* now = local_now(t) ? &t : nullptr;
+#if defined(__unix__) || defined(__APPLE__)
+    if (now && g_last.fields_made) {
+        std::memcpy(record + kRecDate, g_last.date, kDateWidth);
+        std::memcpy(record + kRecTime, g_last.time, kTimeWidth);
+        return;
+    }
+#endif
+    date_of(now);
+    time_of(now);
+    encode_text(record + kRecDate, kDateWidth, g_date);
+    encode_text(record + kRecTime, kTimeWidth, g_time);
+#if defined(__unix__) || defined(__APPLE__)
+    if (now) {
+        std::memcpy(g_last.date, record + kRecDate, kDateWidth);
+        std::memcpy(g_last.time, record + kRecTime, kTimeWidth);
+        g_last.fields_made = true;
+    }
+#endif
 }
 
 }  // namespace err

@@ -2,12 +2,10 @@
 
 namespace err {
 
-namespace {
-TaskState g_state;
+constinit TaskState g_task_state;
+
+void reset_task_state() {
+    g_task_state = TaskState();
 }
-
-TaskState& task_state() { return g_state; }
-
-void reset_task_state() { g_state = TaskState(); }
 
 }  // namespace err

@@ -60,7 +60,12 @@ struct TaskState {
     LogSlot logs[2];
 };
 
-TaskState& task_state();
+// Initialised at load (constant initialisation), so that the task's parts reach it with one
+// address and no call.
+extern constinit TaskState g_task_state;
+inline TaskState& task_state() {
+    return g_task_state;
+}
 
 // The slot of log_id: 0 is the system log, any other value the user log.
 inline LogSlot& log_slot(int log_id) {

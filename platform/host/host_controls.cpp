@@ -21,8 +21,10 @@ State& make_state() {
     return *s;
 }
 
-uint16_t take_fault(State& s, rtx_host_op op) {
-    s.ops[op].calls.fetch_add(1, std::memory_order_relaxed);
+namespace {
+
+// The fault of op for a call counted already. Lock held.
+uint16_t fault_of_counted(State& s, rtx_host_op op) {
     Fault& f = s.faults[op];
     if (f.count == 0) return 0;
     if (f.skip > 0) {
@@ -34,10 +36,53 @@ uint16_t take_fault(State& s, rtx_host_op op) {
     return f.status;
 }
 
+pthread_key_t g_calls_key;
+pthread_once_t g_calls_key_once = PTHREAD_ONCE_INIT;
+
+// A thread that ends leaves its counts to State::ops.
+void thread_calls_end(void* p) {
+    auto* c = static_cast<ThreadCalls*>(p);
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> lk(s.calls_m);
+        for (int op = 0; op < RTX_OP_COUNT; ++op)
+            s.ops[op].calls.fetch_add(c->calls[op].load() - c->at_reset[op].load());
+        for (ThreadCalls** link = &s.thread_calls; *link; link = &(*link)->next) {
+            if (*link == c) {
+                *link = c->next;
+                break;
+            }
+        }
+    }
+    t_calls = nullptr;
+    delete c;
+}
+
+}  // namespace
+
+__thread ThreadCalls* t_calls __attribute__((tls_model("initial-exec"))) = nullptr;
+
+ThreadCalls& new_thread_calls(State& s) {
+    pthread_once(&g_calls_key_once, [] { pthread_key_create(&g_calls_key, thread_calls_end); });
+    auto* c = new ThreadCalls;
+    {
+        std::lock_guard<std::mutex> lk(s.calls_m);
+        c->next = s.thread_calls;
+        s.thread_calls = c;
+    }
+    t_calls = c;
+    pthread_setspecific(g_calls_key, c);
+    return *c;
+}
+
+uint16_t take_fault(State& s, rtx_host_op op) {
+    s.ops[op].calls.fetch_add(1, std::memory_order_relaxed);
+    return fault_of_counted(s, op);
+}
+
 uint16_t take_armed_fault(State& s, rtx_host_op op) {
     std::lock_guard<std::mutex> lk(s.m);
-    s.ops[op].calls.fetch_sub(1, std::memory_order_relaxed);  // take_fault counts it again
-    return take_fault(s, op);
+    return fault_of_counted(s, op);  // counted by take_fault_unlocked
 }
 
 namespace {
@@ -91,9 +136,16 @@ void rtx_host_reset(void) {
             s.ops[op].calls = 0;
             s.ops[op].failed = 0;
         }
+        {
+            std::lock_guard<std::mutex> calls_lk(s.calls_m);
+            for (ThreadCalls* c = s.thread_calls; c; c = c->next)
+                for (int op = 0; op < RTX_OP_COUNT; ++op)
+                    c->at_reset[op].store(c->calls[op].load());
+        }
         s.ini_files.clear();
         s.next_ini = 1;
         s.root.assign(1, '.');  // assign(".") trips a false -Wrestrict of g++ 12 at -O3
+        s.root_serial.fetch_add(1);
         s.root_path = kDefaultRootPath;
         s.ini_dir.clear();
     }
@@ -127,6 +179,12 @@ void rtx_host_get_counters(rtx_host_counters* out) {
     for (int i = 0; i < RTX_OP_COUNT; ++i) {
         out->calls[i] = s.ops[i].calls.load();
         out->failed[i] = s.ops[i].failed.load();
+    }
+    {
+        std::lock_guard<std::mutex> calls_lk(s.calls_m);
+        for (const ThreadCalls* c = s.thread_calls; c; c = c->next)
+            for (int i = 0; i < RTX_OP_COUNT; ++i)
+                out->calls[i] += c->calls[i].load() - c->at_reset[i].load();
     }
     out->segments_in_use = s.segments_in_use.load();
     out->segments_peak = s.segments_peak.load();

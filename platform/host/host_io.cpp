@@ -22,8 +22,9 @@
 #include <emmintrin.h>
 #endif
 
-// Seek, read and write take no lock: their fault check and counters are the executive's
-// lock-free ones (take_fault_unlocked), and a stream belongs to the one task that opened it.
+// Open (of a name this thread has mapped before), seek, read and write take no lock: their fault
+// check and counters are the executive's lock-free ones (take_fault_unlocked), and a stream
+// belongs to the one task that opened it.
 //
 // A file stream without a buffer of its own: every read and write is one positioned system
 // call (pread, pwrite) at the stream's position, so a write has reached the file system when
@@ -181,53 +182,104 @@ std::string current_root() {
 #endif
 #endif
 
-struct SpareFile {
-    rtx_file* file = nullptr;
-    ~SpareFile() { delete file; }
+// The host paths that this thread mapped last, each with the root folder and the executive path
+// it came from. Every log operation opens its log by the same name: the name is mapped on the
+// first open and found here on every later one, until the root folder changes.
+struct MappedPath {
+    uint64_t root_serial = 0;  // State::root_serial when mapped (0: never)
+    std::string exec;
+    std::string host;
 };
-thread_local SpareFile t_spare_file;
+constexpr std::size_t kMappedPaths = 8;
+
+// What a thread keeps between its file calls: its last closed stream and the paths it mapped.
+// Reached through one pointer in the thread's static TLS block (as the segment caches are), so
+// that an open or a close needs no lookup call; freed by a key destructor when the thread ends.
+struct ThreadFiles {
+    rtx_file* spare = nullptr;
+    MappedPath mapped[kMappedPaths];
+    std::size_t next_mapped = 0;
+    std::size_t last_mapped = 0;  // the entry found last
+    ~ThreadFiles() { delete spare; }
+};
+__thread ThreadFiles* t_files __attribute__((tls_model("initial-exec"))) = nullptr;
+pthread_key_t g_files_key;
+pthread_once_t g_files_key_once = PTHREAD_ONCE_INIT;
+
+[[gnu::noinline]] ThreadFiles& new_thread_files() {
+    pthread_once(&g_files_key_once, [] {
+        pthread_key_create(&g_files_key, [](void* p) {
+            t_files = nullptr;
+            delete static_cast<ThreadFiles*>(p);
+        });
+    });
+    t_files = new ThreadFiles;
+    pthread_setspecific(g_files_key, t_files);
+    return *t_files;
+}
+
+inline ThreadFiles& thread_files() {
+    ThreadFiles* f = t_files;
+    return __builtin_expect(f != nullptr, 1) ? *f : new_thread_files();
+}
 
 rtx_file* new_file(int fd, bool append) {
-    rtx_file* f = t_spare_file.file;
+    ThreadFiles& t = thread_files();
+    rtx_file* f = t.spare;
     if (!f) return new rtx_file{fd, 0, append};
-    t_spare_file.file = nullptr;
+    t.spare = nullptr;
     *f = rtx_file{fd, 0, append};
     return f;
 }
 
 void drop_file(rtx_file* file) {
 #if !defined(RTX_HOST_NO_SPARE_FILE)
-    if (!t_spare_file.file) {
-        t_spare_file.file = file;
+    ThreadFiles& t = thread_files();
+    if (!t.spare) {
+        t.spare = file;
         return;
     }
 #endif
     delete file;
 }
 
-// The host paths that this thread mapped last, each with the root folder and the executive path
-// it came from. Every log operation opens its log by the same name: the name is mapped on the
-// first open and found here on every later one, until the root folder changes.
-struct MappedPath {
-    std::string root;
-    std::string exec;
-    std::string host;
-};
-constexpr std::size_t kMappedPaths = 8;
-thread_local MappedPath t_mapped[kMappedPaths];
-thread_local std::size_t t_next_mapped = 0;
+// What this thread mapped from exec under the root of serial, or null. The entry found last is
+// looked at first: a log operation opens the log that the one before it opened.
+const std::string* known_path(uint64_t serial, const char* exec) {
+    ThreadFiles& t = thread_files();
+    const MappedPath& last = t.mapped[t.last_mapped];
+    if (last.root_serial == serial && std::strcmp(last.exec.c_str(), exec) == 0) return &last.host;
+    for (std::size_t k = 0; k < kMappedPaths; ++k) {
+        const MappedPath& m = t.mapped[k];
+        if (m.root_serial == serial && std::strcmp(m.exec.c_str(), exec) == 0) {
+            t.last_mapped = k;
+            return &m.host;
+        }
+    }
+    return nullptr;
+}
 
 // The host path of exec under the current root folder. Lock held. The reference stays valid
 // until this thread maps kMappedPaths other paths.
 const std::string& mapped_path_locked(const State& s, const char* exec) {
-    for (const MappedPath& m : t_mapped)
-        if (m.exec == exec && m.root == s.root) return m.host;
-    MappedPath& m = t_mapped[t_next_mapped];
-    t_next_mapped = (t_next_mapped + 1) % kMappedPaths;
-    m.root = s.root;
+    const uint64_t serial = s.root_serial.load(std::memory_order_relaxed);
+    if (const std::string* known = known_path(serial, exec)) return *known;
+    ThreadFiles& t = thread_files();
+    t.last_mapped = t.next_mapped;
+    MappedPath& m = t.mapped[t.next_mapped];
+    t.next_mapped = (t.next_mapped + 1) % kMappedPaths;
+    m.root_serial = serial;
     m.exec = exec;
     m.host = map_exec_path(s.root, exec);
     return m.host;
+}
+
+// The same without the lock when this thread mapped exec under today's root already.
+const std::string& mapped_path(State& s, const char* exec) {
+    if (const std::string* known = known_path(s.root_serial.load(std::memory_order_acquire), exec))
+        return *known;
+    Lock lk(s.m);
+    return mapped_path_locked(s, exec);
 }
 
 // ---- INI files --------------------------------------------------------------------------
@@ -334,6 +386,7 @@ void rtx_host_set_root(const char* host_folder) {
     State& s = state();
     Lock lk(s.m);
     s.root = host_folder && *host_folder ? host_folder : ".";
+    s.root_serial.fetch_add(1);
 }
 
 // Valid until the root is set again.
@@ -383,17 +436,15 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
     int flags = 0;
     bool append = false;
     const bool known_mode = mode && open_flags(mode, &flags, &append);
-    const std::string* host = nullptr;  // this thread's own: valid after the lock is released
-    {
-        State& s = state();
-        Lock lk(s.m);
-        if (take_fault(s, RTX_OP_FILE_OPEN)) return nullptr;
-        if (!path || !mode) {
-            note_failure(s, RTX_OP_FILE_OPEN);
-            return nullptr;
-        }
-        if (known_mode) host = &mapped_path_locked(s, path);
+    // The fault check and the counters are the lock-free ones; the lock is taken only to map a
+    // name that this thread has not mapped under today's root.
+    State& s = state();
+    if (take_fault_unlocked(s, RTX_OP_FILE_OPEN)) return nullptr;
+    if (!path || !mode) {
+        note_failure(s, RTX_OP_FILE_OPEN);
+        return nullptr;
     }
+    const std::string* host = known_mode ? &mapped_path(s, path) : nullptr;  // this thread's own
     int fd = -1;
     if (host) {
         do {
@@ -409,8 +460,6 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
         }
     }
     if (fd < 0) {
-        State& s = state();
-        Lock lk(s.m);
         note_failure(s, RTX_OP_FILE_OPEN);
         return nullptr;
     }

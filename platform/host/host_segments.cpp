@@ -278,6 +278,7 @@ uint16_t free_segment(State& s, uint16_t id) {
     }
     if (!s.slots[id].compare_exchange_strong(seg, nullptr, std::memory_order_acq_rel))
         return RTX_E_BAD_ID;  // freed by another thread meanwhile
+    forget_received(id);
     seg->id.store(0, std::memory_order_relaxed);
     // Counted free before waiters is read; a thread that gives way counts itself in waiters
     // before it reads segments_in_use: either it sees the room or this thread sees it.
@@ -289,8 +290,21 @@ uint16_t free_segment(State& s, uint16_t id) {
     return RTX_OK;
 }
 
+__thread uint16_t t_received __attribute__((tls_model("initial-exec"))) = 0;
+
 uint16_t segment_at(State& s, const void* address, uint32_t* offset) {
     auto a = reinterpret_cast<uintptr_t>(address);
+    // The message this thread holds: no other thread frees it meanwhile.
+    if (const uint16_t held = t_received) {
+        if (const Segment* seg = find_segment(s, held)) {
+            const uintptr_t start = reinterpret_cast<uintptr_t>(seg->data);
+            if (a >= start && a - start < (seg->size ? seg->size : 1) &&
+                seg->id.load(std::memory_order_relaxed) == held) {
+                *offset = static_cast<uint32_t>(a - start);
+                return held;
+            }
+        }
+    }
     std::lock_guard<std::mutex> lk(s.address_m);
     auto it = s.segment_by_address.upper_bound(a);
     if (it == s.segment_by_address.begin()) return 0;

@@ -155,6 +155,8 @@ struct Depot {
     std::vector<Segment*> spare;
 };
 
+struct ThreadCalls;
+
 struct State {
     std::mutex m;
     std::condition_variable cv;  // semaphores and suspended tasks wait on it
@@ -193,11 +195,16 @@ struct State {
 
     OpCounters ops[RTX_OP_COUNT];
     Fault faults[RTX_OP_COUNT];  // lock held
+    std::mutex calls_m;          // the list of every thread's counters
+    ThreadCalls* thread_calls = nullptr;
 
     std::map<uint16_t, std::unique_ptr<IniFile>> ini_files;
     uint16_t next_ini = 1;
 
-    std::string root = ".";                    // the host folder
+    std::string root = ".";  // the host folder
+    // Changed with root (lock held), never back to an earlier value: a host path mapped under
+    // this serial was mapped under today's root.
+    std::atomic<uint64_t> root_serial{1};
     std::string root_path = kDefaultRootPath;  // what rtx_get_root_path gives
     std::string ini_dir;                       // empty: the root
 };
@@ -214,9 +221,30 @@ inline State& state() {
 uint16_t take_fault(State& s, rtx_host_op op);
 // take_fault for a call counted already, taking the lock itself.
 [[gnu::noinline, gnu::cold]] uint16_t take_armed_fault(State& s, rtx_host_op op);
+
+// Calls counted by the thread that makes them, for the calls that take no lock (file seek, read
+// and write make several per log operation): the one thread that writes a counter adds to it
+// with a load and a store, no locked instruction. rtx_host_get_counters adds up every thread's
+// counts beyond what they were at the last reset, and those of the threads that ended
+// (State::ops).
+struct ThreadCalls {
+    std::atomic<uint64_t> calls[RTX_OP_COUNT] = {};
+    std::atomic<uint64_t> at_reset[RTX_OP_COUNT] = {};  // calls when the executive was reset
+    ThreadCalls* next = nullptr;                        // every thread's, listed under calls_m
+};
+extern __thread ThreadCalls* t_calls __attribute__((tls_model("initial-exec")));
+// The calling thread's counters, set up on its first call.
+[[gnu::noinline]] ThreadCalls& new_thread_calls(State& s);
+inline void count_call(State& s, rtx_host_op op) {
+    ThreadCalls* c = t_calls;
+    if (__builtin_expect(!c, 0)) c = &new_thread_calls(s);
+    std::atomic<uint64_t>& n = c->calls[op];
+    n.store(n.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
 // The same as take_fault without the lock: it is taken only when a fault is armed for op.
 inline uint16_t take_fault_unlocked(State& s, rtx_host_op op) {
-    s.ops[op].calls.fetch_add(1, std::memory_order_relaxed);
+    count_call(s, op);
     if (__builtin_expect(s.ops[op].armed.load(std::memory_order_relaxed), 0))
         return take_armed_fault(s, op);
     return 0;
@@ -283,6 +311,13 @@ uint16_t free_segment(State& s, uint16_t id);
 void recycle_segment(State& s, Segment* seg);
 // The segment holding address and the offset of address in it, or 0.
 uint16_t segment_at(State& s, const void* address, uint32_t* offset);
+// The segment that the calling thread received last and still holds (0: none): segment_at
+// looks at it before the address map, since a receiver answers the message it holds. Cleared
+// when the thread frees or sends it.
+extern __thread uint16_t t_received __attribute__((tls_model("initial-exec")));
+inline void forget_received(uint16_t id) {
+    if (t_received == id) t_received = 0;
+}
 // Wakes the threads that give way at an exhausted pool (shutdown).
 void wake_pool_waiters(State& s);
 // Frees every segment object and empties the pool (part of rtx_host_reset; no other thread
