@@ -37,7 +37,9 @@ std::vector<Fault> faults() {
         // Creating a missing file: open "rb" (fails: no file), open "wb"; writes: header, 25
         // records, header again; one seek before the last write.
         {"create: open for writing", Op::create, 0, RTX_OP_FILE_OPEN, 1, open_failed()},
+        {"create: header", Op::create, 0, RTX_OP_FILE_WRITE, 0, write},
         {"create: fifth record", Op::create, 0, RTX_OP_FILE_WRITE, 5, write},
+        {"create: header written again", Op::create, 0, RTX_OP_FILE_WRITE, 26, write},
         {"create: seek back to the header", Op::create, 0, RTX_OP_FILE_SEEK, 0, write},
         // Checking a valid file: open "rb", open "r+b"; seek to the start, read the header,
         // seek to the end; seek to record 1 and read the 25 records at once. A record that

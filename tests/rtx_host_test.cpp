@@ -240,6 +240,7 @@ TEST_F(RtxHost, FilesAndIniFilesBelowTheRootFolder) {
     EXPECT_EQ(rtx_file_same("\\LOG\\..\\LOG\\A.LOG", "\\LOG\\A.LOG"), 0);
     EXPECT_EQ(rtx_file_same("\\X\\A.BAK", "X\\A.BAK"), 1);
     EXPECT_EQ(rtx_file_same("\\X\\A.BAK", "\\Y\\A.BAK"), 0);
+    EXPECT_EQ(rtx_file_same("\\LOG\\N.BAK", "\\LOG\\.\\N.BAK"), 1);  // neither exists
     std::ofstream(other + "/tarnboot.ini") << "[ErrorTask]\r\nSystemLogFile=\\LOG\\S.LOG\r\n"
                                               "UserLogFile = U.LOG\r\nUserLogFile=SECOND\r\n";
     rtx_host_set_ini_dir(other.c_str());
