@@ -84,6 +84,12 @@ class Harness : private PartnerTasks {
                        .partners = PartnerLayout::separate,
                        .behaviour = this}) {
         EXPECT_TRUE(world.ready());
+        // Another task first: the error task is not task 1, so that suspending task 1 instead of
+        // the calling task would show.
+        rtx_task_descriptor other{};
+        other.start = [] {};
+        rtx_status status{};
+        EXPECT_EQ(ini_create_task(&other, "\x05OTHER", 0, &status), 1);
     }
     std::function<void(const Bytes&)> responder;  // set before the first box
     Root root;
@@ -161,13 +167,9 @@ class Task : public ::testing::Test {
 };
 
 // A failed lookup suspends the task in its start; resumed, it finishes the start. A receive that
-// fails with the shutdown status suspends the task itself (not task 1 here), quietly.
+// fails with the shutdown status suspends the task itself, quietly.
 TEST(TaskStart, FailedLookupAndShutdownStatusSuspendTheTaskItself) {
     Harness h(false);
-    rtx_task_descriptor other{};
-    other.start = [] {};
-    rtx_status status{};
-    ASSERT_EQ(ini_create_task(&other, "\x05OTHER", 0, &status), 1);
     h.world.start();
     ASSERT_TRUE(h.wait_suspended());
     EXPECT_EQ(h.console(),
