@@ -14,27 +14,45 @@
 
 #include "host_state.h"
 
+#if defined(RTX_HOST_SANITIZED)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace rtx_host_detail {
 
 namespace {
 
-// Sanitizer builds pool no segments.
+// Under AddressSanitizer the pool stays on, and the sanitizer is told what a pooled buffer may be
+// used for: nothing while it waits among the spares (a segment used after its free is seen, as
+// with a buffer given back to the heap), and while in use no byte past the 64-byte blocks that
+// its size reaches (a write past a segment, its zeroing's included, is seen).
 #if defined(RTX_HOST_SANITIZED)
-#define RTX_HOST_NO_POOL 1
+void mark_in_use(Segment* seg, uint32_t size) {
+    const uint32_t blocks = size != 0 ? (size + 63u) & ~63u : 1u;  // size 0: its one byte
+    const uint32_t reach =
+        seg->capacity % 64 == 0 ? std::min(seg->capacity, blocks) : seg->capacity;
+    ASAN_UNPOISON_MEMORY_REGION(seg->data, reach);
+    ASAN_POISON_MEMORY_REGION(seg->data + reach, seg->capacity - reach);
+}
+void mark_spare(Segment* seg) {
+    ASAN_POISON_MEMORY_REGION(seg->data, seg->capacity);
+}
+void mark_released(Segment* seg) {
+    ASAN_UNPOISON_MEMORY_REGION(seg->data, seg->capacity);
+}
+#else
+inline void mark_in_use(Segment*, uint32_t) {}
+inline void mark_spare(Segment*) {}
+inline void mark_released(Segment*) {}
 #endif
 
 // Pool class of a data size (index into the caches and depots), or kSpareClasses when not
 // pooled.
 uint32_t spare_class(uint32_t size) {
-#if defined(RTX_HOST_NO_POOL)
-    (void)size;
-    return kSpareClasses;
-#else
     if (size <= kSmallestSpareClass) return 0;
     // The class whose capacity is the next power of two at or above size.
     const uint32_t c = 32u - static_cast<uint32_t>(__builtin_clz(size - 1)) - 6u;
     return c < kSpareClasses ? c : kSpareClasses;
-#endif
 }
 
 size_t depot_keep(uint32_t c) {
@@ -64,6 +82,7 @@ void destroy(State& s, Segment* seg) {
         std::lock_guard<std::mutex> lk(s.address_m);
         s.segment_by_address.erase(reinterpret_cast<uintptr_t>(seg->data));
     }
+    mark_released(seg);
     delete seg;
 }
 
@@ -168,7 +187,7 @@ bool reserve_in_use(State& s) {
 // A new segment reads as zeros. A pooled buffer is zeroed in whole blocks of 64 bytes, as far
 // as size reaches (its capacity is a multiple of 64).
 void zero(Segment* seg, uint32_t size) {
-#if defined(__SSE2__) && !defined(RTX_HOST_NO_POOL)
+#if defined(__SSE2__)
     if (seg->capacity % 64 == 0 && size != 0) {
         const __m128i z = _mm_setzero_si128();
         for (uint8_t *p = seg->data, *end = p + size; p < end; p += 64) {
@@ -221,6 +240,7 @@ inline __attribute__((always_inline)) uint16_t new_segment(State& s, uint32_t si
         s.segments_in_use.fetch_sub(1, std::memory_order_relaxed);
         return RTX_E_NOMEM;
     }
+    mark_in_use(seg, size);
     zero(seg, size);
     seg->size = size;
     seg->file = file ? file : "";
@@ -253,6 +273,7 @@ void recycle_segment(State& s, Segment* seg) {
             spill(s, c, tc.items[c] + kCacheSize - kCacheBatch, kCacheBatch);
             tc.count[c] -= kCacheBatch;
         }
+        mark_spare(seg);
         tc.items[c][tc.count[c]++] = seg;
         return;
     }
@@ -325,7 +346,10 @@ void wake_pool_waiters(State& s) {
 void reset_segments(State& s) {
     for (uint32_t id = 0; id <= kMaxIds; ++id) s.slots[id].store(nullptr);
     for (Depot& d : s.depots) d.spare.clear();
-    for (auto& [address, seg] : s.segment_by_address) delete seg;
+    for (auto& [address, seg] : s.segment_by_address) {
+        mark_released(seg);
+        delete seg;
+    }
     s.segment_by_address.clear();
     s.epoch.fetch_add(1);  // every thread's cache held segments freed just now
     s.segment_limit = kDefaultSegmentLimit;

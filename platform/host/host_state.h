@@ -29,7 +29,8 @@
 
 #include "rtx/rtx_host.h"
 
-// AddressSanitizer builds (g++ and clang): no pooled segments and no reads past a text's end.
+// AddressSanitizer builds (g++ and clang): pooled segments marked for the sanitizer, no reads
+// past a text's end.
 #if defined(__SANITIZE_ADDRESS__)
 #define RTX_HOST_SANITIZED 1
 #elif defined(__has_feature)
