@@ -225,6 +225,25 @@ TEST_F(RtxHost, PathsMapBelowTheRootFolder) {
     }
 }
 
+// A name opened again after the root folder changed is the new root's file, also when another
+// name was opened in between (a thread keeps the names it mapped, each with its root folder).
+TEST_F(RtxHost, NamesMapBelowTheCurrentRootFolder) {
+    const std::string a = temp_dir(), b = temp_dir();
+    const auto write = [](const char* name, const std::string& text) {
+        rtx_file* f = rtx_file_open(name, "wb");
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(rtx_file_write(f, text.data(), text.size()), text.size());
+        rtx_file_close(f);
+    };
+    rtx_host_set_root(a.c_str());
+    write("\\R.TXT", "a");
+    rtx_host_set_root(b.c_str());
+    write("\\OTHER.TXT", "");
+    write("\\R.TXT", "bb");
+    EXPECT_EQ(std::filesystem::file_size(a + "/R.TXT"), 1u);
+    EXPECT_EQ(std::filesystem::file_size(b + "/R.TXT"), 2u);
+}
+
 // File calls work on files below the root folder; a directory is no file; null arguments and
 // names that would leave the root folder are refused. Spellings of one file: the case counts,
 // ".." names no file, a name in a missing folder is compared as a name. INI files: sections
