@@ -50,8 +50,7 @@ void example_sensor_check(void) {
 void example_board_check(void) {
     unsigned expected = 0xBEEFu, found = 0xBEAFu;
     EFormatLock();
-    EReportError(__FILE__, __LINE__, EX_E_CHECKSUM,
-                 EFormat("B1$%04X$%04X", found, expected));
+    EReportError(__FILE__, __LINE__, EX_E_CHECKSUM, EFormat("B1$%04X$%04X", found, expected));
     EFormatUnlock();
 }
 

@@ -156,7 +156,9 @@ struct Setting {
     bool formats;
     std::string reports;  // each report and a line feed
 };
-void PrintTo(const Setting& s, std::ostream* os) { *os << s.name; }
+void PrintTo(const Setting& s, std::ostream* os) {
+    *os << s.name;
+}
 class Diagnostics : public ContractTest, public ::testing::WithParamInterface<Setting> {};
 
 TEST_P(Diagnostics, ReleaseSetting) {
