@@ -36,9 +36,6 @@ uint16_t fault_of_counted(State& s, rtx_host_op op) {
     return f.status;
 }
 
-pthread_key_t g_calls_key;
-pthread_once_t g_calls_key_once = PTHREAD_ONCE_INIT;
-
 // A thread that ends leaves its counts to State::ops.
 void thread_calls_end(void* p) {
     auto* c = static_cast<ThreadCalls*>(p);
@@ -63,7 +60,6 @@ void thread_calls_end(void* p) {
 __thread ThreadCalls* t_calls __attribute__((tls_model("initial-exec"))) = nullptr;
 
 ThreadCalls& new_thread_calls(State& s) {
-    pthread_once(&g_calls_key_once, [] { pthread_key_create(&g_calls_key, thread_calls_end); });
     auto* c = new ThreadCalls;
     {
         std::lock_guard<std::mutex> lk(s.calls_m);
@@ -71,7 +67,7 @@ ThreadCalls& new_thread_calls(State& s) {
         s.thread_calls = c;
     }
     t_calls = c;
-    pthread_setspecific(g_calls_key, c);
+    at_thread_end<thread_calls_end>(c);
     return *c;
 }
 

@@ -203,18 +203,15 @@ struct ThreadFiles {
     ~ThreadFiles() { delete spare; }
 };
 __thread ThreadFiles* t_files __attribute__((tls_model("initial-exec"))) = nullptr;
-pthread_key_t g_files_key;
-pthread_once_t g_files_key_once = PTHREAD_ONCE_INIT;
+
+void thread_files_end(void* p) {
+    t_files = nullptr;
+    delete static_cast<ThreadFiles*>(p);
+}
 
 [[gnu::noinline]] ThreadFiles& new_thread_files() {
-    pthread_once(&g_files_key_once, [] {
-        pthread_key_create(&g_files_key, [](void* p) {
-            t_files = nullptr;
-            delete static_cast<ThreadFiles*>(p);
-        });
-    });
     t_files = new ThreadFiles;
-    pthread_setspecific(g_files_key, t_files);
+    at_thread_end<thread_files_end>(t_files);
     return *t_files;
 }
 

@@ -74,8 +74,6 @@ struct ThreadCache {
 // instruction), the cache itself on the heap, handed to the depot by a key destructor when the
 // thread ends.
 __thread ThreadCache* t_cache __attribute__((tls_model("initial-exec"))) = nullptr;
-pthread_key_t g_cache_key;
-pthread_once_t g_cache_key_once = PTHREAD_ONCE_INIT;
 
 void destroy(State& s, Segment* seg) {
     {
@@ -111,10 +109,9 @@ void thread_ends(void* p) {
 [[gnu::noinline]] ThreadCache& renew_cache(State& s) {
     ThreadCache* c = t_cache;
     if (!c) {
-        pthread_once(&g_cache_key_once, [] { pthread_key_create(&g_cache_key, thread_ends); });
         c = new ThreadCache;
         t_cache = c;
-        pthread_setspecific(g_cache_key, c);
+        at_thread_end<thread_ends>(c);
     }
     for (uint32_t& n : c->count) n = 0;
     c->epoch = s.epoch.load();

@@ -156,6 +156,17 @@ struct Depot {
     std::vector<Segment*> spare;
 };
 
+// Has End(object) called when the calling thread ends: the executive's per-thread objects
+// (segment caches, call counters, file records) are reached through their own initial-exec TLS
+// pointers, and this gives back what a thread leaves. One key per End.
+template <void (*End)(void*)>
+void at_thread_end(void* object) {
+    static pthread_key_t key;
+    static pthread_once_t once = PTHREAD_ONCE_INIT;
+    pthread_once(&once, [] { pthread_key_create(&key, End); });
+    pthread_setspecific(key, object);
+}
+
 struct ThreadCalls;
 
 struct State {
