@@ -1,7 +1,8 @@
 #!/bin/bash
 # log_tool.sh chains FILE: the header and each record on a line (number, state, previous and
 # next link, code, first text line). log_tool.sh set IN OUT RECORD FIELD VALUE...: a copy with
-# fields overwritten (RECORD 0, the header: start end new overflow empty length; else prev next).
+# fields overwritten (RECORD 0, the header: start end new overflow empty length; else prev next),
+# written with the case runner's `at`.
 set -eu
 if [ "$1" = chains ]; then
     tr -d '\r' <"$2" | awk '
@@ -19,10 +20,9 @@ out=$3
 shift 3
 while [ $# -ge 3 ]; do
     case $2 in
-        start) at=134 ;; end) at=164 ;; new) at=194 ;; overflow) at=224 ;; empty) at=254 ;;
-        length) at=284 ;; prev) at=165 ;; next) at=195 ;; *) exit 2 ;;
+        start) offset=134 ;; end) offset=164 ;; new) offset=194 ;; overflow) offset=224 ;; empty) offset=254 ;;
+        length) offset=284 ;; prev) offset=165 ;; next) offset=195 ;; *) exit 2 ;;
     esac
-    [ "$1" = 0 ] || at=$((373 + ($1 - 1) * 619 + at))
-    printf %s "$3" | dd of="$out" bs=1 seek=$at conv=notrunc status=none
+    printf %s "$3" | at "$out" "$1" "$offset"  # the case runner's: offset in record $1 (0: header)
     shift 3
 done
