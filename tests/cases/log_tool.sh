@@ -20,8 +20,9 @@ out=$3
 shift 3
 while [ $# -ge 3 ]; do
     case $2 in
-        start) offset=134 ;; end) offset=164 ;; new) offset=194 ;; overflow) offset=224 ;; empty) offset=254 ;;
-        length) offset=284 ;; prev) offset=165 ;; next) offset=195 ;; *) exit 2 ;;
+        start) offset=134 ;; end) offset=164 ;; new) offset=194 ;; overflow) offset=224 ;;
+        empty) offset=254 ;; length) offset=284 ;; prev) offset=165 ;; next) offset=195 ;;
+        *) exit 2 ;;
     esac
     printf %s "$3" | at "$out" "$1" "$offset"  # the case runner's: offset in record $1 (0: header)
     shift 3
