@@ -41,6 +41,13 @@ namespace {
 std::atomic<ErrTableEntry*> g_slots[ERR_MODULE_COUNT];
 std::atomic<std::uint16_t> g_initialised{0};
 std::atomic<RegistrationWatcher> g_watcher{nullptr};
+std::atomic<std::uint32_t> g_generation{0};
+
+// Counted after the slot changed: a lookup that read the count before the change was made
+// sees another count next time.
+void count_change() {
+    g_generation.fetch_add(1, std::memory_order_release);
+}
 
 // Module numbers are printed as signed 16-bit values: 32768 prints as -32768.
 short as_dll_id(std::uint16_t module) {
@@ -59,6 +66,10 @@ void registry_prepare() {
 ErrTableEntry* registered_table(std::uint16_t module) {
     if (module >= ERR_MODULE_COUNT) return nullptr;
     return g_slots[module].load(std::memory_order_acquire);
+}
+
+std::uint32_t registry_generation() {
+    return g_generation.load(std::memory_order_acquire);
 }
 
 void set_registration_watcher(RegistrationWatcher watcher) {
@@ -92,6 +103,7 @@ extern "C" void E_RegisterErrorTable(uint16_t module, ErrTableEntry* table) {
     }
     for (ErrTableEntry* e = table; e->id != ERR_TABLE_END; ++e) e->state = ES_ALL;
     g_slots[module].store(table, std::memory_order_release);
+    err::count_change();
 }
 
 extern "C" ErrTableEntry* E_FindErrTablebyId(uint16_t id) {
@@ -114,6 +126,7 @@ extern "C" void E_RemoveErrorTable(uint16_t module) {
         return;
     }
     g_slots[module].store(nullptr, std::memory_order_release);
+    err::count_change();
 }
 
 extern "C" void E_enable_show_once_flag(int32_t selector) {

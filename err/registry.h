@@ -14,6 +14,10 @@ void registry_prepare();
 // The table in the slot of module, or null when the slot is empty or module is 20 or more.
 ErrTableEntry* registered_table(std::uint16_t module);
 
+// Counts the changes of the registry: a table registered or removed. A lookup made while it
+// held a value stays right until it changes (the entries of a registered table are static).
+std::uint32_t registry_generation();
+
 // A watcher sees every registration before the registry looks at the table and says whether
 // the registry may go on (false: E_RegisterErrorTable returns at once; nothing is printed or
 // changed). The error-table checker sets one so that it sees each table first and can keep a

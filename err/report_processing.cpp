@@ -9,6 +9,7 @@
 #include "err/err_table.h"
 #include "err/protocol.h"
 #include "log.h"
+#include "registry.h"
 #include "rtx/rtx.h"
 #include "task_parts.h"
 #include "task_state.h"
@@ -56,6 +57,17 @@ Report read_report(ByteView block) {
     copy_text(block, REPORT_FILE, kFileChars, r.file);
     copy_text(block, REPORT_INFO, kInfoChars, r.info);
     return r;
+}
+
+// E_FindErrTablebyId's answer for error_nr, taken from the last lookup of the same number while
+// the registry has not changed since.
+ErrTableEntry* find_definition(std::uint16_t error_nr, TaskState& st) {
+    FoundDefinition& f = st.found[error_nr % kFoundDefinitions];
+    const std::uint32_t generation = registry_generation();
+    if (f.valid && f.error_nr == error_nr && f.generation == generation) return f.definition;
+    ErrTableEntry* definition = E_FindErrTablebyId(error_nr);
+    f = FoundDefinition{true, error_nr, generation, definition};
+    return definition;
 }
 
 // The digits of actions 16, 17 and 18 stand after the last "$" of the info text, or at its
@@ -233,7 +245,7 @@ void process_report(ByteView message, ByteView block) {
     TaskState& st = task_state();
     const Report r = read_report(block);
     std::uint16_t result = 0;
-    ErrTableEntry* definition = E_FindErrTablebyId(r.error_nr);
+    ErrTableEntry* definition = find_definition(r.error_nr, st);
     if (definition == nullptr) {
         handle_unknown(r, st);
     } else {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "err/err_table.h"
 #include "rtx/rtx.h"
 
 namespace err {
@@ -22,6 +23,18 @@ struct LogHeader {
     std::uint16_t overflow_record = 0;     // 0 when there is none
     std::uint16_t empty_record = 0;        // head of the free chain, 0 when none is free
 };
+
+// A definition the report path found for an error number (null: no registered table defines
+// it), and the registry's count of changes at the time (see registry_generation).
+struct FoundDefinition {
+    bool valid = false;
+    std::uint16_t error_nr = 0;
+    std::uint32_t generation = 0;
+    ErrTableEntry* definition = nullptr;
+};
+// Error numbers kept by the report path: a stream of reports names a few numbers again and
+// again, and a registry walk passes every entry of the tables before the one that holds it.
+constexpr std::size_t kFoundDefinitions = 16;
 
 // One log: its path (empty = switched off), its header and its stream while an operation runs.
 struct LogSlot {
@@ -58,6 +71,9 @@ struct TaskState {
 
     // Index 0: system log, index 1: user log.
     LogSlot logs[2];
+
+    // The report path's lookups, by error number modulo kFoundDefinitions.
+    FoundDefinition found[kFoundDefinitions];
 };
 
 // Initialised at load (constant initialisation), so that the task's parts reach it with one

@@ -364,6 +364,34 @@ TEST_F(Task, FailedFileOpensArePrinted) {
     EXPECT_EQ(E_FindErrTablebyId(kUserOnce)->state & ES_NOT_SHOWN, 0);
 }
 
+// A report finds what the registry holds when it comes: tables registered or removed between
+// reports count at once, the lowest module defining a number wins, and numbers that share a
+// place among the numbers the task keeps are told apart.
+TEST_F(Task, ReportsSeeTheRegistryAsItIsNow) {
+    constexpr std::uint16_t kLater = 6001, kSamePlace = kStop + err::kFoundDefinitions;
+    ErrTableEntry later[] = {
+        {kLater, 0, 0, ACT_STOP, 0, "Later", "", "T", nullptr, nullptr},
+        {ERR_TABLE_END, 0, 0, 0, 0, "END OF TABLE", nullptr, nullptr, nullptr, nullptr},
+    };
+    ErrTableEntry lower[] = {
+        {kStop, 0, 0, ACT_NONE, 0, "Lower", "", "T", nullptr, nullptr},
+        {ERR_TABLE_END, 0, 0, 0, 0, "END OF TABLE", nullptr, nullptr, nullptr, nullptr},
+    };
+    const auto result = [&](std::uint16_t nr) { return result_of(h.report(nr)); };
+    EXPECT_EQ(result(kLater), 0);  // unknown yet
+    E_RegisterErrorTable(kModule + 5, later);
+    EXPECT_EQ(result(kLater), ACT_STOP);
+    E_RemoveErrorTable(kModule + 5);
+    EXPECT_EQ(result(kLater), 0);
+    EXPECT_EQ(result(kStop), ACT_STOP);
+    EXPECT_EQ(result(kSamePlace), 0);
+    EXPECT_EQ(result(kStop), ACT_STOP);
+    E_RegisterErrorTable(kModule - 2, lower);
+    EXPECT_EQ(result(kStop), 0);
+    E_RemoveErrorTable(kModule - 2);
+    EXPECT_EQ(result(kStop), ACT_STOP);
+}
+
 // API_MBX is looked up until found, then kept; the notifications before were dropped.
 TEST(TaskLateApi, ApiMailboxIsLookedUpUntilFound) {
     E_RegisterErrorTable(kModule, g_table);
