@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "err/err.h"
 #include "host_system/held_module.h"
@@ -177,6 +178,13 @@ void Executive::send_sync() {
 }
 
 void Executive::wait_sync() {
+    const auto until = std::chrono::steady_clock::now() + kReplyWait;
+    for (std::uint32_t k = 1; rtx_host_mailbox_depth(world_.reply_mbx()) == 0; ++k) {
+        if (k % 1024 == 0 && std::chrono::steady_clock::now() >= until) break;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
     if (!world_.await(sync_tag_, kReplyWait).ok()) die("the error task did not answer");
 }
 
@@ -197,6 +205,12 @@ void Executive::hold() {
     command(CMD_VARIANT_A);  // ... and the reports after it are handled in variant A
     while (rtx_host_mailbox_depth(iecstate_mbx(world_)) == 0)
         std::this_thread::sleep_for(std::chrono::microseconds(20));
+}
+
+void Executive::wait_held_asleep() const {
+    while (rtx_host_mailbox_waiters(world_.error_qmbx()) == 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(10));
+    std::this_thread::sleep_for(kAsleepFor);
 }
 
 void Executive::release() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,6 +23,9 @@ namespace errbench {
 
 // Module number of the benchmark's table: user errors with EF_ARCHIVE and no actions.
 constexpr std::uint16_t kModule = 7;
+// How long a thread whose batch is timed has slept when the batch begins: long enough that it
+// has entered its sleep, whichever way it waits.
+constexpr std::chrono::microseconds kAsleepFor{50};
 
 // One report of the stream: what a caller hands to EReportError (and to the peer logger).
 struct StreamEntry {
@@ -73,9 +77,16 @@ class Executive {
     // text waits for an acknowledgement on ERROR_QMBX; hold returns once that text has been
     // sent, so that whatever is sent to ERROR_MBX from then on waits, untouched, in its queue.
     void hold();
+    // Returns kAsleepFor after the held task began to sleep (it watches its mailbox a while
+    // before it does), so that every release wakes it alike, after a batch of any length.
+    void wait_held_asleep() const;
     // Acknowledges the status text: the task goes on with what waits on ERROR_MBX.
     void release();
-    // sync() in two halves: the message, and the wait for its default response.
+    // sync() in two halves: the message, and the wait for its default response. The wait
+    // watches the reply mailbox without falling asleep: a batch timed up to the response then
+    // ends alike whether it held many reports or none (a waiter that sleeps is woken by the
+    // response after a long batch, and not after a short one, and its wake-up would be counted
+    // as the task's work on the batch).
     void send_sync();
     void wait_sync();
     // Waits until ERROR_MBX holds fewer than depth messages (the producer's window, so that
