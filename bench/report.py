@@ -248,7 +248,9 @@ def main():
     p("   (a batch is queued while the task is held and timed from its release until the task")
     p("   has answered a final message; the same with nothing queued, timed before every batch,")
     p("   is the round trip left out: the task's rate is the batch's reports over its time")
-    p("   beyond that; the whole batches' rate is given beside it; medians of the run)")
+    p("   beyond that; the whole batches' rate is given beside it. The floor's batches run in a")
+    p("   thread of their own, woken and watched alike, their own round trip left out; each")
+    p("   side's thread has slept 50 us when its batch begins; medians of the run)")
     full = fig.value("archive/task_full_ring", "reports_per_s")
     for name, label, calls in [("archive/task_free_records", "log with free records", 8),
                                ("archive/task_full_ring", "full log, ring wraps", 10)]:
@@ -256,12 +258,14 @@ def main():
         floor = fig.value(name, "floor_reports_per_s")
         batch = fig.value(name, "reports_per_s")
         trip = fig.value(name, "round_trip_us")
+        floor_trip = fig.value(name, "floor_round_trip_us")
         r = ratio(task, floor)
         p(f"   {label:<22} task {fmt_rate(task):>10}{spread(task, fmt_rate)}"
           f"   floor ({calls} calls) {fmt_rate(floor):>10}{spread(floor, fmt_rate)}")
         p(f"   {'':<22} ratio {fmt_ratio(r)}   goal >= 0.9x: {verdict(r, 0.9, False)}"
           f"   (whole batches {fmt_rate(batch)}, ratio {fmt_ratio(ratio(batch, floor))};"
-          f" round trip {fmt_ns((trip[0] * 1e3,) if trip else None)})")
+          f" round trips {fmt_ns((trip[0] * 1e3,) if trip else None)} and"
+          f" {fmt_ns((floor_trip[0] * 1e3,) if floor_trip else None)})")
     p("")
     p(f"   System calls per report (strace -f -c, {strace_n} reports minus an empty run):")
     for mode, label in [("archive", "error task, stream (ring wraps after 25)"),
