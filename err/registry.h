@@ -15,7 +15,9 @@ void registry_prepare();
 ErrTableEntry* registered_table(std::uint16_t module);
 
 // Counts the changes of the registry: a table registered or removed. A lookup made while it
-// held a value stays right until it changes (the entries of a registered table are static).
+// held a value stays right until it changes: the error numbers of a registered table are fixed
+// while it is registered (a module that renumbers its entries removes the table and registers
+// it again; its state words change at any time and are always read afresh).
 std::uint32_t registry_generation();
 
 // A watcher sees every registration before the registry looks at the table and says whether

@@ -60,11 +60,13 @@ Report read_report(ByteView block) {
 }
 
 // E_FindErrTablebyId's answer for error_nr, taken from the last lookup of the same number while
-// the registry has not changed since.
+// the registry has not changed since (and the entry found still carries the number).
 ErrTableEntry* find_definition(std::uint16_t error_nr, TaskState& st) {
     FoundDefinition& f = st.found[error_nr % kFoundDefinitions];
     const std::uint32_t generation = registry_generation();
-    if (f.valid && f.error_nr == error_nr && f.generation == generation) return f.definition;
+    if (f.valid && f.error_nr == error_nr && f.generation == generation &&
+        (f.definition == nullptr || f.definition->id == error_nr))
+        return f.definition;
     ErrTableEntry* definition = E_FindErrTablebyId(error_nr);
     f = FoundDefinition{true, error_nr, generation, definition};
     return definition;

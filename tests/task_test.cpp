@@ -390,6 +390,9 @@ TEST_F(Task, ReportsSeeTheRegistryAsItIsNow) {
     EXPECT_EQ(result(kStop), 0);
     E_RemoveErrorTable(kModule - 2);
     EXPECT_EQ(result(kStop), ACT_STOP);
+    g_table[0].id = kLater;       // renumbered in place, against the rule: not found under its old
+    EXPECT_EQ(result(kStop), 0);  // number all the same
+    g_table[0].id = kStop;
 }
 
 // API_MBX is looked up until found, then kept; the notifications before were dropped.

@@ -79,7 +79,10 @@ typedef struct ERR_PACKED ErrTableEntry {
 
 /* Registers table under module (0 to 19) and sets the state of every entry before the end
  * entry to ES_ALL. Refuses, with a console text, a module number of 20 or more, an occupied
- * slot (the first table stays) and a null table. */
+ * slot (the first table stays) and a null table. The table stays the caller's: its entries'
+ * numbers are not changed while it is registered (the error task keeps what it looked up
+ * until a table is registered or removed); to renumber, remove the table and register it
+ * again. */
 ERR_API void E_RegisterErrorTable(uint16_t module, ErrTableEntry* table);
 
 /* The definition of error number id: the lowest module number wins, and within a table the
