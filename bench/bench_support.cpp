@@ -1,6 +1,8 @@
 #include "bench_support.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <spdlog/sinks/basic_file_sink.h>
@@ -416,6 +418,63 @@ std::size_t write_file_once(const std::string& path, const std::string& bytes) {
     const ssize_t n = write(fd, bytes.data(), bytes.size());
     close(fd);
     return n < 0 ? 0 : static_cast<std::size_t>(n);
+}
+
+// ---- Placement ----------------------------------------------------------------------------
+
+namespace {
+
+#if defined(__linux__)
+// The processors allowed when first asked, and the two taken from them (-1: fewer than two).
+struct Processors {
+    cpu_set_t allowed;
+    int measured = -1;
+    int producer = -1;
+    Processors() {
+        CPU_ZERO(&allowed);
+        if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+        for (int cpu = 0; cpu < CPU_SETSIZE && producer < 0; ++cpu) {
+            if (!CPU_ISSET(cpu, &allowed)) continue;
+            if (measured < 0)
+                measured = cpu;
+            else
+                producer = cpu;
+        }
+    }
+};
+const Processors& processors() {
+    static const Processors p;
+    return p;
+}
+void place_on(int cpu) {
+    const Processors& p = processors();
+    if (p.producer < 0) return;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+}
+#endif
+
+}  // namespace
+
+void place_on_measured_processor() {
+#if defined(__linux__)
+    place_on(processors().measured);
+#endif
+}
+
+void place_on_producer_processor() {
+#if defined(__linux__)
+    place_on(processors().producer);
+#endif
+}
+
+void place_anywhere() {
+#if defined(__linux__)
+    const Processors& p = processors();
+    if (p.producer >= 0) pthread_setaffinity_np(pthread_self(), sizeof p.allowed, &p.allowed);
+#endif
 }
 
 }  // namespace errbench

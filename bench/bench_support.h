@@ -151,4 +151,17 @@ std::string read_file(const std::string& path);
 // write and close; returns the bytes written.
 std::size_t write_file_once(const std::string& path, const std::string& bytes);
 
+// ---- Placement ----------------------------------------------------------------------------
+
+// Where the archive benchmarks run (Linux; elsewhere, or with fewer than two processors
+// allowed, these do nothing): the two measured sides, the task's thread and the floor's, on
+// one processor, the producer (the benchmark's thread) on another. Both sides then share one
+// processor in every run, whichever the scheduler would have chosen.
+// The calling thread, and every thread it starts from now on, on the measured sides' processor.
+void place_on_measured_processor();
+// The calling thread on the producer's processor.
+void place_on_producer_processor();
+// The calling thread back on every processor allowed at start.
+void place_anywhere();
+
 }  // namespace errbench

@@ -74,16 +74,22 @@ void copy_floor_log() {
                                                    g_executive->host_path("LOG/FLOOR.LOG"));
 }
 
-// The error task with a fresh user log, and the floor's copy of it.
+// The error task with a fresh user log, and the floor's copy of it. The task's thread is started
+// on the measured processor (errbench::place_on_measured_processor), the producer stays on the
+// other.
 void setup_task_free(const benchmark::State& state) {
+    errbench::place_on_measured_processor();
     setup_task(state);
+    errbench::place_on_producer_processor();
     copy_floor_log();
 }
 
 // The error task with a full user log: every further report wraps the ring; and the floor's
 // copy of it.
 void setup_task_full(const benchmark::State& state) {
+    errbench::place_on_measured_processor();
     setup_task(state);
+    errbench::place_on_producer_processor();
     for (std::size_t i = 0; i < 30; ++i) errbench::report(i);
     g_executive->sync();
     copy_floor_log();
@@ -100,6 +106,7 @@ void setup_full_log(const benchmark::State& state) {
 }
 
 void teardown(const benchmark::State&) {
+    errbench::place_anywhere();
     g_peer.reset();
     g_floor.reset();
     g_executive.reset();
@@ -242,7 +249,10 @@ constexpr std::size_t kStreamBatch = 250;  // reports per timed batch into the f
 // for its batch and timed alike, its round trip (a batch of none) left out the same way: both
 // sides begin a batch on a processor that stood idle meanwhile. On a virtual machine that
 // matters: the same archives by hand take up to half as long again right after a millisecond of
-// idleness as on a processor kept busy, and the task always begins after one.
+// idleness as on a processor kept busy, and the task always begins after such a stretch (the
+// producer queues its batch meanwhile). Both sides' threads
+// run on one processor and the producer on another (errbench::place_on_measured_processor), so
+// that the two sides meet the same processor in every run.
 //
 // Each figure is taken from the median batch, round trip and floor batch of the run: a machine
 // shared with other work stalls a thread now and then for milliseconds (a wake-up delayed, a
@@ -335,9 +345,16 @@ struct ArchiveTimes {
     std::vector<double> round_trips;        // the round trips timed before them
     std::vector<double> floors;             // the floor's batches
     std::vector<double> floor_round_trips;  // the floor's round trips timed before them
-    FloorThread floor;
+    std::unique_ptr<FloorThread> floor;
 
-    ArchiveTimes(std::size_t n, bool ring) : batch_reports(n), floor(ring) {}
+    // The floor's thread is started on the measured processor, beside the task's.
+    ArchiveTimes(std::size_t n, bool ring) : batch_reports(n), floor(start_floor(ring)) {}
+    static std::unique_ptr<FloorThread> start_floor(bool ring) {
+        errbench::place_on_measured_processor();
+        auto f = std::make_unique<FloorThread>(ring);
+        errbench::place_on_producer_processor();
+        return f;
+    }
 
     static double seconds_since(Clock::time_point t0) {
         return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -365,11 +382,11 @@ struct ArchiveTimes {
         const double seconds = held_batch(batch_reports, next);
         state.SetIterationTime(seconds);
         batches.push_back(seconds);
-        floor_round_trips.push_back(floor.batch(0));
-        floors.push_back(floor.batch(batch_reports));
+        floor_round_trips.push_back(floor->batch(0));
+        floors.push_back(floor->batch(batch_reports));
     }
     void counters(benchmark::State& state) const {
-        if (floor.failed()) state.SkipWithError("floor archive failed");
+        if (floor->failed()) state.SkipWithError("floor archive failed");
         const double n = static_cast<double>(batch_reports);
         const double batch = median(batches), trip = median(round_trips);
         const double floor_trip = median(floor_round_trips);
