@@ -250,7 +250,8 @@ def main():
     p("   is the round trip left out: the task's rate is the batch's reports over its time")
     p("   beyond that; the whole batches' rate is given beside it. The floor's batches run in a")
     p("   thread of their own, woken and watched alike, their own round trip left out; each")
-    p("   side's thread has slept 50 us when its batch begins; medians of the run)")
+    p("   side's thread has slept 50 us when its batch begins, both on one processor, the")
+    p("   producer on another; medians of the run)")
     full = fig.value("archive/task_full_ring", "reports_per_s")
     for name, label, calls in [("archive/task_free_records", "log with free records", 8),
                                ("archive/task_full_ring", "full log, ring wraps", 10)]:
