@@ -210,8 +210,11 @@ void Executive::hold() {
 }
 
 void Executive::wait_held_asleep() const {
-    while (rtx_host_mailbox_waiters(world_.error_qmbx()) == 0)
+    const auto until = std::chrono::steady_clock::now() + kReplyWait;
+    while (rtx_host_mailbox_waiters(world_.error_qmbx()) == 0) {
+        if (std::chrono::steady_clock::now() >= until) die("the held error task never slept");
         std::this_thread::sleep_for(std::chrono::microseconds(10));
+    }
     std::this_thread::sleep_for(kAsleepFor);
 }
 
