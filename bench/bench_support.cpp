@@ -180,13 +180,7 @@ void Executive::send_sync() {
 }
 
 void Executive::wait_sync() {
-    const auto until = std::chrono::steady_clock::now() + kReplyWait;
-    for (std::uint32_t k = 1; rtx_host_mailbox_depth(world_.reply_mbx()) == 0; ++k) {
-        if (k % 1024 == 0 && std::chrono::steady_clock::now() >= until) break;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
+    watch_until([this] { return rtx_host_mailbox_depth(world_.reply_mbx()) != 0; }, kReplyWait);
     if (!world_.await(sync_tag_, kReplyWait).ok()) die("the error task did not answer");
 }
 

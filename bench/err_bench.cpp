@@ -300,11 +300,9 @@ class FloorThread {
             pending_ = true;
         }
         cv_.notify_one();
-        while (!done_.load(std::memory_order_acquire)) {
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
+        if (!errbench::watch_until([this] { return done_.load(std::memory_order_acquire); },
+                                   std::chrono::seconds(60)))
+            failed_.store(true);
         return std::chrono::duration<double>(Clock::now() - t0).count();
     }
     void run() {
