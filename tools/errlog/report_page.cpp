@@ -434,7 +434,9 @@ void append_data(std::string& out, const ReportInput& in) {
         first = false;
         append_script_string(out, s);
     }
-    out += "],\n\"logs\":[" + logs + "],\n\"t0\":" + std::to_string(t0) + ",\n\"t\":[" + t +
+    out += "],\n\"oldestFirst\":";
+    out += in.oldest_first ? "true" : "false";
+    out += ",\n\"logs\":[" + logs + "],\n\"t0\":" + std::to_string(t0) + ",\n\"t\":[" + t +
            "],\n\"log\":[" + log + "],\n\"code\":[" + code + "],\n\"text\":[" + text +
            "],\n\"comp\":[" + comp + "],\n\"src\":[" + src + "]}</script>\n";
 }

@@ -45,7 +45,8 @@ struct ReportInput {
     std::vector<std::string> unreadable;  // "PATH: REASON" for each file that could not be read
     std::size_t backups = 0;              // backup files (.BAK) beside the logs
     std::string filters;                  // the filters applied, as the user gave them ("" none)
-    std::vector<ReportEntry> entries;     // newest first
+    bool oldest_first = false;            // the entries' order (the table starts in it)
+    std::vector<ReportEntry> entries;     // newest first, or oldest first
 };
 
 // Seconds since 1970-01-01 00:00:00 of a calendar date and time (proleptic Gregorian, no zone).

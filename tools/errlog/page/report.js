@@ -66,7 +66,8 @@
       });
   })();
 
-  var shown = new Int32Array(n), count = 0, page = 0, sortKey = 'time', sortDir = -1;
+  var shown = new Int32Array(n), count = 0, page = 0, sortKey = 'time';
+  var sortDir = D.oldestFirst ? 1 : -1;
 
   // Which strings hold needle (lower case), as a flag per string; null when no needle.
   function matching(needle) {
@@ -102,9 +103,9 @@
   function sort() {
     var part = shown.subarray(0, count);
     if (sortKey === 'time') {
-      // Newest first is the order the entries came in; oldest first its reverse.
+      // The order the entries came in (newest first, or oldest first), or its reverse.
       part.sort();
-      if (sortDir > 0) part.reverse();
+      if ((sortDir > 0) !== D.oldestFirst) part.reverse();
     } else {
       var key = keyOf(sortKey), k = new Float64Array(n), dir = sortDir;
       for (var j = 0; j < count; j++) k[part[j]] = key(part[j]);

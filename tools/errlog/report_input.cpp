@@ -1,0 +1,101 @@
+#include "report_input.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "log_path.h"
+
+namespace errlog {
+
+namespace {
+
+// The file name of a path with / or \ between its parts, in upper case.
+std::string upper_file_name(std::string_view path) {
+    const auto slash = path.find_last_of("/\\");
+    std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// A stamp key (YYYYMMDDhhmmss) as the user writes a time: "2026-12-05 14:00:00".
+std::string key_text(long long key) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", key / 10000000000,
+                  key / 100000000 % 100, key / 1000000 % 100, key / 10000 % 100, key / 100 % 100,
+                  key % 100);
+    return buf;
+}
+
+}  // namespace
+
+LogKind log_kind_of(std::string_view path) {
+    const std::string name = upper_file_name(path);
+    if (name == upper_file_name(err::kSystemLogDefault)) return LogKind::system;
+    if (name == upper_file_name(err::kUserLogDefault)) return LogKind::user;
+    return LogKind::other;
+}
+
+std::string describe_filter(const Filter& f) {
+    std::string out;
+    auto word = [&](const std::string& w) { out += (out.empty() ? "" : " ") + w; };
+    if (f.since) word("--since '" + key_text(*f.since) + "'");
+    if (f.until) word("--until '" + key_text(*f.until) + "'");
+    std::string codes, components;
+    for (std::uint16_t c : f.codes) codes += (codes.empty() ? "" : ",") + std::to_string(c);
+    for (const std::string& c : f.components) components += (components.empty() ? "" : ",") + c;
+    if (!codes.empty()) word("--code " + codes);
+    if (!components.empty()) word("--component " + components);
+    if (f.newest) word("-n " + std::to_string(*f.newest));
+    if (f.reverse) word("--reverse");
+    return out;
+}
+
+ReportInput report_input(const Fleet& fleet, const std::vector<MergedRef>& refs,
+                         const Filter& filter, std::string title) {
+    ReportInput in;
+    in.title = std::move(title);
+    in.filters = describe_filter(filter);
+    in.oldest_first = filter.reverse;
+    in.backups = fleet.backups.size();
+    // Page log numbers of the fleet's logs (unreadable ones have none).
+    std::vector<std::uint32_t> page_log(fleet.logs.size());
+    for (std::size_t i = 0; i < fleet.logs.size(); ++i) {
+        const FleetLog& f = fleet.logs[i];
+        if (f.state == LogState::unreadable) {
+            in.unreadable.push_back(f.path + ": " + f.error);
+            continue;
+        }
+        page_log[i] = static_cast<std::uint32_t>(in.logs.size());
+        ReportLog log;
+        log.path = f.path;
+        log.instrument = f.folder;
+        log.kind = log_kind_of(f.path);
+        log.valid = f.state == LogState::valid;
+        log.rule = f.log.rule;
+        if (!log.valid) log.reason = f.log.reason;
+        in.logs.push_back(std::move(log));
+    }
+    in.entries.reserve(refs.size());
+    for (const MergedRef& r : refs) {
+        const FleetLog& f = fleet.logs[r.log];
+        const Entry& e = f.entry(f.entries[r.entry]);
+        ReportEntry out;
+        out.log = page_log[r.log];
+        out.overflow = e.overflow;
+        out.code = e.code_value;
+        Stamp t;
+        out.has_stamp = parse_stamp(e, t);
+        if (out.has_stamp)
+            out.stamp = epoch_seconds(t.year, t.month, t.day, t.hour, t.minute, t.second);
+        out.date = e.date;
+        out.time = e.time;
+        out.text = e.text;
+        out.component = e.component;
+        out.file = e.file;
+        out.line = e.line;
+        in.entries.push_back(out);
+    }
+    return in;
+}
+
+}  // namespace errlog
