@@ -253,6 +253,7 @@ Log inspect_log(std::vector<std::uint8_t> bytes, std::int64_t file_length) {
         log.overflow_entry = read_entry(buffer, log.overflow_record);
         log.overflow_entry->overflow = true;
     }
+    log.error_count = log.errors.size();
     log.free_records = LOG_RECORD_COUNT - log.errors.size() - (log.overflow_entry ? 1 : 0);
     return log;
 }
@@ -311,8 +312,8 @@ std::vector<std::string> format_rows(const std::vector<Entry>& entries) {
 std::string log_head(const Log& log, std::string_view title) {
     std::string head(title);
     if (!log.valid()) return head + ": corrupt: " + log.reason;
-    return head + ": " + std::to_string(log.errors.size()) +
-           (log.errors.size() == 1 ? " error, " : " errors, ") + std::to_string(log.new_records) +
+    return head + ": " + std::to_string(log.error_count) +
+           (log.error_count == 1 ? " error, " : " errors, ") + std::to_string(log.new_records) +
            " new, " +
            (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
                                : std::string("no overflow")) +

@@ -42,6 +42,7 @@ struct Log {
 
     // Only for a valid log:
     std::vector<Entry> errors;            // newest first
+    std::size_t error_count = 0;          // errors.size() as read (kept when errors are dropped)
     std::optional<Entry> overflow_entry;  // the overflow marker
     std::size_t free_records = 0;
 

@@ -228,7 +228,7 @@ json show_json(const errlog::FleetLog& f, const std::vector<bool>& selected, boo
     json overflow = nullptr;
     for (std::size_t i = 0; i < f.entries.size(); ++i) {
         if (!selected[i]) continue;
-        const errlog::Entry& e = f.entry(f.entries[i]);
+        const errlog::Entry e = f.entry(f.entries[i]);
         if (e.overflow)
             overflow = entry_json(e);
         else
@@ -266,7 +266,7 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
         array.end();
         return status;
     }
-    auto entry_of = [&](const errlog::MergedRef& r) -> const errlog::Entry& {
+    auto entry_of = [&](const errlog::MergedRef& r) {
         const errlog::FleetLog& f = fleet.logs[r.log];
         return f.entry(f.entries[r.entry]);
     };
@@ -313,8 +313,8 @@ std::string verify_line(const errlog::FleetLog& f) {
     if (f.state == errlog::LogState::unreadable) return f.path + ": unreadable: " + f.error;
     if (!log.valid())
         return f.path + ": corrupt: rule " + std::to_string(log.rule) + ": " + log.reason;
-    return f.path + ": valid: " + std::to_string(log.errors.size()) +
-           (log.errors.size() == 1 ? " error, " : " errors, ") +
+    return f.path + ": valid: " + std::to_string(log.error_count) +
+           (log.error_count == 1 ? " error, " : " errors, ") +
            (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
                                : std::string("no overflow"));
 }

@@ -34,7 +34,7 @@ FleetStats count_entries(const Fleet& fleet, const std::vector<MergedRef>& refs)
     for (const MergedRef& r : refs) {
         const FleetLog& log = fleet.logs[r.log];
         const FleetEntry& fe = log.entries[r.entry];
-        const Entry& e = log.entry(fe);
+        const Entry e = log.entry(fe);
         if (e.overflow) {
             ++s.overflows;
             continue;
@@ -47,8 +47,8 @@ FleetStats count_entries(const Fleet& fleet, const std::vector<MergedRef>& refs)
             c.text = e.text;
         }
         ++components[e.component];
-        if (fe.key)
-            ++days[*fe.key / 1000000];
+        if (fe.dated)
+            ++days[fe.key / 1000000];
         else
             ++s.undated;
     }
