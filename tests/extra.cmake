@@ -79,3 +79,10 @@ if(TARGET errtable)
     set_tests_properties(readme_example PROPERTIES ENVIRONMENT
                          "ERRTABLE=$<TARGET_FILE:errtable>;EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}")
 endif()
+# ---- The report page in a browser (make test-browser, tests/browser) ----
+# The benchmark's fleet generator, built here too so that the browser test needs no benchmark
+# libraries.
+if(EXISTS ${PROJECT_SOURCE_DIR}/bench/fleet_gen.cpp AND TARGET errlog_core)
+    add_executable(report_fleet_gen ${PROJECT_SOURCE_DIR}/bench/fleet_gen.cpp)
+    target_link_libraries(report_fleet_gen PRIVATE errlog_core)
+endif()

@@ -44,32 +44,37 @@ class Checks:
         return ok
 
 
-def run(cmd, **kw):
-    return subprocess.run(cmd, check=True, stdout=subprocess.PIPE, text=True, **kw).stdout
+def run(cmd, statuses=(0,), **kw):
+    """A command's output; an exit status not in statuses is an error."""
+    r = subprocess.run(cmd, stdout=subprocess.PIPE, text=True, **kw)
+    if r.returncode not in statuses:
+        raise subprocess.CalledProcessError(r.returncode, cmd)
+    return r.stdout
 
 
 def make_fleet(bindir, out):
-    """The fleet's folder: a generated fleet and one instrument made by errsim."""
+    """OUT/fleet: a generated fleet and one instrument made by errsim."""
     fleet = os.path.join(out, "fleet")
     shutil.rmtree(fleet, ignore_errors=True)
-    run([os.path.join(bindir, "report_fleet_gen"), fleet, "40", "7"])
+    run([os.path.join(bindir, "report_fleet_gen"), fleet, "40", "7"], stderr=subprocess.DEVNULL)
     script = os.path.join(out, "hostile.errsim")
     with open(script, "w", encoding="utf-8") as f:
         f.write(HOSTILE_SCRIPT)
     root = os.path.join(fleet, "inst-markup")
-    run([os.path.join(bindir, "errsim"), "--root", root, "--quiet", "--script", script])
-    return fleet
+    run([os.path.join(bindir, "errsim"), "--root", root, "--quiet", "--script", script],
+        stderr=subprocess.DEVNULL)
 
 
 def expected_counts(errlog, fleet):
     """Entries, logs, and the most frequent code with its count, as the other commands say."""
-    lines = run([errlog, "show", fleet, "--jsonl"], stderr=subprocess.DEVNULL).splitlines()
+    # The fleet holds corrupt logs: both commands exit 1.
+    lines = run([errlog, "show", fleet, "--jsonl"], (0, 1), stderr=subprocess.DEVNULL).split("\n")
+    lines = [line for line in lines if line]  # (splitlines would also split at U+2028)
     entries = [json.loads(line) for line in lines]
     codes = collections.Counter(e["code"] for e in entries if e["type"] == "error")
     top_code, top_count = max(codes.items(), key=lambda kv: (kv[1], -kv[0]))
-    verify = subprocess.run([errlog, "verify", fleet, "--json"], stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, text=True)
-    logs = [v for v in json.loads(verify.stdout) if "valid" in v]
+    verify = run([errlog, "verify", fleet, "--json"], (0, 1), stderr=subprocess.DEVNULL)
+    logs = [v for v in json.loads(verify) if "valid" in v]
     return len(entries), len(logs), top_code, top_count
 
 
@@ -110,11 +115,12 @@ def main():
     args = ap.parse_args()
     out = os.path.abspath(args.out)
     os.makedirs(out, exist_ok=True)
-    errlog = os.path.join(args.bin, "errlog")
+    errlog = os.path.abspath(os.path.join(args.bin, "errlog"))
     c = Checks()
 
-    fleet = make_fleet(args.bin, out)
-    page = os.path.join(out, "report.html")
+    make_fleet(args.bin, out)
+    os.chdir(out)  # the page names the fleet as a user who works beside it would: "fleet/..."
+    fleet, page = "fleet", os.path.join(out, "report.html")
     status = subprocess.run([errlog, "report", fleet, "-o", page], stderr=subprocess.PIPE,
                             text=True)
     c.check(status.returncode in (0, 1) and os.path.getsize(page) > 0,

@@ -1,5 +1,6 @@
 #include "report_input.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -50,9 +51,10 @@ std::string describe_filter(const Filter& f) {
     return out;
 }
 
-ReportInput report_input(const Fleet& fleet, const std::vector<MergedRef>& refs,
-                         const Filter& filter, std::string title) {
-    ReportInput in;
+void make_fleet_report(const Fleet& fleet, const std::vector<MergedRef>& refs, const Filter& filter,
+                       std::string title, FleetReport& out) {
+    ReportInput& in = out.input;
+    in = ReportInput{};
     in.title = std::move(title);
     in.filters = describe_filter(filter);
     in.oldest_first = filter.reverse;
@@ -75,27 +77,37 @@ ReportInput report_input(const Fleet& fleet, const std::vector<MergedRef>& refs,
         if (!log.valid) log.reason = f.log.reason;
         in.logs.push_back(std::move(log));
     }
-    in.entries.reserve(refs.size());
-    for (const MergedRef& r : refs) {
-        const FleetLog& f = fleet.logs[r.log];
-        const Entry& e = f.entry(f.entries[r.entry]);
-        ReportEntry out;
-        out.log = page_log[r.log];
-        out.overflow = e.overflow;
-        out.code = e.code_value;
+    // The texts first, each entry's six after one another; the views once the pool stands.
+    std::string& pool = out.texts;
+    pool.clear();
+    std::vector<std::uint16_t> sizes;  // a field is part of a record: far below 65536
+    sizes.reserve(refs.size() * 6);
+    in.entries.resize(refs.size());
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        const FleetLog& f = fleet.logs[refs[i].log];
+        const Entry e = f.entry(f.entries[refs[i].entry]);
+        ReportEntry& r = in.entries[i];
+        r.log = page_log[refs[i].log];
+        r.overflow = e.overflow;
+        r.code = e.code_value;
         Stamp t;
-        out.has_stamp = parse_stamp(e, t);
-        if (out.has_stamp)
-            out.stamp = epoch_seconds(t.year, t.month, t.day, t.hour, t.minute, t.second);
-        out.date = e.date;
-        out.time = e.time;
-        out.text = e.text;
-        out.component = e.component;
-        out.file = e.file;
-        out.line = e.line;
-        in.entries.push_back(out);
+        r.has_stamp = parse_stamp(e, t);
+        if (r.has_stamp)
+            r.stamp = epoch_seconds(t.year, t.month, t.day, t.hour, t.minute, t.second);
+        for (const std::string* field :
+             {&e.date, &e.time, &e.text, &e.component, &e.file, &e.line}) {
+            pool += *field;
+            sizes.push_back(static_cast<std::uint16_t>(field->size()));
+        }
     }
-    return in;
+    std::size_t at = 0, k = 0;
+    for (ReportEntry& r : in.entries) {
+        for (std::string_view* field :
+             {&r.date, &r.time, &r.text, &r.component, &r.file, &r.line}) {
+            *field = std::string_view(pool).substr(at, sizes[k]);
+            at += sizes[k++];
+        }
+    }
 }
 
 }  // namespace errlog
