@@ -7,6 +7,7 @@ target and keeps every event it sends. Messages are JSON texts ended by a NUL by
 import base64
 import json
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -57,26 +58,35 @@ class Browser:
 
     def _read_message(self, deadline):
         while b"\0" not in self._buffer:
-            if time.monotonic() > deadline:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self._from_child], [], [], left)[0]:
                 raise BrowserError("no answer from chromium in time")
             chunk = os.read(self._from_child, 1 << 20)
             if not chunk:
                 raise BrowserError("chromium closed its pipe (see %s/stderr)" % self.profile)
             self._buffer += chunk
         text, self._buffer = self._buffer.split(b"\0", 1)
-        return json.loads(text)
+        m = json.loads(text)
+        if m.get("method") == "Page.javascriptDialogOpening":
+            # A dialog would stop the page's script: dismiss it (the event is kept).
+            self._send("Page.handleJavaScriptDialog", {"accept": False}, m.get("sessionId"))
+        return m
+
+    def _send(self, method, params, session):
+        self._next_id += 1
+        message = {"id": self._next_id, "method": method, "params": params}
+        if session:
+            message["sessionId"] = session
+        os.write(self._to_child, json.dumps(message).encode() + b"\0")
+        return self._next_id
 
     def call(self, method, params=None, session=False):
         """Sends one command and returns its result; events met meanwhile are kept."""
-        self._next_id += 1
-        message = {"id": self._next_id, "method": method, "params": params or {}}
-        if session:
-            message["sessionId"] = self.session
-        os.write(self._to_child, json.dumps(message).encode() + b"\0")
+        sent = self._send(method, params or {}, self.session if session else None)
         deadline = time.monotonic() + self.timeout
         while True:
             m = self._read_message(deadline)
-            if m.get("id") == self._next_id:
+            if m.get("id") == sent:
                 if "error" in m:
                     raise BrowserError(f"{method}: {m['error']}")
                 return m["result"]

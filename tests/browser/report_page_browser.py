@@ -128,7 +128,7 @@ def main():
     entries, logs, top_code, top_count = expected_counts(errlog, fleet)
     print(f"fleet: {logs} logs, {entries} entries, top code {top_code} ({top_count} errors)")
 
-    browser = Browser(args.chromium, 1280, 800)
+    browser = Browser(args.chromium, 1280, 800, timeout=30)
     url = "file://" + page
     try:
         started = time.monotonic()
@@ -176,6 +176,9 @@ def main():
     requests = [e["params"]["request"]["url"] for e in browser.events
                 if e["method"] == "Network.requestWillBeSent"]
     c.check(requests == [url], "no request but the page itself", f"{requests}")
+    dialogs = [e["params"]["message"] for e in browser.events
+               if e["method"] == "Page.javascriptDialogOpening"]
+    c.check(not dialogs, "no dialog opened", f"{dialogs}")
     errors = [e for e in browser.events
               if e["method"] == "Runtime.exceptionThrown"
               or (e["method"] == "Runtime.consoleAPICalled"
