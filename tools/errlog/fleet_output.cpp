@@ -46,7 +46,8 @@ void append_key(std::string& out, const char* key) {
 }
 
 // The stored source line as a number, none when it is not one ("-", blank).
-bool line_number(const std::string& line, long& out) {
+bool line_number(std::string_view text, long& out) {
+    const std::string line(text);
     char* end = nullptr;
     out = std::strtol(line.c_str(), &end, 10);
     return !line.empty() && end && *end == 0;
@@ -126,14 +127,14 @@ std::string merged_heading(std::size_t width) {
     return s + kRowsHeading;
 }
 
-std::string merged_row(std::string_view log, std::size_t width, const Entry& e) {
+std::string merged_row(std::string_view log, std::size_t width, const EntryFields& e) {
     std::string s = "  ";
     s += log;
     pad_to(s, width + 2);
     return s + format_row(e);
 }
 
-std::string jsonl_line(std::string_view log, const Entry& e) {
+std::string jsonl_line(std::string_view log, const EntryFields& e) {
     std::string j;
     j.reserve(256);
     j += '{';
@@ -158,7 +159,7 @@ std::string jsonl_line(std::string_view log, const Entry& e) {
     j += ',';
     append_key(j, "timestamp");
     Stamp t;
-    if (parse_stamp(e, t))
+    if (parse_stamp(e.date, e.time, t))
         append_json_string(j, iso_time(t));
     else
         j += "null";
@@ -189,7 +190,7 @@ std::string jsonl_line(std::string_view log, const Entry& e) {
 
 const char* const kCsvHeader = "log,type,record,code,date,time,timestamp,component,file,line,text";
 
-std::string csv_row(std::string_view log, const Entry& e) {
+std::string csv_row(std::string_view log, const EntryFields& e) {
     std::string r;
     append_csv_field(r, log);
     r += e.overflow ? ",overflow," : ",error,";
@@ -202,7 +203,7 @@ std::string csv_row(std::string_view log, const Entry& e) {
     append_csv_field(r, e.time);
     r += ',';
     Stamp t;
-    if (parse_stamp(e, t)) r += iso_time(t);
+    if (parse_stamp(e.date, e.time, t)) r += iso_time(t);
     r += ',';
     if (!e.overflow) {
         append_csv_field(r, e.component);

@@ -268,7 +268,7 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
     }
     auto entry_of = [&](const errlog::MergedRef& r) {
         const errlog::FleetLog& f = fleet.logs[r.log];
-        return f.entry(f.entries[r.entry]);
+        return f.fields(f.entries[r.entry]);
     };
     if (form == ShowForm::jsonl) {
         for (const auto& r : refs)
@@ -315,8 +315,9 @@ std::string verify_line(const errlog::FleetLog& f) {
         return f.path + ": corrupt: rule " + std::to_string(log.rule) + ": " + log.reason;
     return f.path + ": valid: " + std::to_string(log.error_count) +
            (log.error_count == 1 ? " error, " : " errors, ") +
-           (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
-                               : std::string("no overflow"));
+           (err::logfmt::is_record_number(log.overflow_record)
+                ? "overflow record " + std::to_string(log.overflow_record)
+                : std::string("no overflow"));
 }
 
 int cmd_verify(const FleetArgs& args, bool as_json) {
