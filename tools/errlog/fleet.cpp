@@ -207,6 +207,7 @@ Fleet load_fleet(const std::vector<std::string>& args, const FleetOptions& optio
         }
         Found found;
         const std::size_t backups_before = fleet.backups.size();
+        const std::size_t skipped_before = fleet.skipped.size();
         walk_folder(arg, fleet, found);
         std::sort(found.files.begin(), found.files.end());
         bool any = false;
@@ -220,7 +221,11 @@ Fleet load_fleet(const std::vector<std::string>& args, const FleetOptions& optio
         }
         for (const std::string& path : found.files) any = take(path, false) || any;
         if (!any) fleet.empty_folders.push_back(arg);
-        std::sort(fleet.backups.begin() + backups_before, fleet.backups.end());
+        std::sort(fleet.backups.begin() + static_cast<std::ptrdiff_t>(backups_before),
+                  fleet.backups.end());
+        std::sort(fleet.skipped.begin() + static_cast<std::ptrdiff_t>(skipped_before),
+                  fleet.skipped.end(),
+                  [](const Fleet::Skipped& a, const Fleet::Skipped& b) { return a.path < b.path; });
     }
     return fleet;
 }

@@ -72,6 +72,18 @@ void append_json_string(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
     out += '"';
     for (std::size_t i = 0; i < text.size();) {
+        // A run of bytes that stand for themselves goes out in one piece.
+        std::size_t run = i;
+        while (run < text.size()) {
+            const auto b = static_cast<unsigned char>(text[run]);
+            if (b < 0x20 || b >= 0x80 || b == '"' || b == '\\') break;
+            ++run;
+        }
+        if (run > i) {
+            out.append(text.data() + i, run - i);
+            i = run;
+            continue;
+        }
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
             std::size_t prefix = 1;
