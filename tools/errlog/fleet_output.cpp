@@ -1,7 +1,5 @@
 #include "fleet_output.h"
 
-#include <cstdlib>
-
 namespace errlog {
 
 namespace {
@@ -45,14 +43,6 @@ void append_key(std::string& out, const char* key) {
     out += "\":";
 }
 
-// The stored source line as a number, none when it is not one ("-", blank).
-bool line_number(std::string_view text, long& out) {
-    const std::string line(text);
-    char* end = nullptr;
-    out = std::strtol(line.c_str(), &end, 10);
-    return !line.empty() && end && *end == 0;
-}
-
 void append_csv_field(std::string& out, std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
         out += text;
@@ -67,6 +57,18 @@ void append_csv_field(std::string& out, std::string_view text) {
 }
 
 }  // namespace
+
+bool source_line_number(std::string_view text, long& out) {
+    std::size_t i = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (i == text.size()) return false;
+    long value = 0;
+    for (std::size_t k = i; k < text.size(); ++k) {
+        if (text[k] < '0' || text[k] > '9') return false;
+        value = value * 10 + (text[k] - '0');
+    }
+    out = text[0] == '-' ? -value : value;
+    return true;
+}
 
 void append_json_string(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
@@ -148,7 +150,11 @@ std::string merged_row(std::string_view log, std::size_t width, const EntryField
 
 std::string jsonl_line(std::string_view log, const EntryFields& e) {
     std::string j;
-    j.reserve(256);
+    append_jsonl_line(j, log, e);
+    return j;
+}
+
+void append_jsonl_line(std::string& j, std::string_view log, const EntryFields& e) {
     j += '{';
     append_key(j, "log");
     append_json_string(j, log);
@@ -188,7 +194,7 @@ std::string jsonl_line(std::string_view log, const EntryFields& e) {
         j += ',';
         append_key(j, "line");
         long line = 0;
-        if (line_number(e.line, line))
+        if (source_line_number(e.line, line))
             append_number(j, line);
         else
             j += "null";
@@ -197,7 +203,6 @@ std::string jsonl_line(std::string_view log, const EntryFields& e) {
     append_key(j, "text");
     append_json_string(j, e.text);
     j += '}';
-    return j;
 }
 
 const char* const kCsvHeader = "log,type,record,code,date,time,timestamp,component,file,line,text";
@@ -223,7 +228,7 @@ std::string csv_row(std::string_view log, const EntryFields& e) {
         if (e.file != "-") append_csv_field(r, e.file);
         r += ',';
         long line = 0;
-        if (line_number(e.line, line)) r += std::to_string(line);
+        if (source_line_number(e.line, line)) r += std::to_string(line);
     } else {
         r += ",,";
     }

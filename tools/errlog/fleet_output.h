@@ -17,11 +17,17 @@ std::string merged_row(std::string_view log, std::size_t width, const EntryField
 
 // One line of `show --jsonl` (without its line end): the entry of the log named log.
 std::string jsonl_line(std::string_view log, const EntryFields& e);
+// The same appended to out (a fleet's lines built in one buffer).
+void append_jsonl_line(std::string& out, std::string_view log, const EntryFields& e);
 
 // `show --csv`: the header row, and one row (RFC 4180: fields quoted when they hold a comma,
 // quote, CR or LF; quotes doubled; CR LF line ends, written by the caller).
 extern const char* const kCsvHeader;
 std::string csv_row(std::string_view log, const EntryFields& e);
+
+// The stored source line as a number: an optional sign and decimal digits, as the error task
+// writes it with %d. False for anything else ("-", blank): JSON's null.
+bool source_line_number(std::string_view text, long& out);
 
 // A JSON string literal of bytes from a file: escapes as JSON asks, and every byte sequence
 // that is not UTF-8 replaced by U+FFFD.

@@ -39,9 +39,8 @@ json entry_json(const errlog::Entry& e) {
     errlog::Stamp t;
     j["timestamp"] = errlog::parse_stamp(e, t) ? json(errlog::iso_time(t)) : json(nullptr);
     j["file"] = e.file == "-" || e.file.empty() ? json(nullptr) : json(e.file);
-    char* end = nullptr;
-    long line = std::strtol(e.line.c_str(), &end, 10);
-    j["line"] = !e.line.empty() && end && *end == 0 ? json(line) : json(nullptr);
+    long line = 0;
+    j["line"] = errlog::source_line_number(e.line, line) ? json(line) : json(nullptr);
     return j;
 }
 
@@ -271,8 +270,16 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
         return f.fields(f.entries[r.entry]);
     };
     if (form == ShowForm::jsonl) {
-        for (const auto& r : refs)
-            print_line(errlog::jsonl_line(fleet.logs[r.log].path, entry_of(r)));
+        std::string lines;
+        for (const auto& r : refs) {
+            errlog::append_jsonl_line(lines, fleet.logs[r.log].path, entry_of(r));
+            lines += '\n';
+            if (lines.size() >= 1 << 16) {
+                std::fwrite(lines.data(), 1, lines.size(), stdout);
+                lines.clear();
+            }
+        }
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
         return status;
     }
     if (form == ShowForm::csv) {
