@@ -569,17 +569,17 @@ int rtx_file_rename(const char* from, const char* to) {
 
 int rtx_file_same(const char* path_a, const char* path_b) {
     if (!path_a || !path_b) return 0;
-    // This thread's own entries: mapping b never displaces a (a displaced entry is the one
-    // mapped kMappedPaths mappings ago).
-    const std::string* host_a = nullptr;
-    const std::string* host_b = nullptr;
+    // a's host path is copied before b is mapped: mapping b takes the thread's oldest entry,
+    // which may be the one a was found in.
+    std::string host_a;
+    std::string host_b;
     {
         State& s = state();
         Lock lk(s.m);
-        host_a = &mapped_path_locked(s, path_a);
-        host_b = &mapped_path_locked(s, path_b);
+        host_a = mapped_path_locked(s, path_a);
+        host_b = mapped_path_locked(s, path_b);
     }
-    return same_host_file(*host_a, *host_b) ? 1 : 0;
+    return same_host_file(host_a, host_b) ? 1 : 0;
 }
 
 /* ---- INI files -------------------------------------------------------------------------- */
