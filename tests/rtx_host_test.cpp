@@ -298,7 +298,7 @@ TEST_F(RtxHost, SameFileWhateverTheThreadMappedBefore) {
     std::ofstream(root + "/A.ARC") << "a";
     std::ofstream(root + "/LOG/SYSERR.LOG") << "s";
     for (int others = 0; others <= 20; ++others) {
-        std::thread([others] {  // a thread that has mapped nothing yet
+        std::thread fresh([others] {  // a thread that has mapped nothing yet
             rtx_file_close(rtx_file_open("\\A.ARC", "rb"));
             for (int k = 0; k < others; ++k) {
                 const std::string name = "\\N" + std::to_string(k) + ".TXT";
@@ -307,7 +307,8 @@ TEST_F(RtxHost, SameFileWhateverTheThreadMappedBefore) {
             EXPECT_EQ(rtx_file_same("\\A.ARC", "\\LOG\\SYSERR.LOG"), 0) << others;
             EXPECT_EQ(rtx_file_same("\\LOG\\SYSERR.LOG", "\\A.ARC"), 0) << others;
             EXPECT_EQ(rtx_file_same("\\A.ARC", "A.ARC"), 1) << others;
-        }).join();
+        });
+        fresh.join();
     }
 }
 
