@@ -39,8 +39,10 @@ int check(const Options& o) {
     errsim::Script script;
     if (!o.script.empty()) {
         std::string text;
-        if (!errsim::read_script_file(o.script, text)) {
-            std::fprintf(stderr, "errtable: cannot read script %s\n", o.script.c_str());
+        std::string error;
+        if (!errsim::read_script_file(o.script, text, error)) {
+            std::fprintf(stderr, "errtable: cannot read script %s: %s\n", o.script.c_str(),
+                         error.c_str());
             return kExitUsage;
         }
         errsim::ParseResult parsed = errsim::parse_script(text);
