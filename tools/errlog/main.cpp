@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "command_line.h"
 #include "log_format.h"
 #include "log_view.h"
 #include "merge.h"
@@ -316,12 +317,8 @@ int main(int argc, char** argv) {
     create->add_option("FILE", file, "Log file")->required();
     create->add_flag("--force", force, "Replace an existing file");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        int status = app.exit(e);
-        return status == 0 ? kExitOk : kExitUsage;
-    }
+    if (auto done = errtools::parse_command_line(app, "errlog", argc, argv, kExitUsage))
+        return *done;
 
     if (*show)
         return cmd_show(files, as_jsonl  ? ShowForm::jsonl

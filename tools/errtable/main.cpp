@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "command_line.h"
 #include "output.h"
 #include "rtx/rtx_host.h"
 #include "rules.h"
@@ -101,11 +102,7 @@ int main(int argc, char** argv) {
     check_cmd->add_flag("--json", o.json, "Print one JSON object (schema in docs/errtable.md)");
     check_cmd->add_flag("--own", o.own,
                         "Also apply the entry rules to the error module's own table");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e);
-        return status == 0 ? kExitClean : kExitUsage;
-    }
+    if (auto done = errtools::parse_command_line(app, "errtable", argc, argv, kExitUsage))
+        return *done;
     return check(o);
 }
