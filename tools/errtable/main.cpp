@@ -29,6 +29,7 @@ struct Options {
     std::string script;
     bool json = false;
     bool own = false;
+    bool quiet = false;
 };
 
 int check(const Options& o) {
@@ -76,6 +77,7 @@ int check(const Options& o) {
     } else {
         for (const auto& f : findings)
             std::printf("%s\n", errtable::finding_line(tables, f).c_str());
+        if (!o.quiet) std::printf("%s\n", errtable::summary_line(tables, findings, o.own).c_str());
     }
     return findings.empty() ? kExitClean : kExitFindings;
 }
@@ -100,6 +102,8 @@ int main(int argc, char** argv) {
     check_cmd->add_option("--script", o.script, "errsim script whose define lines to check")
         ->type_name("FILE|-");
     check_cmd->add_flag("--json", o.json, "Print one JSON object (schema in docs/errtable.md)");
+    check_cmd->add_flag("--quiet", o.quiet,
+                        "Leave out the summary line (tables, entries, findings)");
     check_cmd->add_flag("--own", o.own,
                         "Also apply the entry rules to the error module's own table");
     if (auto done = errtools::parse_command_line(app, "errtable", argc, argv, kExitUsage))
