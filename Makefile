@@ -55,7 +55,7 @@ demo: build
 # and their -dbgsym packages) into build/packages/, then checked by tests/package_test.sh.
 # With ccache present the packages' build uses it.
 CCACHE_ARGS := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-package: deps
+package: build
 	@./scripts/install-deps package
 	CCACHE_DIR=$${CCACHE_DIR:-$$HOME/.cache/ccache} ERR_DEB_CMAKE_ARGS="$(CCACHE_ARGS)" \
 	    ./scripts/build-packages build/packages
