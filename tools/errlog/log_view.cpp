@@ -7,6 +7,7 @@
 #include <map>
 
 #include "log_format.h"
+#include "log_read.h"
 
 namespace errlog {
 
@@ -103,11 +104,9 @@ int days_in_month(int year, int month) {
 
 // Sortable key of a stamp; false when the entry's date or time cannot be read.
 bool time_key(const Entry& e, long long& key) {
-    Stamp t;
-    if (!parse_stamp(e, t)) return false;
-    key = ((((t.year * 100LL + t.month) * 100 + t.day) * 100 + t.hour) * 100 + t.minute) * 100 +
-          t.second;
-    return true;
+    const std::optional<long long> k = stamp_key(e);
+    if (k) key = *k;
+    return k.has_value();
 }
 
 }  // namespace
@@ -119,14 +118,31 @@ bool parse_stamp(const Entry& e, Stamp& out) {
     int year = 0;
     if (!two_digits(e.date, 0, t.day) || !two_digits(e.date, 7, year) || t.month == 0) return false;
     t.year = year < 70 ? 2000 + year : 1900 + year;
-    if (t.day < 1 || t.day > days_in_month(t.year, t.month)) return false;
     if (e.time.size() != kTimeWidth || e.time[2] != ':' || e.time[5] != ':') return false;
     if (!two_digits(e.time, 0, t.hour) || !two_digits(e.time, 3, t.minute) ||
         !two_digits(e.time, 6, t.second))
         return false;
-    if (t.hour > 23 || t.minute > 59 || t.second > 60) return false;  // 60: a leap second
+    if (!is_real_stamp(t)) return false;
     out = t;
     return true;
+}
+
+bool is_real_stamp(const Stamp& t) {
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > days_in_month(t.year, t.month))
+        return false;
+    return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 &&
+           t.second <= 60;  // 60: a leap second
+}
+
+long long stamp_key(const Stamp& t) {
+    return ((((t.year * 100LL + t.month) * 100 + t.day) * 100 + t.hour) * 100 + t.minute) * 100 +
+           t.second;
+}
+
+std::optional<long long> stamp_key(const Entry& e) {
+    Stamp t;
+    if (!parse_stamp(e, t)) return std::nullopt;
+    return stamp_key(t);
 }
 
 std::string iso_time(const Stamp& t) {
@@ -137,19 +153,17 @@ std::string iso_time(const Stamp& t) {
 }
 
 bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {
-    out.clear();
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        error = std::strerror(errno);
+    FileRead file;
+    if (!read_bounded(path, LOG_FILE_SIZE, file)) {
+        error = file.error;
         return false;
     }
-    std::uint8_t buf[8192];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-    bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) error = "read error";
-    return !failed;
+    if (file.bytes.size() > LOG_FILE_SIZE) {
+        error = "longer than a log (" + std::to_string(LOG_FILE_SIZE) + " bytes)";
+        return false;
+    }
+    out = std::move(file.bytes);
+    return true;
 }
 
 bool write_file(const std::string& path, const std::string& bytes, std::string& error) {
@@ -179,10 +193,39 @@ Entry read_entry(const std::uint8_t* r, std::uint16_t nr) {
     return e;
 }
 
+bool holds_log_header(const std::uint8_t* h, std::size_t size) {
+    if (size < LOG_HEADER_SIZE) return false;
+    auto is_border = [&](std::size_t at) {
+        for (std::size_t i = 0; i < kBorderWidth; ++i)
+            if (h[at + i] != kHeaderBorderChar) return false;
+        return h[at + kBorderWidth] == kCR && h[at + kBorderWidth + 1] == kLF;
+    };
+    if (!is_border(kHdrTopBorder) || !is_border(kHdrBottomBorder)) return false;
+    for (const LogLine& line : kHeaderLines) {
+        std::uint8_t label[kLabelWidth];
+        encode_text(label, kLabelWidth, line.label);
+        const std::size_t eol = line.value_offset + line.value_width;
+        if (std::memcmp(label, h + line.label_offset, kLabelWidth) != 0 || h[eol] != kCR ||
+            h[eol + 1] != kLF)
+            return false;
+    }
+    return true;
+}
+
 Log inspect_log(std::vector<std::uint8_t> bytes) {
+    const auto length = static_cast<std::int64_t>(bytes.size());
+    return inspect_log(std::move(bytes), length);
+}
+
+Log inspect_log(std::vector<std::uint8_t> bytes, std::int64_t file_length) {
     Log log;
     log.bytes = std::move(bytes);
-    log.check = err::check_log_image(log.bytes.data(), log.bytes.size());
+    if (file_length == static_cast<std::int64_t>(log.bytes.size()))
+        log.check = err::check_log_image(log.bytes.data(), log.bytes.size());
+    else  // longer than what was read: the header's rules already fail on the length
+        log.check = err::check_log_header(log.bytes.data(),
+                                          std::min<std::size_t>(log.bytes.size(), LOG_HEADER_SIZE),
+                                          file_length);
     char reason[256];
     err::describe_log_check(log.check, reason, sizeof reason);
     log.reason = reason;
@@ -265,18 +308,22 @@ std::vector<std::string> format_rows(const std::vector<Entry>& entries) {
     return rows;
 }
 
-std::vector<std::string> format_table(const Log& log, std::string_view title) {
+std::string log_head(const Log& log, std::string_view title) {
     std::string head(title);
-    if (!log.valid()) return {head + ": corrupt: " + log.reason};
-    head += ": " + std::to_string(log.errors.size()) +
-            (log.errors.size() == 1 ? " error, " : " errors, ") + std::to_string(log.new_records) +
-            " new, " +
-            (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
-                                : std::string("no overflow")) +
-            ", " + std::to_string(log.free_records) + " free";
+    if (!log.valid()) return head + ": corrupt: " + log.reason;
+    return head + ": " + std::to_string(log.errors.size()) +
+           (log.errors.size() == 1 ? " error, " : " errors, ") + std::to_string(log.new_records) +
+           " new, " +
+           (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
+                               : std::string("no overflow")) +
+           ", " + std::to_string(log.free_records) + " free";
+}
+
+std::vector<std::string> format_table(const Log& log, std::string_view title) {
+    if (!log.valid()) return {log_head(log, title)};
     std::vector<Entry> rows = log.errors;
     if (log.overflow_entry) rows.push_back(*log.overflow_entry);
-    std::vector<std::string> lines{head};
+    std::vector<std::string> lines{log_head(log, title)};
     for (auto& r : format_rows(rows)) lines.push_back(std::move(r));
     return lines;
 }

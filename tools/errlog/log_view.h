@@ -55,19 +55,36 @@ struct Stamp {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 bool parse_stamp(const Entry& e, Stamp& out);
+// Whether the stamp is a real date (the month has the day) and time of day (second 60: a leap
+// second).
+bool is_real_stamp(const Stamp& t);
+// A number that orders stamps as time does: YYYYMMDDhhmmss.
+long long stamp_key(const Stamp& t);
+// The key of the entry's stored date and time; none when they are no real date and time.
+std::optional<long long> stamp_key(const Entry& e);
 // ISO 8601 local time without a zone: "2026-12-05T17:21:31".
 std::string iso_time(const Stamp& t);
 
-// Reads a whole file. False with a reason (strerror) when it cannot.
+// Reads a whole file, at most LOG_FILE_SIZE + 1 bytes (see log_read.h); a longer file is
+// refused with "longer than a log". False with a reason (strerror) when it cannot.
 bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::string& error);
 bool write_file(const std::string& path, const std::string& bytes, std::string& error);
 
 // Validates the bytes with the module's test and, for a valid log, walks its chains.
 Log inspect_log(std::vector<std::uint8_t> bytes);
+// The same for the first bytes of a file whose real length is file_length (a file longer than
+// a log is read only as far as needed to tell): a file of another length is corrupt by rule 2.
+Log inspect_log(std::vector<std::uint8_t> bytes, std::int64_t file_length);
+
+// Whether bytes start with a log's header record: at least its 373 bytes, with its borders,
+// line ends and labels in place. What tells a log file from any other file in a folder.
+bool holds_log_header(const std::uint8_t* bytes, std::size_t size);
 
 // The fields of the record at record (LOG_RECORD_SIZE bytes), numbered nr.
 Entry read_entry(const std::uint8_t* record, std::uint16_t nr);
 
+// The head line of a valid log's table: "TITLE: N errors, N new, overflow record N, N free".
+std::string log_head(const Log& log, std::string_view title);
 // A table of a valid log: "TITLE: N errors, N new, ..." then a heading and one row per
 // error, newest first, the overflow marker last. Rows start with two blanks.
 std::vector<std::string> format_table(const Log& log, std::string_view title);

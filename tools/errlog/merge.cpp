@@ -1,106 +1,45 @@
-#include "merge.h"
-
+// The k-way merge of the logs' entries, newest first: a heap of the logs' next entries.
 #include <algorithm>
-#include <cctype>
-#include <filesystem>
-#include <optional>
+
+#include "fleet.h"
 
 namespace errlog {
 
-namespace {
-
-namespace fs = std::filesystem;
-
-bool is_log_name(const fs::path& p) {
-    std::string ext = p.extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".log";
+NewestFirst::NewestFirst(const std::vector<FleetLog>& logs) : logs_(logs) {
+    heap_.reserve(logs.size());
+    for (std::size_t i = 0; i < logs.size(); ++i)
+        if (!logs[i].entries.empty()) push(static_cast<std::uint32_t>(i), 0);
 }
 
-// Sortable key of an entry's stamp, none when it cannot be read.
-std::optional<long long> key_of(const Entry& e) {
-    Stamp t;
-    if (!parse_stamp(e, t)) return std::nullopt;
-    return ((((t.year * 100LL + t.month) * 100 + t.day) * 100 + t.hour) * 100 + t.minute) * 100 +
-           t.second;
+bool NewestFirst::after(const Head& a, const Head& b) {
+    if (a.dated != b.dated) return a.dated;  // an undated entry goes out first
+    if (a.dated && a.key != b.key) return a.key < b.key;
+    return a.log > b.log;
 }
 
-std::string pad(std::string s, std::size_t width) {
-    if (s.size() < width) s.append(width - s.size(), ' ');
-    return s;
+void NewestFirst::push(std::uint32_t log, std::uint32_t entry) {
+    const FleetEntry& e = logs_[log].entries[entry];
+    heap_.push_back(Head{e.key.has_value(), e.key.value_or(0), log, entry});
+    std::push_heap(heap_.begin(), heap_.end(), after);
 }
 
-}  // namespace
-
-bool list_logs(const std::string& path, std::vector<std::string>& out, bool& folder,
-               std::string& error) {
-    std::error_code ec;
-    folder = fs::is_directory(path, ec);
-    if (!folder) {
-        out.push_back(path);
-        return true;
-    }
-    std::vector<std::string> found;
-    fs::recursive_directory_iterator it(path, ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        if (it->is_regular_file(ec) && is_log_name(it->path())) found.push_back(it->path());
-    }
-    if (ec) {
-        error = ec.message();
-        return false;
-    }
-    std::sort(found.begin(), found.end());
-    out.insert(out.end(), found.begin(), found.end());
+bool NewestFirst::next(MergedRef& out) {
+    if (heap_.empty()) return false;
+    std::pop_heap(heap_.begin(), heap_.end(), after);
+    const Head h = heap_.back();
+    heap_.pop_back();
+    out = MergedRef{h.log, h.entry};
+    if (h.entry + 1 < logs_[h.log].entries.size()) push(h.log, h.entry + 1);
     return true;
 }
 
-std::vector<const Entry*> in_log_order(const Log& log) {
-    std::vector<const Entry*> out;
-    for (const Entry& e : log.errors) out.push_back(&e);
-    if (log.overflow_entry) out.push_back(&*log.overflow_entry);
+std::vector<MergedRef> merged_entries(const Fleet& fleet, const Filter& filter) {
+    std::vector<MergedRef> out;
+    NewestFirst merge(fleet.logs);
+    MergedRef m;
+    while ((!filter.newest || out.size() < *filter.newest) && merge.next(m)) out.push_back(m);
+    if (filter.reverse) std::reverse(out.begin(), out.end());
     return out;
-}
-
-std::vector<Merged> merge_newest_first(const std::vector<const Log*>& logs) {
-    std::vector<std::vector<const Entry*>> lists;
-    std::size_t total = 0;
-    for (const Log* log : logs) {
-        lists.push_back(in_log_order(*log));
-        total += lists.back().size();
-    }
-    std::vector<std::size_t> next(lists.size(), 0);
-    std::vector<Merged> out;
-    while (out.size() < total) {
-        std::optional<std::size_t> best;
-        long long best_key = 0;
-        for (std::size_t i = 0; i < lists.size(); ++i) {
-            if (next[i] == lists[i].size()) continue;
-            const std::optional<long long> key = key_of(*lists[i][next[i]]);
-            if (!key) {
-                best = i;
-                break;
-            }
-            if (!best || *key > best_key) {
-                best = i;
-                best_key = *key;
-            }
-        }
-        out.push_back(Merged{*best, lists[*best][next[*best]]});
-        ++next[*best];
-    }
-    return out;
-}
-
-std::vector<std::string> format_merged(const std::vector<std::string>& names,
-                                       const std::vector<Merged>& merged) {
-    std::size_t width = 3;  // "log"
-    for (const Merged& m : merged) width = std::max(width, names[m.log].size());
-    // The rows of a single log start with two blanks; the log's name goes in front of them.
-    std::vector<std::string> lines{"  " + pad("log", width) + std::string(kRowsHeading)};
-    if (merged.empty()) lines.push_back("  (no errors)");
-    for (const Merged& m : merged)
-        lines.push_back("  " + pad(names[m.log], width) + format_row(*m.entry));
-    return lines;
 }
 
 }  // namespace errlog
