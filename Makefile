@@ -3,7 +3,7 @@
 #   make test    build everything and run every test
 #   make test32  the 32-bit build and its tests       make asan   the sanitizer build and tests
 #   make fuzz    build the fuzz targets and run each briefly    make bench   benchmarks
-#   make package the Debian package
+#   make package the Debian packages in build/packages/, checked (lintian, contents, README)
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
@@ -51,9 +51,15 @@ bench: deps
 demo: build
 	./build/bin/errsim --root ./errsim-root
 
-# The Debian package (build/err_<version>_<arch>.deb), its dependencies computed by dpkg-shlibdeps.
+# The Debian packages (debian/: liberr1, liberr-dev, librtx-host1, librtx-host-dev, err-tools
+# and their -dbgsym packages) into build/packages/, then checked by tests/package_test.sh.
+# With ccache present the packages' build uses it.
+CCACHE_ARGS := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 package: build
-	cd build && cpack -G DEB
+	@./scripts/install-deps package
+	CCACHE_DIR=$${CCACHE_DIR:-$$HOME/.cache/ccache} ERR_DEB_CMAKE_ARGS="$(CCACHE_ARGS)" \
+	    ./scripts/build-packages build/packages
+	./tests/package_test.sh build/packages .
 
 clean:
 	rm -rf build build32 build-asan build-fuzz build-bench

@@ -12,6 +12,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "command_line.h"
 #include "fleet.h"
 #include "fleet_output.h"
 #include "log_format.h"
@@ -584,12 +585,8 @@ int run(int argc, char** argv) {
     create->add_option("FILE", file, "Log file")->required();
     create->add_flag("--force", force, "Replace an existing file");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        int status = app.exit(e);
-        return status == 0 ? kExitOk : kExitUsage;
-    }
+    if (auto done = errtools::parse_command_line(app, "errlog", argc, argv, kExitUsage))
+        return *done;
 
     if (*show)
         return cmd_show(show_args, as_jsonl  ? ShowForm::jsonl
