@@ -92,8 +92,8 @@ void walk_folder(const std::string& folder, Fleet& fleet, Found& found) {
     ::closedir(dir);
 }
 
-void pack(FleetLog& f, const Entry& e, const Filter& filter) {
-    const std::optional<long long> key = stamp_key(e);
+void pack(FleetLog& f, const EntryFields& e, const Filter& filter) {
+    const std::optional<long long> key = stamp_key(e.date, e.time);
     if (!filter.passes(e, key)) return;
     FleetEntry p;
     p.key = key.value_or(0);
@@ -102,44 +102,40 @@ void pack(FleetLog& f, const Entry& e, const Filter& filter) {
     p.record = e.record;
     p.code = e.code_value;
     p.at = static_cast<std::uint32_t>(f.pool.size());
-    // Each field is cut to its width in the record, so that its size fits a byte.
-    p.text_size = static_cast<std::uint8_t>(std::min<std::size_t>(e.text.size(), 255));
-    p.component_size = static_cast<std::uint8_t>(std::min<std::size_t>(e.component.size(), 255));
-    p.file_size = static_cast<std::uint8_t>(std::min<std::size_t>(e.file.size(), 255));
-    p.line_size = static_cast<std::uint8_t>(std::min<std::size_t>(e.line.size(), 255));
-    f.pool.append(e.code, 0, kCodeWidth)
-        .append(e.date, 0, kDateWidth)
-        .append(e.time, 0, kTimeWidth);
-    f.pool.append(e.text, 0, p.text_size).append(e.component, 0, p.component_size);
-    f.pool.append(e.file, 0, p.file_size).append(e.line, 0, p.line_size);
+    // Each field is at most its width in the record, so that its size fits a byte.
+    p.text_size = static_cast<std::uint8_t>(e.text.size());
+    p.component_size = static_cast<std::uint8_t>(e.component.size());
+    p.file_size = static_cast<std::uint8_t>(e.file.size());
+    p.line_size = static_cast<std::uint8_t>(e.line.size());
+    f.pool.append(e.code).append(e.date).append(e.time);
+    f.pool.append(e.text).append(e.component).append(e.file).append(e.line);
     f.entries.push_back(p);
 }
 
 // Keeps of a checked log only what the fleet needs: its numbers, and for a valid log with
 // entries asked for, the entries that pass the filter, packed.
 void keep_entries(FleetLog& f, const FleetOptions& options) {
-    Log& log = f.log;
-    std::vector<std::uint8_t>().swap(log.bytes);
     if (f.state == LogState::valid && options.entries) {
-        for (const Entry& e : log.errors) pack(f, e, options.filter);
-        if (log.overflow_entry) pack(f, *log.overflow_entry, options.filter);
+        f.pool.reserve(f.log.error_count * 64);
+        visit_entries(f.log, [&](const std::uint8_t* r, std::uint16_t n, bool overflow) {
+            pack(f, record_fields(r, n, overflow), options.filter);
+        });
         f.entries.shrink_to_fit();
         f.pool.shrink_to_fit();
     }
-    std::vector<Entry>().swap(log.errors);
-    if (log.overflow_entry) std::vector<std::uint8_t>().swap(log.overflow_entry->raw);
+    std::vector<std::uint8_t>().swap(f.log.bytes);
 }
 
 }  // namespace
 
-Entry FleetLog::entry(const FleetEntry& p) const {
-    Entry e;
+EntryFields FleetLog::fields(const FleetEntry& p) const {
+    EntryFields e;
     e.record = p.record;
     e.overflow = p.overflow;
     e.code_value = p.code;
     const char* at = pool.data() + p.at;
     auto take = [&](std::size_t n) {
-        std::string s(at, n);
+        std::string_view s(at, n);
         at += n;
         return s;
     };
@@ -150,6 +146,22 @@ Entry FleetLog::entry(const FleetEntry& p) const {
     e.component = take(p.component_size);
     e.file = take(p.file_size);
     e.line = take(p.line_size);
+    return e;
+}
+
+Entry FleetLog::entry(const FleetEntry& p) const {
+    const EntryFields f = fields(p);
+    Entry e;
+    e.record = f.record;
+    e.overflow = f.overflow;
+    e.code_value = f.code_value;
+    e.code = f.code;
+    e.text = f.text;
+    e.component = f.component;
+    e.date = f.date;
+    e.time = f.time;
+    e.file = f.file;
+    e.line = f.line;
     return e;
 }
 
@@ -180,7 +192,7 @@ Fleet load_fleet(const std::vector<std::string>& args, const FleetOptions& optio
             fleet.skipped.push_back({path, "not a log"});
             return false;
         }
-        f.log = inspect_log(std::move(file.bytes), file.length);
+        f.log = inspect_log(std::move(file.bytes), file.length, false);
         file.bytes = std::vector<std::uint8_t>();
         f.state = f.log.valid() ? LogState::valid : LogState::corrupt;
         keep_entries(f, options);
@@ -195,6 +207,7 @@ Fleet load_fleet(const std::vector<std::string>& args, const FleetOptions& optio
         }
         Found found;
         const std::size_t backups_before = fleet.backups.size();
+        const std::size_t skipped_before = fleet.skipped.size();
         walk_folder(arg, fleet, found);
         std::sort(found.files.begin(), found.files.end());
         bool any = false;
@@ -208,7 +221,11 @@ Fleet load_fleet(const std::vector<std::string>& args, const FleetOptions& optio
         }
         for (const std::string& path : found.files) any = take(path, false) || any;
         if (!any) fleet.empty_folders.push_back(arg);
-        std::sort(fleet.backups.begin() + backups_before, fleet.backups.end());
+        std::sort(fleet.backups.begin() + static_cast<std::ptrdiff_t>(backups_before),
+                  fleet.backups.end());
+        std::sort(fleet.skipped.begin() + static_cast<std::ptrdiff_t>(skipped_before),
+                  fleet.skipped.end(),
+                  [](const Fleet::Skipped& a, const Fleet::Skipped& b) { return a.path < b.path; });
     }
     return fleet;
 }

@@ -48,7 +48,9 @@ struct FleetLog {
                                       // (errors newest first, then the overflow marker)
     std::string pool;                 // the entries' fields
 
-    // The entry's fields (without the raw record).
+    // The entry's fields, as views into the pool.
+    EntryFields fields(const FleetEntry& e) const;
+    // The same as an Entry (without the raw record).
     Entry entry(const FleetEntry& e) const;
 };
 

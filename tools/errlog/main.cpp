@@ -12,6 +12,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "command_line.h"
 #include "fleet.h"
 #include "fleet_output.h"
 #include "log_format.h"
@@ -40,9 +41,8 @@ json entry_json(const errlog::Entry& e) {
     errlog::Stamp t;
     j["timestamp"] = errlog::parse_stamp(e, t) ? json(errlog::iso_time(t)) : json(nullptr);
     j["file"] = e.file == "-" || e.file.empty() ? json(nullptr) : json(e.file);
-    char* end = nullptr;
-    long line = std::strtol(e.line.c_str(), &end, 10);
-    j["line"] = !e.line.empty() && end && *end == 0 ? json(line) : json(nullptr);
+    long line = 0;
+    j["line"] = errlog::source_line_number(e.line, line) ? json(line) : json(nullptr);
     return j;
 }
 
@@ -269,11 +269,19 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
     }
     auto entry_of = [&](const errlog::MergedRef& r) {
         const errlog::FleetLog& f = fleet.logs[r.log];
-        return f.entry(f.entries[r.entry]);
+        return f.fields(f.entries[r.entry]);
     };
     if (form == ShowForm::jsonl) {
-        for (const auto& r : refs)
-            print_line(errlog::jsonl_line(fleet.logs[r.log].path, entry_of(r)));
+        std::string lines;
+        for (const auto& r : refs) {
+            errlog::append_jsonl_line(lines, fleet.logs[r.log].path, entry_of(r));
+            lines += '\n';
+            if (lines.size() >= 1 << 16) {
+                std::fwrite(lines.data(), 1, lines.size(), stdout);
+                lines.clear();
+            }
+        }
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
         return status;
     }
     if (form == ShowForm::csv) {
@@ -316,8 +324,9 @@ std::string verify_line(const errlog::FleetLog& f) {
         return f.path + ": corrupt: rule " + std::to_string(log.rule) + ": " + log.reason;
     return f.path + ": valid: " + std::to_string(log.error_count) +
            (log.error_count == 1 ? " error, " : " errors, ") +
-           (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
-                               : std::string("no overflow"));
+           (err::logfmt::is_record_number(log.overflow_record)
+                ? "overflow record " + std::to_string(log.overflow_record)
+                : std::string("no overflow"));
 }
 
 int cmd_verify(const FleetArgs& args, bool as_json) {
@@ -612,12 +621,8 @@ int run(int argc, char** argv) {
     create->add_option("FILE", file, "Log file")->required();
     create->add_flag("--force", force, "Replace an existing file");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        int status = app.exit(e);
-        return status == 0 ? kExitOk : kExitUsage;
-    }
+    if (auto done = errtools::parse_command_line(app, "errlog", argc, argv, kExitUsage))
+        return *done;
 
     if (*show)
         return cmd_show(show_args, as_jsonl  ? ShowForm::jsonl
