@@ -18,7 +18,7 @@ std::string finding_line(const std::vector<Table>& tables, const Finding& f) {
     const Table& t = tables[f.table];
     std::string line = location(t, f.entry) + ": module " + std::to_string(t.module) + ": ";
     if (f.entry) line += "number " + std::to_string(t.entries[*f.entry].id) + ": ";
-    return line + f.rule + ": " + f.message;
+    return line + (f.note ? "note: " : "") + f.rule + ": " + f.message;
 }
 
 std::string findings_json(const std::vector<Table>& tables, const std::vector<Finding>& findings) {
@@ -48,6 +48,7 @@ std::string findings_json(const std::vector<Table>& tables, const std::vector<Fi
             {"number", or_null(f.entry.has_value(), f.entry ? t.entries[*f.entry].id : 0)},
             {"rule", f.rule},
             {"message", f.message},
+            {"note", f.note},
         });
     }
     // Texts come from the tables: bytes that are not UTF-8 are replaced, never an error.
