@@ -137,7 +137,7 @@ void add_filter_args(CLI::App* cmd, FleetArgs& a) {
         ->delimiter(',')
         ->type_name("NAME[,NAME...]");
     cmd->add_option("-n", a.newest, "Only the newest N entries (after the other filters)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::Range(0LL, 1000000000LL))
         ->type_name("N");
     cmd->add_flag("--reverse", a.reverse, "Oldest first");
 }
@@ -595,8 +595,10 @@ int run(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        int status = app.exit(e);
-        return status == 0 ? kExitOk : kExitUsage;
+        if (e.get_exit_code() == 0) return app.exit(e) == 0 ? kExitOk : kExitUsage;  // --help
+        // A usage error: one line, naming the tool.
+        std::fprintf(stderr, "errlog: %s (see errlog --help)\n", e.what());
+        return kExitUsage;
     }
 
     if (*show)
