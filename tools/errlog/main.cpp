@@ -18,6 +18,7 @@
 #include "log_format.h"
 #include "log_read.h"
 #include "log_view.h"
+#include "report_input.h"
 #include "stats.h"
 
 namespace {
@@ -440,6 +441,31 @@ int cmd_stats(const FleetArgs& args, bool as_json) {
     return status;
 }
 
+// ---- report ----
+
+// The page of what show would show with the same filters, written to page_path; the exit
+// status as show's (the page is written also when a log is corrupt or cannot be read).
+int cmd_report(const FleetArgs& args, const std::string& page_path) {
+    errlog::FleetOptions options;
+    if (!make_filter(args, options.filter)) return kExitUsage;
+    const errlog::Fleet fleet = errlog::load_fleet(args.files, options);
+    const int status = report_fleet(fleet, args.verbose, true);
+    std::string title = "Error logs of ";
+    for (std::size_t i = 0; i < args.files.size() && i < 3; ++i)
+        title += (i ? ", " : "") + args.files[i];
+    if (args.files.size() > 3) title += " and " + std::to_string(args.files.size() - 3) + " more";
+    errlog::FleetReport report;
+    errlog::make_fleet_report(fleet, errlog::merged_entries(fleet, options.filter), options.filter,
+                              title, report);
+    std::string page, error;
+    errlog::write_report_page(report.input, page);
+    if (!errlog::write_file(page_path, page, error)) {
+        std::fprintf(stderr, "errlog: cannot write %s: %s\n", page_path.c_str(), error.c_str());
+        return kExitUsage;
+    }
+    return status;
+}
+
 // ---- export, salvage, create: one file ----
 
 bool load(const std::string& path, std::size_t limit, errlog::Log& log) {
@@ -568,6 +594,16 @@ int run(int argc, char** argv) {
     add_filter_args(stats, stats_args);
     stats->add_flag("--json", as_json, "Print JSON");
 
+    FleetArgs report_args;
+    std::string page_path;
+    auto* report = app.add_subcommand(
+        "report", "One self-contained HTML page of what show shows, with show's filters");
+    add_fleet_args(report, report_args);
+    add_filter_args(report, report_args);
+    report->add_option("-o,--output", page_path, "The page to write")
+        ->required()
+        ->type_name("PAGE.html");
+
     auto* exp = app.add_subcommand("export",
                                    "Write the archive file that the error task writes "
                                    "on export; the log stays unchanged");
@@ -595,6 +631,7 @@ int run(int argc, char** argv) {
                                              : ShowForm::table);
     if (*verify) return cmd_verify(verify_args, as_json);
     if (*stats) return cmd_stats(stats_args, as_json);
+    if (*report) return cmd_report(report_args, page_path);
     if (*exp) return cmd_export(file, out);
     if (*salvage) return cmd_salvage(file, as_json, archive);
     if (*create) return cmd_create(file, force);
