@@ -2,7 +2,7 @@
 # prefix and build examples/ out of tree with find_package(ERR) and with pkg-config; the .deb
 # built, unpacked and its demo run. Not in the sanitizer build (an outside build would need the
 # sanitizer's flags); the package only where the host can make one.
-if(NOT ERR_SANITIZE AND TARGET errsim AND TARGET example_module)
+if(NOT ERR_SANITIZE AND NOT ERR_TSAN AND TARGET errsim AND TARGET example_module)
     set(_err_toolchain "")
     if(CMAKE_TOOLCHAIN_FILE)
         get_filename_component(_err_toolchain ${CMAKE_TOOLCHAIN_FILE} ABSOLUTE BASE_DIR
