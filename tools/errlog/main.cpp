@@ -39,9 +39,8 @@ json entry_json(const errlog::Entry& e) {
     errlog::Stamp t;
     j["timestamp"] = errlog::parse_stamp(e, t) ? json(errlog::iso_time(t)) : json(nullptr);
     j["file"] = e.file == "-" || e.file.empty() ? json(nullptr) : json(e.file);
-    char* end = nullptr;
-    long line = std::strtol(e.line.c_str(), &end, 10);
-    j["line"] = !e.line.empty() && end && *end == 0 ? json(line) : json(nullptr);
+    long line = 0;
+    j["line"] = errlog::source_line_number(e.line, line) ? json(line) : json(nullptr);
     return j;
 }
 
@@ -228,7 +227,7 @@ json show_json(const errlog::FleetLog& f, const std::vector<bool>& selected, boo
     json overflow = nullptr;
     for (std::size_t i = 0; i < f.entries.size(); ++i) {
         if (!selected[i]) continue;
-        const errlog::Entry& e = f.entry(f.entries[i]);
+        const errlog::Entry e = f.entry(f.entries[i]);
         if (e.overflow)
             overflow = entry_json(e);
         else
@@ -266,13 +265,21 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
         array.end();
         return status;
     }
-    auto entry_of = [&](const errlog::MergedRef& r) -> const errlog::Entry& {
+    auto entry_of = [&](const errlog::MergedRef& r) {
         const errlog::FleetLog& f = fleet.logs[r.log];
-        return f.entry(f.entries[r.entry]);
+        return f.fields(f.entries[r.entry]);
     };
     if (form == ShowForm::jsonl) {
-        for (const auto& r : refs)
-            print_line(errlog::jsonl_line(fleet.logs[r.log].path, entry_of(r)));
+        std::string lines;
+        for (const auto& r : refs) {
+            errlog::append_jsonl_line(lines, fleet.logs[r.log].path, entry_of(r));
+            lines += '\n';
+            if (lines.size() >= 1 << 16) {
+                std::fwrite(lines.data(), 1, lines.size(), stdout);
+                lines.clear();
+            }
+        }
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
         return status;
     }
     if (form == ShowForm::csv) {
@@ -313,10 +320,11 @@ std::string verify_line(const errlog::FleetLog& f) {
     if (f.state == errlog::LogState::unreadable) return f.path + ": unreadable: " + f.error;
     if (!log.valid())
         return f.path + ": corrupt: rule " + std::to_string(log.rule) + ": " + log.reason;
-    return f.path + ": valid: " + std::to_string(log.errors.size()) +
-           (log.errors.size() == 1 ? " error, " : " errors, ") +
-           (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
-                               : std::string("no overflow"));
+    return f.path + ": valid: " + std::to_string(log.error_count) +
+           (log.error_count == 1 ? " error, " : " errors, ") +
+           (err::logfmt::is_record_number(log.overflow_record)
+                ? "overflow record " + std::to_string(log.overflow_record)
+                : std::string("no overflow"));
 }
 
 int cmd_verify(const FleetArgs& args, bool as_json) {
