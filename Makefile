@@ -3,13 +3,14 @@
 #   make test    build everything and run every test
 #   make test32  the 32-bit build and its tests       make asan   the sanitizer build and tests
 #   make fuzz    build the fuzz targets and run each briefly    make bench   benchmarks
+#   make test-browser  the report page of a generated fleet in headless Chromium
 #   make package the Debian packages in build/packages/, checked (lintian, contents, README)
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 CTEST := ctest --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: deps build test test32 asan fuzz bench demo package clean
+.PHONY: deps build test test-browser test32 asan fuzz bench demo package clean
 
 deps:
 	@./scripts/install-deps base
@@ -22,6 +23,11 @@ build: deps build/build.ninja
 
 test: build
 	cd build && $(CTEST)
+
+# The page that `errlog report` writes, opened in headless Chromium; screenshots in build/browser.
+test-browser: build
+	@./scripts/install-deps browser
+	python3 tests/browser/report_page_browser.py --bin build/bin --out build/browser
 
 # Some kernels run without 32-bit emulation; the 32-bit tests then run under qemu-i386.
 test32: deps

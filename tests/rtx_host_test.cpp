@@ -288,6 +288,30 @@ TEST_F(RtxHost, FilesAndIniFilesBelowTheRootFolder) {
     EXPECT_EQ(ini_file_get(h, "ErrorTask", "SystemLogFile", &text), -1);
 }
 
+// Two names compared keep their answer whatever the calling thread mapped before: with the
+// first name anywhere in the thread's remembered names (or pushed out of them), the second
+// one's mapping never takes its place.
+TEST_F(RtxHost, SameFileWhateverTheThreadMappedBefore) {
+    const std::string root = temp_dir();
+    rtx_host_set_root(root.c_str());
+    ASSERT_EQ(mkdir((root + "/LOG").c_str(), 0755), 0);
+    std::ofstream(root + "/A.ARC") << "a";
+    std::ofstream(root + "/LOG/SYSERR.LOG") << "s";
+    for (int others = 0; others <= 20; ++others) {
+        std::thread fresh([others] {  // a thread that has mapped nothing yet
+            rtx_file_close(rtx_file_open("\\A.ARC", "rb"));
+            for (int k = 0; k < others; ++k) {
+                const std::string name = "\\N" + std::to_string(k) + ".TXT";
+                EXPECT_EQ(rtx_file_open(name.c_str(), "rb"), nullptr);
+            }
+            EXPECT_EQ(rtx_file_same("\\A.ARC", "\\LOG\\SYSERR.LOG"), 0) << others;
+            EXPECT_EQ(rtx_file_same("\\LOG\\SYSERR.LOG", "\\A.ARC"), 0) << others;
+            EXPECT_EQ(rtx_file_same("\\A.ARC", "A.ARC"), 1) << others;
+        });
+        fresh.join();
+    }
+}
+
 // An injected fault lets `skip` calls pass, fails the next `count` with its status, and
 // leaves everything else as it was; count 0 and clearing disarm it. A receiver already
 // blocked on a mailbox (counted as its waiter) has passed its fault check.

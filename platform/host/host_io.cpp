@@ -83,7 +83,7 @@ int console_vprint(const char* format, va_list args) {
 
 // ---- Paths ------------------------------------------------------------------------------
 
-// Backslashes become '/', and a run of separators becomes one ("root\\" + "\\LOG").
+// Backslashes become '/', and a run of separators becomes one ("\\LOG\\\\A" is "/LOG/A").
 std::string slashes(const std::string& p) {
     std::string r;
     r.reserve(p.size());
@@ -95,14 +95,16 @@ std::string slashes(const std::string& p) {
     return r;
 }
 
+// The root folder is a host path: any character that the host allows in a folder name, a
+// backslash included, stays what it is; only separators at its end are dropped.
 std::string normal_root(const std::string& root) {
-    std::string r = slashes(root);
+    std::string r = root;
     while (r.size() > 1 && r.back() == '/') r.pop_back();
     return r.empty() ? std::string(".") : r;
 }
 
 // Executive paths become host paths here and only here:
-// - backslashes turn into '/';
+// - backslashes of the executive path turn into '/' (the root folder's name is kept as it is);
 // - a drive prefix such as "D:" is dropped: the host has one root folder for every drive;
 // - the rest, with or without a leading separator, is taken below the root folder;
 // - a path that holds a ".." step maps to nothing (the empty path, which no file operation
@@ -569,17 +571,17 @@ int rtx_file_rename(const char* from, const char* to) {
 
 int rtx_file_same(const char* path_a, const char* path_b) {
     if (!path_a || !path_b) return 0;
-    // This thread's own entries: mapping b never displaces a (a displaced entry is the one
-    // mapped kMappedPaths mappings ago).
-    const std::string* host_a = nullptr;
-    const std::string* host_b = nullptr;
+    // a's host path is copied before b is mapped: mapping b takes the thread's oldest entry,
+    // which may be the one a was found in.
+    std::string host_a;
+    std::string host_b;
     {
         State& s = state();
         Lock lk(s.m);
-        host_a = &mapped_path_locked(s, path_a);
-        host_b = &mapped_path_locked(s, path_b);
+        host_a = mapped_path_locked(s, path_a);
+        host_b = mapped_path_locked(s, path_b);
     }
-    return same_host_file(*host_a, *host_b) ? 1 : 0;
+    return same_host_file(host_a, host_b) ? 1 : 0;
 }
 
 /* ---- INI files -------------------------------------------------------------------------- */

@@ -69,8 +69,10 @@ int main(int argc, char** argv) {
         text = errsim::kDemoScript;
         options.script_name = "demo";
     } else {
-        if (!errsim::read_script_file(script_path, text)) {
-            std::fprintf(stderr, errsim::text::kCannotReadScript, script_path.c_str());
+        std::string error;
+        if (!errsim::read_script_file(script_path, text, error)) {
+            std::fprintf(stderr, errsim::text::kCannotReadScript, script_path.c_str(),
+                         error.c_str());
             return errsim::kExitScript;
         }
         options.script_from_stdin = script_path == "-";
@@ -83,7 +85,7 @@ int main(int argc, char** argv) {
                      parsed.error->message.c_str());
         return errsim::kExitScript;
     }
-    if (check_only) return errsim::kExitOk;
+    if (check_only) return errsim::check_modules(options, parsed.script);
 
     return errsim::run_simulation(options, parsed.script);
 }

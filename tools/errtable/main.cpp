@@ -4,6 +4,7 @@
 // be loaded.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -41,8 +42,10 @@ int check(const Options& o) {
     errsim::Script script;
     if (!o.script.empty()) {
         std::string text;
-        if (!errsim::read_script_file(o.script, text)) {
-            std::fprintf(stderr, "errtable: cannot read script %s\n", o.script.c_str());
+        std::string error;
+        if (!errsim::read_script_file(o.script, text, error)) {
+            std::fprintf(stderr, "errtable: cannot read script %s: %s\n", o.script.c_str(),
+                         error.c_str());
             return kExitUsage;
         }
         errsim::ParseResult parsed = errsim::parse_script(text);
@@ -79,7 +82,9 @@ int check(const Options& o) {
             std::printf("%s\n", errtable::finding_line(tables, f).c_str());
         if (!o.quiet) std::printf("%s\n", errtable::summary_line(tables, findings, o.own).c_str());
     }
-    return findings.empty() ? kExitClean : kExitFindings;
+    const bool faults = std::any_of(findings.begin(), findings.end(),
+                                    [](const errtable::Finding& f) { return !f.note; });
+    return faults ? kExitFindings : kExitClean;
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ std::string finding_line(const std::vector<Table>& tables, const Finding& f) {
         return location(t, f.entry) + ": " + f.rule + ": " + f.message;
     std::string line = location(t, f.entry) + ": module " + std::to_string(t.module) + ": ";
     if (f.entry) line += "number " + std::to_string(t.entries[*f.entry].id) + ": ";
-    return line + f.rule + ": " + f.message;
+    return line + (f.note ? "note: " : "") + f.rule + ": " + f.message;
 }
 
 std::string findings_json(const std::vector<Table>& tables, const std::vector<Finding>& findings) {
@@ -52,6 +52,7 @@ std::string findings_json(const std::vector<Table>& tables, const std::vector<Fi
             {"number", or_null(f.entry.has_value(), f.entry ? t.entries[*f.entry].id : 0)},
             {"rule", f.rule},
             {"message", f.message},
+            {"note", f.note},
         });
     }
     // Texts come from the tables: bytes that are not UTF-8 are replaced, never an error.
@@ -69,9 +70,14 @@ std::string summary_line(const std::vector<Table>& tables, const std::vector<Fin
     const auto counted = [](std::size_t n, const char* one, const char* more) {
         return std::to_string(n) + " " + (n == 1 ? one : more);
     };
-    return "errtable: " + counted(table_count, "table", "tables") + ", " +
-           counted(entry_count, "entry", "entries") + ", " +
-           counted(findings.size(), "finding", "findings");
+    // Notes are no faults: counted apart, and only when there are some.
+    std::size_t notes = 0;
+    for (const Finding& f : findings) notes += f.note ? 1 : 0;
+    std::string line = "errtable: " + counted(table_count, "table", "tables") + ", " +
+                       counted(entry_count, "entry", "entries") + ", " +
+                       counted(findings.size() - notes, "finding", "findings");
+    if (notes > 0) line += ", " + counted(notes, "note", "notes");
+    return line;
 }
 
 }  // namespace errtable

@@ -130,6 +130,16 @@ void check_entry(Sink& out, std::size_t t, std::size_t i, const ErrTableEntry& e
     };
     for (const Variant& v : variants) check_text(out, t, i, v);
     for (const Variant& v : variants) check_actions(out, t, i, v);
+    // A note: the report's info text decides whether such an error is archived (report
+    // processing's archive decision reads action 16's second digit).
+    for (const Variant& v : variants) {
+        if ((e.flags & EF_ARCHIVE) == 0 || v.action != ACT_API_TWO_INFO) continue;
+        add(out, t, i, "archive-16",
+            std::string("action ") + v.name +
+                " 16 with EF_ARCHIVE: archived only when the info text's second digit after "
+                "its last \"$\" is not 0 (a missing digit counts as 0)");
+        out.back().note = true;
+    }
 }
 
 // Numbers defined more than once among the registered tables: the registry's lookup names the

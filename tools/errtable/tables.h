@@ -41,6 +41,7 @@ struct Finding {
     std::optional<std::size_t> entry;  // none: the finding is about the whole table
     std::string rule;
     std::string message;
+    bool note = false;  // a note on what the entry does, no fault: it leaves the exit status 0
 };
 
 // Where a finding stands: "FILE:LINE" for a script's define line, "SOURCE:SYMBOL[INDEX]" for
