@@ -30,7 +30,9 @@ function(err_check_tables target)
         get_filename_component(script ${ARG_SCRIPT} ABSOLUTE)
         list(APPEND args --script ${script})
     endif()
-    set(errtable ERR::errtable)
+    # A target's file with the build's emulator, if any: a cross build (the 32-bit one) does not
+    # put the file of a target named in COMMAND.
+    set(errtable ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:ERR::errtable>)
     if(ERR_LIBRARY_DIR)
         set(errtable ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${ERR_LIBRARY_DIR}
                      $<TARGET_FILE:ERR::errtable>)

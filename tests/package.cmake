@@ -6,7 +6,7 @@
 #
 # The Debian packages (tests/package_test.sh) are checked where make package put them
 # (build/packages); the test is skipped when they have not been made.
-if(NOT ERR_SANITIZE AND TARGET errsim AND TARGET example_module)
+if(NOT ERR_SANITIZE AND NOT ERR_TSAN AND TARGET errsim AND TARGET example_module)
     set(_err_toolchain "")
     if(CMAKE_TOOLCHAIN_FILE)
         get_filename_component(_err_toolchain ${CMAKE_TOOLCHAIN_FILE} ABSOLUTE BASE_DIR

@@ -403,10 +403,10 @@ void print_counts(const char* title, const std::vector<errlog::Count>& counts, b
     if (counts.empty()) std::printf("  (none)\n");
     for (const auto& c : counts) {
         if (code)
-            std::printf("  %7zu  %s  %s\n", c.count, c.name.c_str(),
+            std::printf("  %6zu  %s  %s\n", c.count, c.name.c_str(),
                         errlog::escape(c.text).c_str());
         else
-            std::printf("  %7zu  %s\n", c.count,
+            std::printf("  %6zu  %s\n", c.count,
                         c.name.empty() ? "-" : errlog::escape(c.name).c_str());
     }
 }
