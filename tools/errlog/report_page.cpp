@@ -275,7 +275,7 @@ void append_summary(std::string& out, const ReportInput& in, const Counts& c) {
         out += "Time span: <b>" + stamp_text(c.first) + "</b> to <b>" + stamp_text(c.last) +
                "</b>" + span + ", as stored in the entries (instrument time).";
     } else {
-        out += "No entry has a readable date and time.";
+        out += in.entries.empty() ? "No entries." : "No entry has a readable date and time.";
     }
     if (c.without_stamp > 0)
         out += " " + with_commas(c.without_stamp) +
