@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../tools/errlog/report_chart.h"
+#include "../tools/errlog/report_input.h"
 #include "../tools/errlog/report_page.h"
 
 namespace {
@@ -238,4 +239,14 @@ TEST(ReportChart, BucketsFollowTheSpan) {
     EXPECT_LE(b3.count, 400u);
     EXPECT_GE(b3.start + static_cast<std::int64_t>(b3.count) * b3.width,
               errlog::epoch_seconds(2069, 12, 31, 23, 59, 59));
+}
+
+// A log is a system or a user log by the module's default file names, in any case.
+TEST(ReportInput, LogKindByTheDefaultNames) {
+    EXPECT_EQ(errlog::log_kind_of("fleet/i1/SYSERR.LOG"), LogKind::system);
+    EXPECT_EQ(errlog::log_kind_of("fleet/i1/syserr.log"), LogKind::system);
+    EXPECT_EQ(errlog::log_kind_of("D:\\LOG\\UserErr.Log"), LogKind::user);
+    EXPECT_EQ(errlog::log_kind_of("USERERR.LOG"), LogKind::user);
+    EXPECT_EQ(errlog::log_kind_of("fleet/SYSERR.LOG/other.log"), LogKind::other);
+    EXPECT_EQ(errlog::log_kind_of("fleet/i1/XSYSERR.LOG"), LogKind::other);
 }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <deque>
 #include <cstdio>
+#include <deque>
 #include <unordered_map>
 #include <utility>
 
@@ -47,8 +47,6 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 std::string shown_or_dash(std::string_view s) {
     return s.empty() ? "-" : std::string(s);
 }
-
-// Strings of the data block, each once.
 
 // Appends n in decimal.
 void append_uint(std::string& out, std::uint64_t n) {
