@@ -4,13 +4,14 @@
 #   make test32  the 32-bit build and its tests       make asan   the sanitizer build and tests
 #   make tsan    the ThreadSanitizer build and its tests (storms included), no report allowed
 #   make fuzz    build the fuzz targets and run each briefly    make bench   benchmarks
-#   make package the Debian package
+#   make test-browser  the report page of a generated fleet in headless Chromium
+#   make package the Debian packages in build/packages/, checked (lintian, contents, README)
 
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 CTEST := ctest --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: deps build test test32 asan tsan fuzz bench demo package clean
+.PHONY: deps build test test-browser test32 asan tsan fuzz bench demo package clean
 
 deps:
 	@./scripts/install-deps base
@@ -23,6 +24,11 @@ build: deps build/build.ninja
 
 test: build
 	cd build && $(CTEST)
+
+# The page that `errlog report` writes, opened in headless Chromium; screenshots in build/browser.
+test-browser: build
+	@./scripts/install-deps browser
+	python3 tests/browser/report_page_browser.py --bin build/bin --out build/browser
 
 # Some kernels run without 32-bit emulation; the 32-bit tests then run under qemu-i386.
 test32: deps
@@ -59,9 +65,15 @@ bench: deps
 demo: build
 	./build/bin/errsim --root ./errsim-root
 
-# The Debian package (build/err_<version>_<arch>.deb), its dependencies computed by dpkg-shlibdeps.
+# The Debian packages (debian/: liberr1, liberr-dev, librtx-host1, librtx-host-dev, err-tools
+# and their -dbgsym packages) into build/packages/, then checked by tests/package_test.sh.
+# With ccache present the packages' build uses it.
+CCACHE_ARGS := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 package: build
-	cd build && cpack -G DEB
+	@./scripts/install-deps package
+	CCACHE_DIR=$${CCACHE_DIR:-$$HOME/.cache/ccache} ERR_DEB_CMAKE_ARGS="$(CCACHE_ARGS)" \
+	    ./scripts/build-packages build/packages
+	./tests/package_test.sh build/packages .
 
 clean:
 	rm -rf build build32 build-asan build-tsan build-fuzz build-bench

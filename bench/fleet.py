@@ -87,15 +87,15 @@ def main():
         lines.append(f"fleet of {logs:,} logs: {summary}")
 
     lines.append(f"medians of {reps} runs, warm cache, output to /dev/null; seconds (spread)")
-    head = f"{'':<16}" + "".join(f"{f'{logs:,} logs':>28}" for _, logs in FLEETS)
+    head = f"{'':<14}" + "".join(f"{f'{logs:,} logs':>36}" for _, logs in FLEETS)
     lines.append(head)
     for name in ("cat", "show --jsonl", "show (table)"):
-        row = f"{name:<16}"
+        row = f"{name:<14}"
         for _, logs in FLEETS:
             medians, times, _, _ = results[logs]
             ratio = "" if name == "cat" else f" {medians[name] / medians['cat']:.2f}x cat"
             cell = f"{medians[name]:.3f} ({min(times[name]):.3f}-{max(times[name]):.3f}){ratio}"
-            row += f"{cell:>28}"
+            row += f"{cell:>36}"
         lines.append(row)
     small, large = FLEETS[0][1], FLEETS[-1][1]
     lines.append("goal: each errlog run at most 2x cat of the same files")

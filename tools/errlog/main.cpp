@@ -12,11 +12,13 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "command_line.h"
 #include "fleet.h"
 #include "fleet_output.h"
 #include "log_format.h"
 #include "log_read.h"
 #include "log_view.h"
+#include "report_input.h"
 #include "stats.h"
 
 namespace {
@@ -137,7 +139,7 @@ void add_filter_args(CLI::App* cmd, FleetArgs& a) {
         ->delimiter(',')
         ->type_name("NAME[,NAME...]");
     cmd->add_option("-n", a.newest, "Only the newest N entries (after the other filters)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::Range(0LL, 1000000000LL))
         ->type_name("N");
     cmd->add_flag("--reverse", a.reverse, "Oldest first");
 }
@@ -308,8 +310,16 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
         }
     print_line(errlog::merged_heading(width));
     if (refs.empty()) print_line("  (no errors)");
-    for (const auto& r : refs)
-        print_line(errlog::merged_row(fleet.logs[r.log].path, width, entry_of(r)));
+    std::string lines;
+    for (const auto& r : refs) {
+        errlog::append_merged_row(lines, fleet.logs[r.log].path, width, entry_of(r));
+        lines += '\n';
+        if (lines.size() >= 1 << 16) {
+            std::fwrite(lines.data(), 1, lines.size(), stdout);
+            lines.clear();
+        }
+    }
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
     return status;
 }
 
@@ -393,10 +403,10 @@ void print_counts(const char* title, const std::vector<errlog::Count>& counts, b
     if (counts.empty()) std::printf("  (none)\n");
     for (const auto& c : counts) {
         if (code)
-            std::printf("  %7zu  %s  %s\n", c.count, c.name.c_str(),
+            std::printf("  %6zu  %s  %s\n", c.count, c.name.c_str(),
                         errlog::escape(c.text).c_str());
         else
-            std::printf("  %7zu  %s\n", c.count,
+            std::printf("  %6zu  %s\n", c.count,
                         c.name.empty() ? "-" : errlog::escape(c.name).c_str());
     }
 }
@@ -436,6 +446,31 @@ int cmd_stats(const FleetArgs& args, bool as_json) {
     std::vector<errlog::Count> days = s.days;
     if (s.undated) days.push_back(errlog::Count{"no date", s.undated, {}});
     print_counts("  errors  day", days, false);
+    return status;
+}
+
+// ---- report ----
+
+// The page of what show would show with the same filters, written to page_path; the exit
+// status as show's (the page is written also when a log is corrupt or cannot be read).
+int cmd_report(const FleetArgs& args, const std::string& page_path) {
+    errlog::FleetOptions options;
+    if (!make_filter(args, options.filter)) return kExitUsage;
+    const errlog::Fleet fleet = errlog::load_fleet(args.files, options);
+    const int status = report_fleet(fleet, args.verbose, true);
+    std::string title = "Error logs of ";
+    for (std::size_t i = 0; i < args.files.size() && i < 3; ++i)
+        title += (i ? ", " : "") + args.files[i];
+    if (args.files.size() > 3) title += " and " + std::to_string(args.files.size() - 3) + " more";
+    errlog::FleetReport report;
+    errlog::make_fleet_report(fleet, errlog::merged_entries(fleet, options.filter), options.filter,
+                              title, report);
+    std::string page, error;
+    errlog::write_report_page(report.input, page);
+    if (!errlog::write_file(page_path, page, error)) {
+        std::fprintf(stderr, "errlog: cannot write %s: %s\n", page_path.c_str(), error.c_str());
+        return kExitUsage;
+    }
     return status;
 }
 
@@ -567,6 +602,16 @@ int run(int argc, char** argv) {
     add_filter_args(stats, stats_args);
     stats->add_flag("--json", as_json, "Print JSON");
 
+    FleetArgs report_args;
+    std::string page_path;
+    auto* report = app.add_subcommand(
+        "report", "One self-contained HTML page of what show shows, with show's filters");
+    add_fleet_args(report, report_args);
+    add_filter_args(report, report_args);
+    report->add_option("-o,--output", page_path, "The page to write")
+        ->required()
+        ->type_name("PAGE.html");
+
     auto* exp = app.add_subcommand("export",
                                    "Write the archive file that the error task writes "
                                    "on export; the log stays unchanged");
@@ -584,12 +629,8 @@ int run(int argc, char** argv) {
     create->add_option("FILE", file, "Log file")->required();
     create->add_flag("--force", force, "Replace an existing file");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        int status = app.exit(e);
-        return status == 0 ? kExitOk : kExitUsage;
-    }
+    if (auto done = errtools::parse_command_line(app, "errlog", argc, argv, kExitUsage))
+        return *done;
 
     if (*show)
         return cmd_show(show_args, as_jsonl  ? ShowForm::jsonl
@@ -598,6 +639,7 @@ int run(int argc, char** argv) {
                                              : ShowForm::table);
     if (*verify) return cmd_verify(verify_args, as_json);
     if (*stats) return cmd_stats(stats_args, as_json);
+    if (*report) return cmd_report(report_args, page_path);
     if (*exp) return cmd_export(file, out);
     if (*salvage) return cmd_salvage(file, as_json, archive);
     if (*create) return cmd_create(file, force);

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "command_line.h"
 #include "demo.h"
 #include "script.h"
 #include "sim.h"
@@ -57,12 +58,8 @@ int main(int argc, char** argv) {
                  "modules), writing nothing; exit 0 when it is valid");
     app.add_flag("--print-demo", print_demo, "Print the built-in demo script and exit");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        int status = app.exit(e);
-        return status == 0 ? 0 : errsim::kExitScript;
-    }
+    if (auto done = errtools::parse_command_line(app, "errsim", argc, argv, errsim::kExitScript))
+        return *done;
 
     if (print_demo) {
         std::fputs(errsim::kDemoScript, stdout);

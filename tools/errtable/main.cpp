@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "command_line.h"
 #include "output.h"
 #include "rtx/rtx_host.h"
 #include "rules.h"
@@ -29,6 +30,7 @@ struct Options {
     std::string script;
     bool json = false;
     bool own = false;
+    bool quiet = false;
 };
 
 int check(const Options& o) {
@@ -78,6 +80,7 @@ int check(const Options& o) {
     } else {
         for (const auto& f : findings)
             std::printf("%s\n", errtable::finding_line(tables, f).c_str());
+        if (!o.quiet) std::printf("%s\n", errtable::summary_line(tables, findings, o.own).c_str());
     }
     const bool faults = std::any_of(findings.begin(), findings.end(),
                                     [](const errtable::Finding& f) { return !f.note; });
@@ -104,13 +107,11 @@ int main(int argc, char** argv) {
     check_cmd->add_option("--script", o.script, "errsim script whose define lines to check")
         ->type_name("FILE|-");
     check_cmd->add_flag("--json", o.json, "Print one JSON object (schema in docs/errtable.md)");
+    check_cmd->add_flag("--quiet", o.quiet,
+                        "Leave out the summary line (tables, entries, findings)");
     check_cmd->add_flag("--own", o.own,
                         "Also apply the entry rules to the error module's own table");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e);
-        return status == 0 ? kExitClean : kExitUsage;
-    }
+    if (auto done = errtools::parse_command_line(app, "errtable", argc, argv, kExitUsage))
+        return *done;
     return check(o);
 }

@@ -197,6 +197,11 @@ void check_table(Sink& out, const std::vector<Table>& tables, std::size_t t) {
         case Outcome::null_table:
             add(out, t, std::nullopt, "null-table", "a null table: the registry refuses it");
             break;
+        case Outcome::no_table:
+            add(out, t, std::nullopt, "no-table",
+                "registered no error table: its load-time entries never offered one to the "
+                "registry (a missing constructor, or not a firmware module)");
+            break;
         case Outcome::no_end_entry:
             add(out, t, std::nullopt, "no-end-entry",
                 "no end entry (id 0xFFFF) within the table's memory: every walk of the "
@@ -233,7 +238,8 @@ std::vector<Finding> check_tables(const std::vector<Table>& tables, bool own_ent
     for (std::size_t t = 0; t < tables.size(); ++t) {
         const Table& table = tables[t];
         check_table(out, tables, t);
-        if (table.outcome == Outcome::no_end_entry || table.outcome == Outcome::null_table)
+        if (table.outcome == Outcome::no_end_entry || table.outcome == Outcome::null_table ||
+            table.outcome == Outcome::no_table)
             continue;
         for (std::size_t i = 0; i < table.count; ++i) {
             auto d = duplicates.find({t, i});
