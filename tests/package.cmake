@@ -18,7 +18,7 @@ if(NOT ERR_SANITIZE AND NOT ERR_TSAN AND TARGET errsim AND TARGET example_module
     set_tests_properties(install_out_of_tree PROPERTIES TIMEOUT 300 ENVIRONMENT
         "EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};ERR_TOOLCHAIN_FILE=${_err_toolchain};TZ=UTC0")
 endif()
-if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND NOT ERR_SANITIZE)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND NOT ERR_SANITIZE AND NOT ERR_TSAN)
     add_test(NAME package_files
              COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_BINARY_DIR}/packages
                      ${PROJECT_SOURCE_DIR})
