@@ -13,7 +13,8 @@ source "$(dirname "$0")/tools_common.sh"
 
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$packages"/*.deb >apt.log 2>&1 ||
     { cat apt.log; fail "apt-get install of the packages failed"; finish; }
-man -P cat errlog >man.txt 2>&1 && grep -q 'errlog - show, verify' man.txt ||
+# man justifies its lines: blanks are squeezed before the name line is looked for.
+man -P cat errlog >man.txt 2>&1 && tr -s ' ' <man.txt | grep -q 'errlog - show, verify' ||
     { cat man.txt; fail "man errlog does not show the page"; }
 version=$(errsim --version) && echo "$version" | grep -q '^errsim (ERR) [0-9]' ||
     fail "errsim --version: $version"
