@@ -288,6 +288,55 @@ TEST_F(RtxHost, FilesAndIniFilesBelowTheRootFolder) {
     EXPECT_EQ(ini_file_get(h, "ErrorTask", "SystemLogFile", &text), -1);
 }
 
+// A power cut ends the process at the armed file-changing call (opens that create or truncate,
+// writes, renames, removes; reads and "r+" opens are not counted), before it or after the first
+// bytes of a write, and nothing after it reaches the files; the trace numbers every such call.
+TEST_F(RtxHost, PowerCutEndsTheProcessAtTheArmedCall) {
+    const std::string root = temp_dir();
+    rtx_host_set_root(root.c_str());
+    auto work = [](uint64_t cut_at, int64_t torn) {
+        rtx_host_power_cut(cut_at, torn);
+        rtx_file* f = rtx_file_open("A.LOG", "wb");  // call 1
+        rtx_file_write(f, "0123456789", 10);         // 2
+        rtx_file_close(f);
+        f = rtx_file_open("A.LOG", "r+b");  // not counted
+        rtx_file_seek(f, 2, SEEK_SET);
+        rtx_file_write(f, "abcdef", 6);  // 3
+        rtx_file_close(f);
+        rtx_file_rename("A.LOG", "B.LOG");  // 4
+        rtx_file_remove("B.LOG");           // 5
+        std::_Exit(0);
+    };
+    auto file = [&](const char* name) {
+        std::ifstream in(root + "/" + name, std::ios::binary);
+        return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string("(none)");
+    };
+    using ::testing::ExitedWithCode;
+    EXPECT_EXIT(work(3, 4), ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    EXPECT_EQ(file("A.LOG"), "01abcd6789");  // torn: 4 of the 6 bytes
+    EXPECT_EXIT(work(3, -1), ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    EXPECT_EQ(file("A.LOG"), "0123456789");
+    EXPECT_EXIT(work(1, -1), ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    EXPECT_EQ(file("A.LOG"), "0123456789");  // not truncated
+    EXPECT_EXIT(work(5, 3), ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    EXPECT_EQ(file("B.LOG"), "01abcdef89");  // renamed, not removed
+    EXPECT_EXIT(work(6, -1), ExitedWithCode(0), "");
+    EXPECT_EQ(file("B.LOG"), "(none)");
+
+    const std::string trace = root + "/trace";
+    EXPECT_EXIT(
+        {
+            rtx_host_power_trace(trace.c_str());
+            work(4, -1);
+        },
+        ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    const std::string t = file("trace");
+    EXPECT_EQ(t, "1 truncate 0 0 " + root + "/A.LOG\n2 write 0 10 " + root + "/A.LOG\n0123456789" +
+                     "3 write 2 6 " + root + "/A.LOG\nabcdef" + "4 rename 0 0 " + root +
+                     "/A.LOG -> " + root + "/B.LOG\n");
+    EXPECT_EQ(rtx_host_file_changes(), 0u);  // this process made none
+}
+
 // An injected fault lets `skip` calls pass, fails the next `count` with its status, and
 // leaves everything else as it was; count 0 and clearing disarm it. A receiver already
 // blocked on a mailbox (counted as its waiter) has passed its fault check.
