@@ -130,19 +130,6 @@ LogCheckResult check_log_image(const std::uint8_t* image, std::size_t size) {
     return chains;
 }
 
-bool is_unfinished_new_log(const std::uint8_t* header, std::size_t header_bytes,
-                           std::int64_t file_length) {
-    if (header_bytes < LOG_HEADER_SIZE) {
-        // All of a short file was read: it must be the start of a new log's header.
-        if (file_length < 0 || static_cast<std::uint64_t>(file_length) != header_bytes)
-            return false;
-        std::uint8_t fresh[LOG_HEADER_SIZE];
-        build_new_header(fresh, 1);
-        return std::memcmp(header, fresh, header_bytes) == 0;
-    }
-    return std::memcmp(header + kHdrLength, "00000", kLengthWidth) == 0;
-}
-
 const char* log_fault_name(LogFault fault) {
     switch (fault) {
         case LogFault::none:

@@ -85,15 +85,6 @@ LogCheckResult check_log_chains(const std::uint8_t* header, LogRecordReader read
 // The whole test on a file's bytes in memory.
 LogCheckResult check_log_image(const std::uint8_t* image, std::size_t size);
 
-// True for a file that the creation of a new log left when it was cut short: shorter than a
-// header and all of it (header_bytes read, file_length long; -1 when unknown) the start of a new
-// log's header, or its header whole with the length field still 00000 (five digits), which the
-// creation fills in only after the last record. Such a file holds no error (a new log's records
-// are free): at start-up it is written over by a new log and does not take the backup name from
-// the last corrupt log, whose errors may still be salvaged.
-bool is_unfinished_new_log(const std::uint8_t* header, std::size_t header_bytes,
-                           std::int64_t file_length);
-
 // Short name of a fault ("length_mismatch", ...).
 const char* log_fault_name(LogFault fault);
 // Name of a walk ("free chain", ...).

@@ -74,7 +74,6 @@ bool open_log_file(int log_id) {
 
     std::uint8_t header[LOG_HEADER_SIZE] = {};
     bool corrupt = true;
-    bool unfinished = false;
     // If the read-write open fails right after the read-only open succeeded, the file cannot
     // be used as a log: it is treated like a corrupt file (moved aside, then recreated), and
     // no stream is used.
@@ -93,13 +92,9 @@ bool open_log_file(int log_id) {
             result = check_log_chains(header, read_for_check, &id);
         }
         corrupt = !result.ok();
-        if (corrupt && got < LOG_HEADER_SIZE && rtx_file_seek(slot.stream, 0, SEEK_END) == 0)
-            length = rtx_file_tell(slot.stream);
-        unfinished = corrupt && is_unfinished_new_log(header, got, length);
         close_stream(slot);
     }
 
-    if (unfinished) return false;  // written over by a new log
     if (corrupt) {
         char backup[kPathSize];
         if (!make_backup_name(slot.path, backup, sizeof backup)) {

@@ -4,8 +4,7 @@
 // Checks beside "no crash, no overrun":
 //   - the set-up succeeds (the folder is writable) and leaves a valid log behind;
 //   - bytes that pass the in-memory validation are kept byte for byte and their header links
-//     are loaded; bytes that fail it are moved, unchanged, to SYSERR.BAK and a new log is made
-//     (bytes that a cut creation of a new log left are only written over);
+//     are loaded; bytes that fail it are moved, unchanged, to SYSERR.BAK and a new log is made;
 //   - a log that is not only valid but consistent (record numbers in place, each chain ending in
 //     0, the forward walk the exact reverse of the backward walk, record states matching the
 //     roles) stays valid through archiving, erasing selected records (numbers taken from the
@@ -157,10 +156,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             h.empty_record != header_link(data, kHdrEmpty))
             fuzzsup::fail("header links not loaded");
         if (consistent(input)) exercise_operations(data, size);
-    } else if (err::is_unfinished_new_log(data, size, static_cast<std::int64_t>(size))) {
-        // An unfinished new log holds no error: written over, and no backup made of it.
-        if (backup_exists) fuzzsup::fail("an unfinished new log was backed up");
-        if (now != errlog::new_log_image()) fuzzsup::fail("the new log is not a fresh one");
     } else {
         if (!backup_exists || backup != input) fuzzsup::fail("a corrupt log was not backed up");
         if (now != errlog::new_log_image()) fuzzsup::fail("the new log is not a fresh one");
