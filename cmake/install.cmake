@@ -1,23 +1,28 @@
-# Installation: the libraries, the public headers, the tools and the documentation; a CMake
-# package (find_package(ERR): ERR::err, ERR::rtx_host) and pkg-config files (err, rtx_host) for
-# firmware teams' own builds; and a Debian package (make package: CPack, DEB generator).
+# Installation: the libraries, the public headers, the tools with their man pages and the
+# documentation; a CMake package (find_package(ERR): ERR::err, ERR::rtx_host, the tools as
+# ERR::errsim, ERR::errlog, ERR::errtable, and err_check_tables()) and pkg-config files (err,
+# rtx_host) for firmware teams' own builds. The Debian packages (debian/, make package) are made
+# from this installation by debhelper.
+#
+# Installed programs carry no RUNPATH: they find the libraries where the system's loader looks
+# (the multiarch folder of a Debian package; LD_LIBRARY_PATH for a prefix elsewhere). The build
+# tree's programs keep theirs, so they run uninstalled.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(ERR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ERR)
+set(ERR_INSTALL_EXAMPLESDIR ${CMAKE_INSTALL_DOCDIR}/examples
+    CACHE STRING "Where the example firmware module is installed (relative to the prefix)")
 
-# Installed programs and libraries find the libraries beside them, wherever the prefix is
-# (an unpacked .deb, a prefix in a build tree).
-file(RELATIVE_PATH _err_bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
 foreach(tool errsim errlog errtable)
     if(TARGET ${tool})
-        set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${_err_bin_to_lib}")
         install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
 endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/man_pages.cmake)
 
-set_target_properties(err PROPERTIES VERSION ${PROJECT_VERSION}.0 SOVERSION ${PROJECT_VERSION_MAJOR})
-set_target_properties(rtx_host PROPERTIES VERSION ${PROJECT_VERSION}.0
+set_target_properties(err PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+set_target_properties(rtx_host PROPERTIES VERSION ${PROJECT_VERSION}
                                           SOVERSION ${PROJECT_VERSION_MAJOR})
 install(TARGETS err rtx_host rtx_interface ${ERR_EXPORTED_HELPERS}
         EXPORT ERRTargets
@@ -34,10 +39,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/platform/include/rtx/rtx.h
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ERRConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/ERRConfig.cmake
                               INSTALL_DESTINATION ${ERR_CMAKE_DIR}
-                              PATH_VARS CMAKE_INSTALL_INCLUDEDIR)
+                              PATH_VARS CMAKE_INSTALL_INCLUDEDIR CMAKE_INSTALL_BINDIR
+                                        CMAKE_INSTALL_LIBDIR)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/ERRConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/ERRConfig.cmake ${CMAKE_BINARY_DIR}/ERRConfigVersion.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/ERRCheckTables.cmake
         DESTINATION ${ERR_CMAKE_DIR})
 
 # pkg-config files name their prefix relative to their own folder, so that an installation
@@ -55,24 +62,9 @@ foreach(pc err rtx_host)
 endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples DESTINATION ${CMAKE_INSTALL_DOCDIR})
-
-# ---- Debian package ----
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME err)
-set(CPACK_PACKAGE_VENDOR "ERR developers")
-set(CPACK_PACKAGE_CONTACT "ERR developers <err@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "error handling of the instrument firmware, with its host executive and tools")
-set(CPACK_PACKAGE_DESCRIPTION
-    "liberr (error tables, error reports, error logs, the error task), librtx_host (the \
-executive on POSIX threads), the public headers, errsim (the simulator), errlog (the log tool) \
-and errtable (the table checker).")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# errsim and errlog need liberr and librtx_host of this very package.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
-include(CPack)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        PATTERN man EXCLUDE)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
+              ${PROJECT_SOURCE_DIR}/examples/example_module.c
+              ${PROJECT_SOURCE_DIR}/examples/example.errsim
+        DESTINATION ${ERR_INSTALL_EXAMPLESDIR})

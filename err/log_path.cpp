@@ -17,8 +17,8 @@ constexpr const char* kBootIni = "TARNBOOT.INI";
 constexpr const char* kSection = "ErrorTask";
 constexpr const char* kSystemKey = "SystemLogFile";
 constexpr const char* kUserKey = "UserLogFile";
-constexpr const char* kSystemDefault = "\\LOG\\SYSERR.LOG";
-constexpr const char* kUserDefault = "\\LOG\\USERERR.LOG";
+constexpr const char* kSystemDefault = kSystemLogDefault;
+constexpr const char* kUserDefault = kUserLogDefault;
 constexpr const char* kBackupSuffix = ".BAK";
 constexpr int kRootPathKind = 2;
 

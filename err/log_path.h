@@ -9,6 +9,11 @@
 
 namespace err {
 
+// The default paths of the two logs under the root path, used when the boot file does not name
+// them. Their file names are how a log pulled from an instrument is known as system or user.
+inline constexpr const char* kSystemLogDefault = "\\LOG\\SYSERR.LOG";
+inline constexpr const char* kUserLogDefault = "\\LOG\\USERERR.LOG";
+
 // Where a log's path comes from.
 enum class LogPathSource : unsigned char {
     configured,    // the key's value: its first word, a complete path

@@ -20,28 +20,18 @@ namespace host_system {
 
 namespace {
 
-// Makes every folder of path that is missing. False with "PART: WHY" when one cannot be made
-// or a part is no folder.
-bool make_folders(const std::string& path, std::string& error) {
-    std::string part;
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            if (!part.empty() && part != "." && part != "..") {
-                struct stat sb;
-                if (stat(part.c_str(), &sb) != 0) {
-                    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-                        error = part + ": " + std::strerror(errno);
-                        return false;
-                    }
-                } else if (!S_ISDIR(sb.st_mode)) {
-                    error = part + ": not a folder";
-                    return false;
-                }
-            }
-        }
-        if (i < path.size()) part.push_back(path[i]);
+// Makes the folder at path when it is missing, as mkdir without -p does: its parent must
+// exist. False with "PATH: WHY" when it cannot be made or path is no folder.
+bool make_folder(const std::string& path, std::string& error) {
+    struct stat sb;
+    if (stat(path.c_str(), &sb) == 0) {
+        if (S_ISDIR(sb.st_mode)) return true;
+        error = path + ": not a folder";
+        return false;
     }
-    return true;
+    if (mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return true;
+    error = path + ": " + std::strerror(errno);
+    return false;
 }
 
 }  // namespace
@@ -57,7 +47,7 @@ Root Root::temporary(const std::string& name, const std::string& base, bool log_
     }
     Root root(folder, true);
     std::string error;
-    if ((log_folder && !make_folders(folder + "/LOG", error)) ||
+    if ((log_folder && !make_folder(folder + "/LOG", error)) ||
         !root.write(kBootFileName, kBootFile, &error)) {
         std::fprintf(stderr, "host_system: cannot prepare %s: %s\n", folder.c_str(), error.c_str());
         std::abort();
@@ -68,7 +58,7 @@ Root Root::temporary(const std::string& name, const std::string& base, bool log_
 std::optional<Root> Root::at(const std::string& path, std::string& error) {
     std::string folder = path.empty() ? std::string(".") : path;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (!make_folders(folder + "/LOG", error)) return std::nullopt;
+    if (!make_folder(folder, error) || !make_folder(folder + "/LOG", error)) return std::nullopt;
     return Root(folder, false);
 }
 

@@ -15,6 +15,14 @@ endif()
 if(TARGET errlog_view_test AND TARGET errlog_core)
     target_link_libraries(errlog_view_test PRIVATE errlog_core)
 endif()
+if(TARGET errlog_fleet_test AND TARGET errlog_core)
+    find_package(nlohmann_json 3 REQUIRED)
+    target_link_libraries(errlog_fleet_test PRIVATE errlog_core nlohmann_json::nlohmann_json)
+endif()
+if(TARGET report_page_test AND TARGET errlog_report)
+    find_package(nlohmann_json 3 REQUIRED)
+    target_link_libraries(report_page_test PRIVATE errlog_report nlohmann_json::nlohmann_json)
+endif()
 if(TARGET errsim AND TARGET errlog AND TARGET errtable AND TARGET example_module)
     file(GLOB case_scripts CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cases/*.errsim)
     foreach(script ${case_scripts})
@@ -83,4 +91,11 @@ add_test(NAME readme_example
 if(TARGET errtable)
     set_tests_properties(readme_example PROPERTIES ENVIRONMENT
                          "ERRTABLE=$<TARGET_FILE:errtable>;EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}")
+endif()
+# ---- The report page in a browser (make test-browser, tests/browser) ----
+# The benchmark's fleet generator, built here too so that the browser test needs no benchmark
+# libraries.
+if(EXISTS ${PROJECT_SOURCE_DIR}/bench/fleet_gen.cpp AND TARGET errlog_core)
+    add_executable(report_fleet_gen ${PROJECT_SOURCE_DIR}/bench/fleet_gen.cpp)
+    target_link_libraries(report_fleet_gen PRIVATE errlog_core)
 endif()

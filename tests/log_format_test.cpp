@@ -81,6 +81,35 @@ TEST_F(LogFormat, DateAndTimeStamps) {
     EXPECT_STREQ(err::log_time_string(), "23:59:58");
 }
 
+// Instruments stay in the field past 19 January 2038: a clock after it (the 32-bit build
+// included) stamps records with its date and time; the year keeps its last two digits.
+TEST_F(LogFormat, RecordsStampedAfter2038) {
+    const auto at = [](int year, int month, int day, int hour, int minute, int second) {
+        std::tm t{};
+        t.tm_year = year - 1900;
+        t.tm_mon = month - 1;
+        t.tm_mday = day;
+        t.tm_hour = hour;
+        t.tm_min = minute;
+        t.tm_sec = second;
+        return timegm(&t);
+    };
+    start_log();
+    g_now = at(2040, 3, 7, 9, 5, 31);
+    ASSERT_TRUE(err::archive_error(1, 300, "a", "C", "f.c", 1));
+    g_now = at(2099, 12, 31, 23, 59, 59);
+    ASSERT_TRUE(err::archive_error(1, 301, "b", "C", "f.c", 2));
+    const std::string log = read("LOG/USERERR.LOG");
+    const auto stamp = [&](int record) {
+        const std::string r =
+            log.substr(err::LOG_HEADER_SIZE + (record - 1) * err::LOG_RECORD_SIZE);
+        return r.substr(lf::kRecDate, lf::kDateWidth) + " " +
+               r.substr(lf::kRecTime, lf::kTimeWidth);
+    };
+    EXPECT_EQ(stamp(1), "07.MAR.40 09:05:31");
+    EXPECT_EQ(stamp(2), "31.DEC.99 23:59:59");
+}
+
 TEST_F(LogFormat, RecordsAreReadAndWrittenByTheirNumberOnly1To25) {
     start_log();
     std::uint8_t r[err::LOG_RECORD_SIZE];

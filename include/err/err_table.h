@@ -42,7 +42,18 @@ extern "C" {
 #define ES_NOT_SHOWN 0x10
 #define ES_ALL 0x1F
 
-/* Action codes of the action chain. */
+/* Action codes of the action chain. The working action is action_b while variant B is in
+ * force, else action_a. Actions 16, 17 and 18 take their parameters from the report's info
+ * text: the characters after its last "$" (the whole text when it has none), each one
+ * character minus '0', so a single digit ("12" is 1, not twelve):
+ *   16: the first character, and the third one (the second is a separator and is not read);
+ *       a character that is missing counts as 0. With EF_ARCHIVE an error whose working
+ *       action is 16 is archived only when that second digit is not 0: "1,1" is archived,
+ *       "1,0" and "1" are not (unless command 619 asked to archive all). errtable points
+ *       such an entry out as a note.
+ *   17, 18: the first character, 0 for an empty text.
+ * At the error task's start the switches are: system errors on, message boxes on, variant A,
+ * the user interface not ready (no box is shown until command 606), archive all off. */
 #define ACT_NONE 0
 #define ACT_BOX 1           /* message box without a title */
 #define ACT_STOP 2          /* ends the chain with result 2 */
@@ -79,10 +90,11 @@ typedef struct ERR_PACKED ErrTableEntry {
 
 /* Registers table under module (0 to 19) and sets the state of every entry before the end
  * entry to ES_ALL. Refuses, with a console text, a module number of 20 or more, an occupied
- * slot (the first table stays) and a null table. The table stays the caller's: its entries'
- * numbers are not changed while it is registered (the error task keeps what it looked up
- * until a table is registered or removed); to renumber, remove the table and register it
- * again. */
+ * slot (the first table stays) and a null table. The table stays the caller's, and while it
+ * is registered its numbers (the id fields) and its end entry stay as they are: the error
+ * task keeps the definition it found for a number until a table is registered or removed, so
+ * an id written in place may go unseen. To renumber, remove the table (E_RemoveErrorTable),
+ * change it and register it again. Only the error task writes the state words. */
 ERR_API void E_RegisterErrorTable(uint16_t module, ErrTableEntry* table);
 
 /* The definition of error number id: the lowest module number wins, and within a table the

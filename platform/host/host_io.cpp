@@ -84,7 +84,7 @@ int console_vprint(const char* format, va_list args) {
 
 // ---- Paths ------------------------------------------------------------------------------
 
-// Backslashes become '/', and a run of separators becomes one ("root\\" + "\\LOG").
+// Backslashes become '/', and a run of separators becomes one ("\\LOG\\\\A" is "/LOG/A").
 std::string slashes(const std::string& p) {
     std::string r;
     r.reserve(p.size());
@@ -96,14 +96,16 @@ std::string slashes(const std::string& p) {
     return r;
 }
 
+// The root folder is a host path: any character that the host allows in a folder name, a
+// backslash included, stays what it is; only separators at its end are dropped.
 std::string normal_root(const std::string& root) {
-    std::string r = slashes(root);
+    std::string r = root;
     while (r.size() > 1 && r.back() == '/') r.pop_back();
     return r.empty() ? std::string(".") : r;
 }
 
 // Executive paths become host paths here and only here:
-// - backslashes turn into '/';
+// - backslashes of the executive path turn into '/' (the root folder's name is kept as it is);
 // - a drive prefix such as "D:" is dropped: the host has one root folder for every drive;
 // - the rest, with or without a leading separator, is taken below the root folder;
 // - a path that holds a ".." step maps to nothing (the empty path, which no file operation
@@ -358,7 +360,7 @@ void reset_console() {
     c.context = nullptr;
 }
 
-#if !defined(__SSE2__) || defined(RTX_HOST_SANITIZED)
+#if !defined(__SSE2__) || defined(RTX_HOST_EXACT_READS)
 // The top bit of each byte of word that is '\\', '/' or ':', and no other bit. Exact for every
 // byte (no borrow runs from one byte into the next).
 inline uint64_t separator_bytes(uint64_t word) {
@@ -577,17 +579,17 @@ int rtx_file_rename(const char* from, const char* to) {
 
 int rtx_file_same(const char* path_a, const char* path_b) {
     if (!path_a || !path_b) return 0;
-    // This thread's own entries: mapping b never displaces a (a displaced entry is the one
-    // mapped kMappedPaths mappings ago).
-    const std::string* host_a = nullptr;
-    const std::string* host_b = nullptr;
+    // a's host path is copied before b is mapped: mapping b takes the thread's oldest entry,
+    // which may be the one a was found in.
+    std::string host_a;
+    std::string host_b;
     {
         State& s = state();
         Lock lk(s.m);
-        host_a = &mapped_path_locked(s, path_a);
-        host_b = &mapped_path_locked(s, path_b);
+        host_a = mapped_path_locked(s, path_a);
+        host_b = mapped_path_locked(s, path_b);
     }
-    return same_host_file(*host_a, *host_b) ? 1 : 0;
+    return same_host_file(host_a, host_b) ? 1 : 0;
 }
 
 /* ---- INI files -------------------------------------------------------------------------- */
@@ -698,7 +700,7 @@ void rtx_host_set_console_sink(rtx_host_console_sink sink, void* context) {
 void EVcut_path(const char** path) {
     if (!path || !*path) return;
     const char* text = *path;
-#if defined(__SSE2__) && !defined(RTX_HOST_SANITIZED)
+#if defined(__SSE2__) && !defined(RTX_HOST_EXACT_READS)
     // Sixteen characters at a time, in aligned blocks: a block never reaches into another page,
     // so reading the whole block around the text's start and end is safe.
     const auto misalign = static_cast<unsigned>(reinterpret_cast<uintptr_t>(text) & 15u);

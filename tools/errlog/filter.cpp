@@ -27,7 +27,7 @@ bool number_at(std::string_view text, std::size_t at, std::size_t width, int& ou
 
 }  // namespace
 
-bool Filter::passes(const Entry& e, std::optional<long long> key) const {
+bool Filter::passes(const EntryFields& e, std::optional<long long> key) const {
     if (since || until) {
         if (!key) return false;
         if (since && *key < *since) return false;

@@ -24,7 +24,7 @@ struct Filter {
     // stamp key, none when its date or time cannot be read: such an entry passes only when no
     // window is set. An overflow marker has no code and no component: it passes only when no
     // code and no component is asked for.
-    bool passes(const Entry& e, std::optional<long long> key) const;
+    bool passes(const EntryFields& e, std::optional<long long> key) const;
 };
 
 // A date and time as the user writes it, "YYYY-MM-DD", "YYYY-MM-DD HH:MM" or

@@ -17,6 +17,9 @@ namespace errlog {
 namespace {
 
 using err::LOG_FILE_SIZE;
+using err::logfmt::kCodeWidth;
+using err::logfmt::kDateWidth;
+using err::logfmt::kTimeWidth;
 
 bool is_backup_name(const std::string& path) {
     static const char kSuffix[] = ".bak";
@@ -89,25 +92,78 @@ void walk_folder(const std::string& folder, Fleet& fleet, Found& found) {
     ::closedir(dir);
 }
 
-// Drops what only the file's bytes needed: the bytes, and each entry's raw record.
-void release_bytes(Log& log) {
-    std::vector<std::uint8_t>().swap(log.bytes);
-    for (Entry& e : log.errors) std::vector<std::uint8_t>().swap(e.raw);
-    if (log.overflow_entry) std::vector<std::uint8_t>().swap(log.overflow_entry->raw);
+void pack(FleetLog& f, const EntryFields& e, const Filter& filter) {
+    const std::optional<long long> key = stamp_key(e.date, e.time);
+    if (!filter.passes(e, key)) return;
+    FleetEntry p;
+    p.key = key.value_or(0);
+    p.dated = key.has_value();
+    p.overflow = e.overflow;
+    p.record = e.record;
+    p.code = e.code_value;
+    p.at = static_cast<std::uint32_t>(f.pool.size());
+    // Each field is at most its width in the record, so that its size fits a byte.
+    p.text_size = static_cast<std::uint8_t>(e.text.size());
+    p.component_size = static_cast<std::uint8_t>(e.component.size());
+    p.file_size = static_cast<std::uint8_t>(e.file.size());
+    p.line_size = static_cast<std::uint8_t>(e.line.size());
+    f.pool.append(e.code).append(e.date).append(e.time);
+    f.pool.append(e.text).append(e.component).append(e.file).append(e.line);
+    f.entries.push_back(p);
 }
 
-void select_entries(FleetLog& f, const Filter& filter) {
-    const std::size_t n = f.log.errors.size() + (f.log.overflow_entry ? 1 : 0);
-    f.entries.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        FleetEntry e{static_cast<std::uint16_t>(i), std::nullopt};
-        const Entry& entry = f.entry(e);
-        e.key = stamp_key(entry);
-        if (filter.passes(entry, e.key)) f.entries.push_back(e);
+// Keeps of a checked log only what the fleet needs: its numbers, and for a valid log with
+// entries asked for, the entries that pass the filter, packed.
+void keep_entries(FleetLog& f, const FleetOptions& options) {
+    if (f.state == LogState::valid && options.entries) {
+        f.pool.reserve(f.log.error_count * 64);
+        visit_entries(f.log, [&](const std::uint8_t* r, std::uint16_t n, bool overflow) {
+            pack(f, record_fields(r, n, overflow), options.filter);
+        });
+        f.entries.shrink_to_fit();
+        f.pool.shrink_to_fit();
     }
+    std::vector<std::uint8_t>().swap(f.log.bytes);
 }
 
 }  // namespace
+
+EntryFields FleetLog::fields(const FleetEntry& p) const {
+    EntryFields e;
+    e.record = p.record;
+    e.overflow = p.overflow;
+    e.code_value = p.code;
+    const char* at = pool.data() + p.at;
+    auto take = [&](std::size_t n) {
+        std::string_view s(at, n);
+        at += n;
+        return s;
+    };
+    e.code = take(kCodeWidth);
+    e.date = take(kDateWidth);
+    e.time = take(kTimeWidth);
+    e.text = take(p.text_size);
+    e.component = take(p.component_size);
+    e.file = take(p.file_size);
+    e.line = take(p.line_size);
+    return e;
+}
+
+Entry FleetLog::entry(const FleetEntry& p) const {
+    const EntryFields f = fields(p);
+    Entry e;
+    e.record = f.record;
+    e.overflow = f.overflow;
+    e.code_value = f.code_value;
+    e.code = f.code;
+    e.text = f.text;
+    e.component = f.component;
+    e.date = f.date;
+    e.time = f.time;
+    e.file = f.file;
+    e.line = f.line;
+    return e;
+}
 
 std::size_t Fleet::count(LogState state) const {
     return static_cast<std::size_t>(std::count_if(
@@ -136,11 +192,10 @@ Fleet load_fleet(const std::vector<std::string>& args, const FleetOptions& optio
             fleet.skipped.push_back({path, "not a log"});
             return false;
         }
-        f.log = inspect_log(std::move(file.bytes), file.length);
+        f.log = inspect_log(std::move(file.bytes), file.length, false);
         file.bytes = std::vector<std::uint8_t>();
         f.state = f.log.valid() ? LogState::valid : LogState::corrupt;
-        release_bytes(f.log);
-        if (f.state == LogState::valid && options.entries) select_entries(f, options.filter);
+        keep_entries(f, options);
         fleet.logs.push_back(std::move(f));
         return true;
     };
@@ -151,6 +206,8 @@ Fleet load_fleet(const std::vector<std::string>& args, const FleetOptions& optio
             continue;
         }
         Found found;
+        const std::size_t backups_before = fleet.backups.size();
+        const std::size_t skipped_before = fleet.skipped.size();
         walk_folder(arg, fleet, found);
         std::sort(found.files.begin(), found.files.end());
         bool any = false;
@@ -164,6 +221,11 @@ Fleet load_fleet(const std::vector<std::string>& args, const FleetOptions& optio
         }
         for (const std::string& path : found.files) any = take(path, false) || any;
         if (!any) fleet.empty_folders.push_back(arg);
+        std::sort(fleet.backups.begin() + static_cast<std::ptrdiff_t>(backups_before),
+                  fleet.backups.end());
+        std::sort(fleet.skipped.begin() + static_cast<std::ptrdiff_t>(skipped_before),
+                  fleet.skipped.end(),
+                  [](const Fleet::Skipped& a, const Fleet::Skipped& b) { return a.path < b.path; });
     }
     return fleet;
 }

@@ -21,10 +21,18 @@ enum class LogState {
     unreadable,  // a named file or folder that cannot be read, with the reason
 };
 
-// One entry of a log that passed the filter.
+// One entry of a log that passed the filter, packed: its fields lie in the FleetLog's pool
+// (FleetLog::fields and FleetLog::entry read them), so that a fleet's entries take little more
+// memory than their texts.
 struct FleetEntry {
-    std::uint16_t index;           // into the log's errors; errors.size(): its overflow marker
-    std::optional<long long> key;  // stamp_key: none when the date or time cannot be read
+    long long key = 0;         // stamp_key, when dated
+    bool dated = false;        // false: the date or time cannot be read
+    bool overflow = false;     // the overflow marker
+    std::uint16_t record = 0;  // the record's number
+    std::uint16_t code = 0;    // the error code's value
+    std::uint32_t at = 0;      // where its fields start in the pool: code, date, time (as
+                               // stored), then text, component, file and line (trimmed)
+    std::uint8_t text_size = 0, component_size = 0, file_size = 0, line_size = 0;
 };
 
 struct FleetLog {
@@ -34,13 +42,16 @@ struct FleetLog {
                          // path names no folder)
     LogState state = LogState::unreadable;
     std::string error;  // unreadable: why (strerror: "Permission denied", "Is a directory")
-    Log log;            // read and checked (not unreadable); bytes released, entries without raw
+    Log log;  // read and checked (not unreadable); without its bytes, its errors (error_count
+              // says how many) and its overflow marker's raw record
     std::vector<FleetEntry> entries;  // valid: those that pass the filter, in the log's order
                                       // (errors newest first, then the overflow marker)
+    std::string pool;                 // the entries' fields
 
-    const Entry& entry(const FleetEntry& e) const {
-        return e.index < log.errors.size() ? log.errors[e.index] : *log.overflow_entry;
-    }
+    // The entry's fields, as views into the pool (valid while this FleetLog lives unchanged).
+    EntryFields fields(const FleetEntry& e) const;
+    // The same as an Entry (without the raw record).
+    Entry entry(const FleetEntry& e) const;
 };
 
 struct Fleet {

@@ -1,7 +1,5 @@
 #include "fleet_output.h"
 
-#include <cstdlib>
-
 namespace errlog {
 
 namespace {
@@ -45,13 +43,6 @@ void append_key(std::string& out, const char* key) {
     out += "\":";
 }
 
-// The stored source line as a number, none when it is not one ("-", blank).
-bool line_number(const std::string& line, long& out) {
-    char* end = nullptr;
-    out = std::strtol(line.c_str(), &end, 10);
-    return !line.empty() && end && *end == 0;
-}
-
 void append_csv_field(std::string& out, std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
         out += text;
@@ -67,10 +58,34 @@ void append_csv_field(std::string& out, std::string_view text) {
 
 }  // namespace
 
+bool source_line_number(std::string_view text, long& out) {
+    std::size_t i = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (i == text.size()) return false;
+    long value = 0;
+    for (std::size_t k = i; k < text.size(); ++k) {
+        if (text[k] < '0' || text[k] > '9') return false;
+        value = value * 10 + (text[k] - '0');
+    }
+    out = text[0] == '-' ? -value : value;
+    return true;
+}
+
 void append_json_string(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789abcdef";
     out += '"';
     for (std::size_t i = 0; i < text.size();) {
+        // A run of bytes that stand for themselves goes out in one piece.
+        std::size_t run = i;
+        while (run < text.size()) {
+            const auto b = static_cast<unsigned char>(text[run]);
+            if (b < 0x20 || b >= 0x80 || b == '"' || b == '\\') break;
+            ++run;
+        }
+        if (run > i) {
+            out.append(text.data() + i, run - i);
+            i = run;
+            continue;
+        }
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
             std::size_t prefix = 1;
@@ -126,16 +141,27 @@ std::string merged_heading(std::size_t width) {
     return s + kRowsHeading;
 }
 
-std::string merged_row(std::string_view log, std::size_t width, const Entry& e) {
-    std::string s = "  ";
-    s += log;
-    pad_to(s, width + 2);
-    return s + format_row(e);
+std::string merged_row(std::string_view log, std::size_t width, const EntryFields& e) {
+    std::string s;
+    append_merged_row(s, log, width, e);
+    return s;
 }
 
-std::string jsonl_line(std::string_view log, const Entry& e) {
+void append_merged_row(std::string& out, std::string_view log, std::size_t width,
+                       const EntryFields& e) {
+    out += "  ";
+    out += log;
+    if (log.size() < width) out.append(width - log.size(), ' ');
+    append_row(out, e);
+}
+
+std::string jsonl_line(std::string_view log, const EntryFields& e) {
     std::string j;
-    j.reserve(256);
+    append_jsonl_line(j, log, e);
+    return j;
+}
+
+void append_jsonl_line(std::string& j, std::string_view log, const EntryFields& e) {
     j += '{';
     append_key(j, "log");
     append_json_string(j, log);
@@ -158,7 +184,7 @@ std::string jsonl_line(std::string_view log, const Entry& e) {
     j += ',';
     append_key(j, "timestamp");
     Stamp t;
-    if (parse_stamp(e, t))
+    if (parse_stamp(e.date, e.time, t))
         append_json_string(j, iso_time(t));
     else
         j += "null";
@@ -175,7 +201,7 @@ std::string jsonl_line(std::string_view log, const Entry& e) {
         j += ',';
         append_key(j, "line");
         long line = 0;
-        if (line_number(e.line, line))
+        if (source_line_number(e.line, line))
             append_number(j, line);
         else
             j += "null";
@@ -184,12 +210,11 @@ std::string jsonl_line(std::string_view log, const Entry& e) {
     append_key(j, "text");
     append_json_string(j, e.text);
     j += '}';
-    return j;
 }
 
 const char* const kCsvHeader = "log,type,record,code,date,time,timestamp,component,file,line,text";
 
-std::string csv_row(std::string_view log, const Entry& e) {
+std::string csv_row(std::string_view log, const EntryFields& e) {
     std::string r;
     append_csv_field(r, log);
     r += e.overflow ? ",overflow," : ",error,";
@@ -202,7 +227,7 @@ std::string csv_row(std::string_view log, const Entry& e) {
     append_csv_field(r, e.time);
     r += ',';
     Stamp t;
-    if (parse_stamp(e, t)) r += iso_time(t);
+    if (parse_stamp(e.date, e.time, t)) r += iso_time(t);
     r += ',';
     if (!e.overflow) {
         append_csv_field(r, e.component);
@@ -210,7 +235,7 @@ std::string csv_row(std::string_view log, const Entry& e) {
         if (e.file != "-") append_csv_field(r, e.file);
         r += ',';
         long line = 0;
-        if (line_number(e.line, line)) r += std::to_string(line);
+        if (source_line_number(e.line, line)) r += std::to_string(line);
     } else {
         r += ",,";
     }

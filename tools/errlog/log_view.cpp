@@ -20,12 +20,6 @@ using err::LOG_RECORD_SIZE;
 
 namespace {
 
-std::string field(const std::uint8_t* record, std::size_t offset, std::size_t width,
-                  bool trim = true) {
-    std::size_t n = trim ? trimmed_width(record + offset, width) : width;
-    return std::string(reinterpret_cast<const char*>(record + offset), n);
-}
-
 // The broken rule, numbered as in log_check.h.
 int rule_of(const err::LogCheckResult& r) {
     switch (r.fault) {
@@ -43,21 +37,8 @@ int rule_of(const err::LogCheckResult& r) {
     }
 }
 
-bool read_image_record(void* context, std::uint16_t n, std::uint8_t* buffer) {
-    const auto* bytes = static_cast<const std::vector<std::uint8_t>*>(context);
-    std::size_t off = record_offset(n);
-    if (off + LOG_RECORD_SIZE > bytes->size()) return false;
-    std::memcpy(buffer, bytes->data() + off, LOG_RECORD_SIZE);
-    return true;
-}
-
 bool is_overflow_marker(const Entry& e) {
     return e.code_value == 0 && e.component.empty() && e.text == kOverflowText;
-}
-
-std::string pad(std::string s, std::size_t width) {
-    if (s.size() < width) s.append(width - s.size(), ' ');
-    return s;
 }
 
 // A record whose borders, labels and line ends all sit where they belong.
@@ -84,13 +65,13 @@ bool plausible_layout(const std::uint8_t* r) {
     return digits(kRecNr, kRecordNumberWidth) && digits(kRecCode, kCodeWidth);
 }
 
-int month_of(const std::string& m) {
+int month_of(std::string_view m) {
     for (int i = 0; i < 12; ++i)
         if (m == kMonthNames[i]) return i + 1;
     return 0;
 }
 
-bool two_digits(const std::string& s, std::size_t at, int& out) {
+bool two_digits(std::string_view s, std::size_t at, int& out) {
     if (at + 2 > s.size() || s[at] < '0' || s[at] > '9' || s[at + 1] < '0' || s[at + 1] > '9')
         return false;
     out = (s[at] - '0') * 10 + (s[at + 1] - '0');
@@ -113,15 +94,19 @@ bool time_key(const Entry& e, long long& key) {
 }  // namespace
 
 bool parse_stamp(const Entry& e, Stamp& out) {
+    return parse_stamp(e.date, e.time, out);
+}
+
+bool parse_stamp(std::string_view date, std::string_view time, Stamp& out) {
     Stamp t;
-    if (e.date.size() != kDateWidth || e.date[2] != '.' || e.date[6] != '.') return false;
-    t.month = month_of(e.date.substr(3, 3));
+    if (date.size() != kDateWidth || date[2] != '.' || date[6] != '.') return false;
+    t.month = month_of(date.substr(3, 3));
     int year = 0;
-    if (!two_digits(e.date, 0, t.day) || !two_digits(e.date, 7, year) || t.month == 0) return false;
+    if (!two_digits(date, 0, t.day) || !two_digits(date, 7, year) || t.month == 0) return false;
     t.year = year < 70 ? 2000 + year : 1900 + year;
-    if (e.time.size() != kTimeWidth || e.time[2] != ':' || e.time[5] != ':') return false;
-    if (!two_digits(e.time, 0, t.hour) || !two_digits(e.time, 3, t.minute) ||
-        !two_digits(e.time, 6, t.second))
+    if (time.size() != kTimeWidth || time[2] != ':' || time[5] != ':') return false;
+    if (!two_digits(time, 0, t.hour) || !two_digits(time, 3, t.minute) ||
+        !two_digits(time, 6, t.second))
         return false;
     if (!is_real_stamp(t)) return false;
     out = t;
@@ -141,16 +126,34 @@ long long stamp_key(const Stamp& t) {
 }
 
 std::optional<long long> stamp_key(const Entry& e) {
+    return stamp_key(e.date, e.time);
+}
+
+std::optional<long long> stamp_key(std::string_view date, std::string_view time) {
     Stamp t;
-    if (!parse_stamp(e, t)) return std::nullopt;
+    if (!parse_stamp(date, time, t)) return std::nullopt;
     return stamp_key(t);
 }
 
 std::string iso_time(const Stamp& t) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    return buf;
+    // "%04d-%02d-%02dT%02d:%02d:%02d" by hand: a fleet's output has one for each entry.
+    if (t.year < 0 || t.year > 9999) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day,
+                      t.hour, t.minute, t.second);
+        return buf;
+    }
+    std::string s = "0000-00-00T00:00:00";
+    auto put = [&](std::size_t at, int v, int width) {
+        for (int i = width - 1; i >= 0; --i, v /= 10) s[at + i] = static_cast<char>('0' + v % 10);
+    };
+    put(0, t.year, 4);
+    put(5, t.month, 2);
+    put(8, t.day, 2);
+    put(11, t.hour, 2);
+    put(14, t.minute, 2);
+    put(17, t.second, 2);
+    return s;
 }
 
 bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {
@@ -179,17 +182,42 @@ bool write_file(const std::string& path, const std::string& bytes, std::string& 
     return ok;
 }
 
+EntryFields record_fields(const std::uint8_t* r, std::uint16_t nr, bool overflow) {
+    auto view = [&](std::size_t offset, std::size_t width, bool trim) {
+        return std::string_view(reinterpret_cast<const char*>(r + offset),
+                                trim ? trimmed_width(r + offset, width) : width);
+    };
+    EntryFields f;
+    f.record = nr;
+    f.overflow = overflow;
+    f.code_value = static_cast<std::uint16_t>(read_number(r + kRecCode, kCodeWidth));
+    f.code = view(kRecCode, kCodeWidth, false);
+    f.text = view(kRecText, kTextWidth, true);
+    f.component = view(kRecComponent, kComponentWidth, true);
+    f.date = view(kRecDate, kDateWidth, false);
+    f.time = view(kRecTime, kTimeWidth, false);
+    f.file = view(kRecFile, kFileWidth, true);
+    f.line = view(kRecLine, kLineWidth, true);
+    return f;
+}
+
+EntryFields fields_of(const Entry& e) {
+    return EntryFields{e.record,    e.overflow, e.code_value, e.code, e.text,
+                       e.component, e.date,     e.time,       e.file, e.line};
+}
+
 Entry read_entry(const std::uint8_t* r, std::uint16_t nr) {
+    const EntryFields f = record_fields(r, nr, false);
     Entry e;
     e.record = nr;
-    e.code = field(r, kRecCode, kCodeWidth, false);
-    e.code_value = static_cast<std::uint16_t>(read_number(r + kRecCode, kCodeWidth));
-    e.text = field(r, kRecText, kTextWidth);
-    e.component = field(r, kRecComponent, kComponentWidth);
-    e.date = field(r, kRecDate, kDateWidth, false);
-    e.time = field(r, kRecTime, kTimeWidth, false);
-    e.file = field(r, kRecFile, kFileWidth);
-    e.line = field(r, kRecLine, kLineWidth);
+    e.code = f.code;
+    e.code_value = f.code_value;
+    e.text = f.text;
+    e.component = f.component;
+    e.date = f.date;
+    e.time = f.time;
+    e.file = f.file;
+    e.line = f.line;
     e.raw.assign(r, r + LOG_RECORD_SIZE);
     return e;
 }
@@ -218,7 +246,7 @@ Log inspect_log(std::vector<std::uint8_t> bytes) {
     return inspect_log(std::move(bytes), length);
 }
 
-Log inspect_log(std::vector<std::uint8_t> bytes, std::int64_t file_length) {
+Log inspect_log(std::vector<std::uint8_t> bytes, std::int64_t file_length, bool read_entries) {
     Log log;
     log.bytes = std::move(bytes);
     if (file_length == static_cast<std::int64_t>(log.bytes.size()))
@@ -242,24 +270,29 @@ Log inspect_log(std::vector<std::uint8_t> bytes, std::int64_t file_length) {
     }
     if (!log.valid()) return log;
 
-    // A valid log: every walk ends, meets no record twice and reads whole records.
-    std::uint8_t buffer[LOG_RECORD_SIZE];
-    for (std::uint16_t n = log.error_start; is_record_number(n);) {
-        if (!read_image_record(&log.bytes, n, buffer)) break;
-        log.errors.push_back(read_entry(buffer, n));
-        n = previous_of(buffer);
-    }
-    if (is_record_number(log.overflow_record) &&
-        read_image_record(&log.bytes, log.overflow_record, buffer)) {
-        log.overflow_entry = read_entry(buffer, log.overflow_record);
-        log.overflow_entry->overflow = true;
-    }
-    log.free_records = LOG_RECORD_COUNT - log.errors.size() - (log.overflow_entry ? 1 : 0);
+    std::size_t errors = 0;
+    visit_entries(log, [&](const std::uint8_t* r, std::uint16_t n, bool overflow) {
+        if (!overflow) ++errors;
+        if (!read_entries) return;
+        if (overflow) {
+            log.overflow_entry = read_entry(r, n);
+            log.overflow_entry->overflow = true;
+        } else {
+            log.errors.push_back(read_entry(r, n));
+        }
+    });
+    log.error_count = errors;
+    log.free_records = LOG_RECORD_COUNT - errors - (is_record_number(log.overflow_record) ? 1 : 0);
     return log;
 }
 
 std::string escape(std::string_view text) {
     std::string out;
+    append_escaped(out, text);
+    return out;
+}
+
+void append_escaped(std::string& out, std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         auto c = static_cast<unsigned char>(text[i]);
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
@@ -276,14 +309,14 @@ std::string escape(std::string_view text) {
         } else if (c == '\t') {
             out += "\\t";
         } else if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\%03o", c);
-            out += buf;
+            const char octal[] = {'\\', static_cast<char>('0' + (c >> 6)),
+                                  static_cast<char>('0' + ((c >> 3) & 7)),
+                                  static_cast<char>('0' + (c & 7))};
+            out.append(octal, sizeof octal);
         } else {
             out.push_back(static_cast<char>(c));
         }
     }
-    return out;
 }
 
 // After the row of a record that salvage found but the header does not vouch for.
@@ -294,17 +327,62 @@ const char* const kRowsHeading =
     "  rec  code   date       time      component        source                text";
 
 std::string format_row(const Entry& e) {
-    char nr[8];
-    std::snprintf(nr, sizeof nr, "%03u", static_cast<unsigned>(e.record));
-    std::string source =
-        e.overflow ? "-" : (e.file == "-" && e.line == "-" ? "-" : e.file + ":" + e.line);
-    std::string row = "  " + std::string(nr) + "  " + (e.overflow ? "-----" : e.code) + "  " +
-                      pad(e.date, kDateWidth) + "  " + pad(e.time, kTimeWidth) + "  " +
-                      pad(escape(e.component.empty() ? "-" : e.component), kComponentWidth) + "  " +
-                      pad(escape(source), 20) + "  " + escape(e.text);
-    if (e.overflow) row += " (older errors were lost)";
+    std::string row = format_row(fields_of(e));
     if (e.unconfirmed) row += kUnconfirmedNote;
     return row;
+}
+
+std::string format_row(const EntryFields& e) {
+    std::string row;
+    append_row(row, e);
+    return row;
+}
+
+void append_row(std::string& row, const EntryFields& e) {
+    // Pads what was appended since start to width.
+    auto pad_from = [&](std::size_t start, std::size_t width) {
+        if (row.size() - start < width) row.append(width - (row.size() - start), ' ');
+    };
+    const char nr[] = {' ',
+                       ' ',
+                       static_cast<char>('0' + e.record / 100 % 10),
+                       static_cast<char>('0' + e.record / 10 % 10),
+                       static_cast<char>('0' + e.record % 10),
+                       ' ',
+                       ' '};
+    if (e.record < 1000) {
+        row.append(nr, sizeof nr);
+    } else {
+        char wide[16];
+        std::snprintf(wide, sizeof wide, "  %03u  ", static_cast<unsigned>(e.record));
+        row += wide;
+    }
+    row += e.overflow ? std::string_view("-----") : e.code;
+    row += "  ";
+    std::size_t at = row.size();
+    row += e.date;
+    pad_from(at, kDateWidth);
+    row += "  ";
+    at = row.size();
+    row += e.time;
+    pad_from(at, kTimeWidth);
+    row += "  ";
+    at = row.size();
+    append_escaped(row, e.component.empty() ? "-" : e.component);
+    pad_from(at, kComponentWidth);
+    row += "  ";
+    at = row.size();
+    if (e.overflow || (e.file == "-" && e.line == "-")) {
+        row += '-';
+    } else {
+        append_escaped(row, e.file);
+        row += ':';
+        append_escaped(row, e.line);
+    }
+    pad_from(at, 20);
+    row += "  ";
+    append_escaped(row, e.text);
+    if (e.overflow) row += " (older errors were lost)";
 }
 
 std::vector<std::string> format_rows(const std::vector<Entry>& entries) {
@@ -317,11 +395,12 @@ std::vector<std::string> format_rows(const std::vector<Entry>& entries) {
 std::string log_head(const Log& log, std::string_view title) {
     std::string head(title);
     if (!log.valid()) return head + ": corrupt: " + log.reason;
-    return head + ": " + std::to_string(log.errors.size()) +
-           (log.errors.size() == 1 ? " error, " : " errors, ") + std::to_string(log.new_records) +
+    return head + ": " + std::to_string(log.error_count) +
+           (log.error_count == 1 ? " error, " : " errors, ") + std::to_string(log.new_records) +
            " new, " +
-           (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
-                               : std::string("no overflow")) +
+           (err::logfmt::is_record_number(log.overflow_record)
+                ? "overflow record " + std::to_string(log.overflow_record)
+                : std::string("no overflow")) +
            ", " + std::to_string(log.free_records) + " free";
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "log_check.h"
+#include "log_format.h"
 
 namespace errlog {
 
@@ -31,6 +32,18 @@ struct Entry {
     bool unconfirmed = false;
 };
 
+// An entry's fields as views into an Entry, a record's bytes or a fleet's pool: what the
+// formatters and filters read. Text fields without trailing blanks, as in Entry.
+struct EntryFields {
+    std::uint16_t record = 0;
+    bool overflow = false;
+    std::uint16_t code_value = 0;
+    std::string_view code, text, component, date, time, file, line;
+};
+EntryFields fields_of(const Entry& e);
+// The fields of the record at record (LOG_RECORD_SIZE bytes), numbered nr.
+EntryFields record_fields(const std::uint8_t* record, std::uint16_t nr, bool overflow);
+
 struct Log {
     std::vector<std::uint8_t> bytes;
     err::LogCheckResult check;
@@ -44,6 +57,7 @@ struct Log {
 
     // Only for a valid log:
     std::vector<Entry> errors;            // newest first
+    std::size_t error_count = 0;          // errors.size() as read (kept when errors are dropped)
     std::optional<Entry> overflow_entry;  // the overflow marker
     std::size_t free_records = 0;
 
@@ -57,6 +71,7 @@ struct Stamp {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 bool parse_stamp(const Entry& e, Stamp& out);
+bool parse_stamp(std::string_view date, std::string_view time, Stamp& out);
 // Whether the stamp is a real date (the month has the day) and time of day (second 60: a leap
 // second).
 bool is_real_stamp(const Stamp& t);
@@ -64,6 +79,7 @@ bool is_real_stamp(const Stamp& t);
 long long stamp_key(const Stamp& t);
 // The key of the entry's stored date and time; none when they are no real date and time.
 std::optional<long long> stamp_key(const Entry& e);
+std::optional<long long> stamp_key(std::string_view date, std::string_view time);
 // ISO 8601 local time without a zone: "2026-12-05T17:21:31".
 std::string iso_time(const Stamp& t);
 
@@ -76,7 +92,15 @@ bool write_file(const std::string& path, const std::string& bytes, std::string& 
 Log inspect_log(std::vector<std::uint8_t> bytes);
 // The same for the first bytes of a file whose real length is file_length (a file longer than
 // a log is read only as far as needed to tell): a file of another length is corrupt by rule 2.
-Log inspect_log(std::vector<std::uint8_t> bytes, std::int64_t file_length);
+// With read_entries false, errors and overflow_entry stay empty (error_count, free_records and
+// the header's numbers are still set): visit_entries reads them from the bytes.
+Log inspect_log(std::vector<std::uint8_t> bytes, std::int64_t file_length,
+                bool read_entries = true);
+
+// Calls visit(record, number, overflow) for each entry of a valid log whose bytes are still
+// there: its errors newest first along the error chain, then its overflow marker.
+template <class Visit>
+void visit_entries(const Log& log, Visit visit);
 
 // Whether bytes start with a log's header record: at least its 373 bytes, with its borders,
 // line ends and labels in place. What tells a log file from any other file in a folder.
@@ -95,6 +119,9 @@ std::vector<std::string> format_rows(const std::vector<Entry>& entries);
 // The heading of the rows, and one row (both start with two blanks).
 extern const char* const kRowsHeading;
 std::string format_row(const Entry& e);
+std::string format_row(const EntryFields& e);
+// The same appended to row.
+void append_row(std::string& row, const EntryFields& e);
 
 // The archive file that the error task writes when it exports a log: the head (entry count,
 // new_records, "O"/"N"), the overflow entry, then the errors newest first, CR LF line ends.
@@ -116,5 +143,22 @@ std::vector<std::uint8_t> new_log_image();
 
 // C escapes for '"', '\\' and control characters; CR LF reads "\n".
 std::string escape(std::string_view text);
+void append_escaped(std::string& out, std::string_view text);
+
+// ---- Templates ----
+
+template <class Visit>
+void visit_entries(const Log& log, Visit visit) {
+    if (!log.valid()) return;
+    const std::uint8_t* bytes = log.bytes.data();
+    // A valid log: every walk ends and reads whole records.
+    for (std::uint16_t n = log.error_start; err::logfmt::is_record_number(n);) {
+        const std::uint8_t* r = bytes + err::logfmt::record_offset(n);
+        visit(r, n, false);
+        n = err::logfmt::previous_of(r);
+    }
+    if (err::logfmt::is_record_number(log.overflow_record))
+        visit(bytes + err::logfmt::record_offset(log.overflow_record), log.overflow_record, true);
+}
 
 }  // namespace errlog

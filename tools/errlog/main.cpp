@@ -12,11 +12,13 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "command_line.h"
 #include "fleet.h"
 #include "fleet_output.h"
 #include "log_format.h"
 #include "log_read.h"
 #include "log_view.h"
+#include "report_input.h"
 #include "stats.h"
 
 namespace {
@@ -39,9 +41,8 @@ json entry_json(const errlog::Entry& e) {
     errlog::Stamp t;
     j["timestamp"] = errlog::parse_stamp(e, t) ? json(errlog::iso_time(t)) : json(nullptr);
     j["file"] = e.file == "-" || e.file.empty() ? json(nullptr) : json(e.file);
-    char* end = nullptr;
-    long line = std::strtol(e.line.c_str(), &end, 10);
-    j["line"] = !e.line.empty() && end && *end == 0 ? json(line) : json(nullptr);
+    long line = 0;
+    j["line"] = errlog::source_line_number(e.line, line) ? json(line) : json(nullptr);
     return j;
 }
 
@@ -138,7 +139,7 @@ void add_filter_args(CLI::App* cmd, FleetArgs& a) {
         ->delimiter(',')
         ->type_name("NAME[,NAME...]");
     cmd->add_option("-n", a.newest, "Only the newest N entries (after the other filters)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::Range(0LL, 1000000000LL))
         ->type_name("N");
     cmd->add_flag("--reverse", a.reverse, "Oldest first");
 }
@@ -228,7 +229,7 @@ json show_json(const errlog::FleetLog& f, const std::vector<bool>& selected, boo
     json overflow = nullptr;
     for (std::size_t i = 0; i < f.entries.size(); ++i) {
         if (!selected[i]) continue;
-        const errlog::Entry& e = f.entry(f.entries[i]);
+        const errlog::Entry e = f.entry(f.entries[i]);
         if (e.overflow)
             overflow = entry_json(e);
         else
@@ -266,13 +267,21 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
         array.end();
         return status;
     }
-    auto entry_of = [&](const errlog::MergedRef& r) -> const errlog::Entry& {
+    auto entry_of = [&](const errlog::MergedRef& r) {
         const errlog::FleetLog& f = fleet.logs[r.log];
-        return f.entry(f.entries[r.entry]);
+        return f.fields(f.entries[r.entry]);
     };
     if (form == ShowForm::jsonl) {
-        for (const auto& r : refs)
-            print_line(errlog::jsonl_line(fleet.logs[r.log].path, entry_of(r)));
+        std::string lines;
+        for (const auto& r : refs) {
+            errlog::append_jsonl_line(lines, fleet.logs[r.log].path, entry_of(r));
+            lines += '\n';
+            if (lines.size() >= 1 << 16) {
+                std::fwrite(lines.data(), 1, lines.size(), stdout);
+                lines.clear();
+            }
+        }
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
         return status;
     }
     if (form == ShowForm::csv) {
@@ -301,8 +310,16 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
         }
     print_line(errlog::merged_heading(width));
     if (refs.empty()) print_line("  (no errors)");
-    for (const auto& r : refs)
-        print_line(errlog::merged_row(fleet.logs[r.log].path, width, entry_of(r)));
+    std::string lines;
+    for (const auto& r : refs) {
+        errlog::append_merged_row(lines, fleet.logs[r.log].path, width, entry_of(r));
+        lines += '\n';
+        if (lines.size() >= 1 << 16) {
+            std::fwrite(lines.data(), 1, lines.size(), stdout);
+            lines.clear();
+        }
+    }
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
     return status;
 }
 
@@ -313,10 +330,11 @@ std::string verify_line(const errlog::FleetLog& f) {
     if (f.state == errlog::LogState::unreadable) return f.path + ": unreadable: " + f.error;
     if (!log.valid())
         return f.path + ": corrupt: rule " + std::to_string(log.rule) + ": " + log.reason;
-    return f.path + ": valid: " + std::to_string(log.errors.size()) +
-           (log.errors.size() == 1 ? " error, " : " errors, ") +
-           (log.overflow_entry ? "overflow record " + std::to_string(log.overflow_record)
-                               : std::string("no overflow"));
+    return f.path + ": valid: " + std::to_string(log.error_count) +
+           (log.error_count == 1 ? " error, " : " errors, ") +
+           (err::logfmt::is_record_number(log.overflow_record)
+                ? "overflow record " + std::to_string(log.overflow_record)
+                : std::string("no overflow"));
 }
 
 int cmd_verify(const FleetArgs& args, bool as_json) {
@@ -385,10 +403,10 @@ void print_counts(const char* title, const std::vector<errlog::Count>& counts, b
     if (counts.empty()) std::printf("  (none)\n");
     for (const auto& c : counts) {
         if (code)
-            std::printf("  %7zu  %s  %s\n", c.count, c.name.c_str(),
+            std::printf("  %6zu  %s  %s\n", c.count, c.name.c_str(),
                         errlog::escape(c.text).c_str());
         else
-            std::printf("  %7zu  %s\n", c.count,
+            std::printf("  %6zu  %s\n", c.count,
                         c.name.empty() ? "-" : errlog::escape(c.name).c_str());
     }
 }
@@ -428,6 +446,31 @@ int cmd_stats(const FleetArgs& args, bool as_json) {
     std::vector<errlog::Count> days = s.days;
     if (s.undated) days.push_back(errlog::Count{"no date", s.undated, {}});
     print_counts("  errors  day", days, false);
+    return status;
+}
+
+// ---- report ----
+
+// The page of what show would show with the same filters, written to page_path; the exit
+// status as show's (the page is written also when a log is corrupt or cannot be read).
+int cmd_report(const FleetArgs& args, const std::string& page_path) {
+    errlog::FleetOptions options;
+    if (!make_filter(args, options.filter)) return kExitUsage;
+    const errlog::Fleet fleet = errlog::load_fleet(args.files, options);
+    const int status = report_fleet(fleet, args.verbose, true);
+    std::string title = "Error logs of ";
+    for (std::size_t i = 0; i < args.files.size() && i < 3; ++i)
+        title += (i ? ", " : "") + args.files[i];
+    if (args.files.size() > 3) title += " and " + std::to_string(args.files.size() - 3) + " more";
+    errlog::FleetReport report;
+    errlog::make_fleet_report(fleet, errlog::merged_entries(fleet, options.filter), options.filter,
+                              title, report);
+    std::string page, error;
+    errlog::write_report_page(report.input, page);
+    if (!errlog::write_file(page_path, page, error)) {
+        std::fprintf(stderr, "errlog: cannot write %s: %s\n", page_path.c_str(), error.c_str());
+        return kExitUsage;
+    }
     return status;
 }
 
@@ -562,6 +605,16 @@ int run(int argc, char** argv) {
     add_filter_args(stats, stats_args);
     stats->add_flag("--json", as_json, "Print JSON");
 
+    FleetArgs report_args;
+    std::string page_path;
+    auto* report = app.add_subcommand(
+        "report", "One self-contained HTML page of what show shows, with show's filters");
+    add_fleet_args(report, report_args);
+    add_filter_args(report, report_args);
+    report->add_option("-o,--output", page_path, "The page to write")
+        ->required()
+        ->type_name("PAGE.html");
+
     auto* exp = app.add_subcommand("export",
                                    "Write the archive file that the error task writes "
                                    "on export; the log stays unchanged");
@@ -579,12 +632,8 @@ int run(int argc, char** argv) {
     create->add_option("FILE", file, "Log file")->required();
     create->add_flag("--force", force, "Replace an existing file");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        int status = app.exit(e);
-        return status == 0 ? kExitOk : kExitUsage;
-    }
+    if (auto done = errtools::parse_command_line(app, "errlog", argc, argv, kExitUsage))
+        return *done;
 
     if (*show)
         return cmd_show(show_args, as_jsonl  ? ShowForm::jsonl
@@ -593,6 +642,7 @@ int run(int argc, char** argv) {
                                              : ShowForm::table);
     if (*verify) return cmd_verify(verify_args, as_json);
     if (*stats) return cmd_stats(stats_args, as_json);
+    if (*report) return cmd_report(report_args, page_path);
     if (*exp) return cmd_export(file, out);
     if (*salvage) return cmd_salvage(file, as_json, archive);
     if (*create) return cmd_create(file, force);

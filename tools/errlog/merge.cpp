@@ -19,7 +19,7 @@ bool NewestFirst::after(const Head& a, const Head& b) {
 
 void NewestFirst::push(std::uint32_t log, std::uint32_t entry) {
     const FleetEntry& e = logs_[log].entries[entry];
-    heap_.push_back(Head{e.key.has_value(), e.key.value_or(0), log, entry});
+    heap_.push_back(Head{e.dated, e.key, log, entry});
     std::push_heap(heap_.begin(), heap_.end(), after);
 }
 

@@ -34,7 +34,7 @@ FleetStats count_entries(const Fleet& fleet, const std::vector<MergedRef>& refs)
     for (const MergedRef& r : refs) {
         const FleetLog& log = fleet.logs[r.log];
         const FleetEntry& fe = log.entries[r.entry];
-        const Entry& e = log.entry(fe);
+        const EntryFields e = log.fields(fe);
         if (e.overflow) {
             ++s.overflows;
             continue;
@@ -46,9 +46,9 @@ FleetStats count_entries(const Fleet& fleet, const std::vector<MergedRef>& refs)
             c.name = e.code;
             c.text = e.text;
         }
-        ++components[e.component];
-        if (fe.key)
-            ++days[*fe.key / 1000000];
+        ++components[std::string(e.component)];
+        if (fe.dated)
+            ++days[fe.key / 1000000];
         else
             ++s.undated;
     }

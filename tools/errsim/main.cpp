@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "command_line.h"
 #include "demo.h"
 #include "script.h"
 #include "sim.h"
@@ -32,8 +33,8 @@ int main(int argc, char** argv) {
         "errsim: runs the error module and its error task in a simulated executive, driven by "
         "a script (default: the built-in demo), and prints one event a line on stdout."};
     app.add_option("--root", options.root,
-                   "Root folder of the executive; created with its LOG folder, and given a "
-                   "default TARNBOOT.INI when it has none")
+                   "Root folder of the executive; created with its LOG folder (its parent "
+                   "must exist), and given a default TARNBOOT.INI when it has none")
         ->capture_default_str()
         ->type_name("DIR");
     app.add_option("--script", script_path, "Script file, or - for stdin (default: the demo)")
@@ -52,15 +53,13 @@ int main(int argc, char** argv) {
         ->type_name("SECONDS");
     app.add_flag("--timing", options.timing,
                  "storm lines also give the elapsed time and the reports per second");
-    app.add_flag("--check", check_only, "Only parse the script; exit 0 when it is valid");
+    app.add_flag("--check", check_only,
+                 "Only check the script (with --module: also its module-call names against the "
+                 "modules), writing nothing; exit 0 when it is valid");
     app.add_flag("--print-demo", print_demo, "Print the built-in demo script and exit");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        int status = app.exit(e);
-        return status == 0 ? 0 : errsim::kExitScript;
-    }
+    if (auto done = errtools::parse_command_line(app, "errsim", argc, argv, errsim::kExitScript))
+        return *done;
 
     if (print_demo) {
         std::fputs(errsim::kDemoScript, stdout);
@@ -72,8 +71,10 @@ int main(int argc, char** argv) {
         text = errsim::kDemoScript;
         options.script_name = "demo";
     } else {
-        if (!errsim::read_script_file(script_path, text)) {
-            std::fprintf(stderr, errsim::text::kCannotReadScript, script_path.c_str());
+        std::string error;
+        if (!errsim::read_script_file(script_path, text, error)) {
+            std::fprintf(stderr, errsim::text::kCannotReadScript, script_path.c_str(),
+                         error.c_str());
             return errsim::kExitScript;
         }
         options.script_from_stdin = script_path == "-";
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
                      parsed.error->message.c_str());
         return errsim::kExitScript;
     }
-    if (check_only) return errsim::kExitOk;
+    if (check_only) return errsim::check_modules(options, parsed.script);
 
     return errsim::run_simulation(options, parsed.script);
 }

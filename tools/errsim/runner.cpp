@@ -201,7 +201,7 @@ bool Runner::module_call(const Command& c) {
             break;
         }
     }
-    if (!fn) return fail(c.line, printed(text::kNoFunction, c.text.c_str()));
+    if (!fn) return fail(c.line, printed(text::kNoFunction, script_excerpt(c.text).c_str()));
     fn();
     return sync(c.line);
 }

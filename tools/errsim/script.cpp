@@ -1,7 +1,9 @@
 #include "script.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -25,6 +27,16 @@ struct Failure {
 
 [[noreturn]] void fail(std::string message) {
     throw Failure{std::move(message)};
+}
+
+// A piece of the script as an error message quotes it: whole up to kExcerptLength characters,
+// else its start and its length, so that a huge line never comes back whole.
+constexpr std::size_t kExcerptLength = 64;
+
+std::string excerpt(std::string_view text) {
+    if (text.size() <= kExcerptLength) return std::string(text);
+    return std::string(text.substr(0, kExcerptLength)) + "... (" + std::to_string(text.size()) +
+           " characters)";
 }
 
 // One word of a line: a bare word, a quoted text, or key=value (the value bare or quoted).
@@ -114,7 +126,7 @@ std::string read_quoted(std::string_view line, std::size_t& i) {
                     }
                     if (value > 255) fail("octal escape above \\377");
                 } else {
-                    fail(std::string("unknown escape '\\") + e + "'");
+                    fail(std::string("unknown escape '\\") + e + "' (a backslash is written \\\\)");
                 }
         }
         // A text travels as a C string: a NUL would silently cut it.
@@ -141,7 +153,7 @@ std::vector<Token> tokenize(std::string_view line) {
             std::size_t eq = word.find('=');
             if (i < line.size() && line[i] == '"') {
                 if (eq == std::string::npos || eq + 1 != word.size())
-                    fail("unexpected '\"' after '" + word + "'");
+                    fail("unexpected '\"' after '" + excerpt(word) + "'");
                 token.key = word.substr(0, eq);
                 token.text = read_quoted(line, i);
                 token.quoted = true;
@@ -161,7 +173,7 @@ std::vector<Token> tokenize(std::string_view line) {
 
 std::string describe(const Token& t) {
     std::string s = t.key ? *t.key + "=" : "";
-    return t.quoted ? s + "\"" + t.text + "\"" : s + t.text;
+    return excerpt(t.quoted ? s + "\"" + t.text + "\"" : s + t.text);
 }
 
 class LineParser {
@@ -268,14 +280,14 @@ std::uint16_t parse_flags(LineParser& p) {
         std::size_t bar = w.find('|', start);
         std::string part =
             w.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
-        if (part.empty()) fail("define: empty part in FLAGS '" + w + "'");
+        if (part.empty()) fail("define: empty part in FLAGS '" + excerpt(w) + "'");
         auto it = names.find(part);
         if (it != names.end()) {
             flags |= it->second;
         } else if (std::isdigit(static_cast<unsigned char>(part[0]))) {
             flags |= static_cast<std::uint16_t>(p.to_number(part, "FLAGS", 0, 0xFFFF));
         } else {
-            fail("define: unknown flag '" + part + "' (" + one_of(kFlagList) + ")");
+            fail("define: unknown flag '" + excerpt(part) + "' (" + one_of(kFlagList) + ")");
         }
         if (bar == std::string::npos) break;
         start = bar + 1;
@@ -288,7 +300,7 @@ std::optional<std::string> parse_kind(LineParser& p, const char* what) {
     if (w == "-") return std::nullopt;
     for (const char* name : kMbKindNames)
         if (w == name) return w;
-    fail(std::string("define: unknown box kind '") + w + "' (one of the nine mb_ functions or -)");
+    fail("define: unknown box kind '" + excerpt(w) + "' (one of the nine mb_ functions or -)");
 }
 
 EntryDef parse_define(LineParser& p, std::uint16_t& module) {
@@ -376,7 +388,7 @@ void parse_erase(LineParser& p, Command& c) {
         std::size_t comma = joined.find(',', start);
         std::string part =
             joined.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (part.empty()) fail("erase: empty record number in '" + joined + "'");
+        if (part.empty()) fail("erase: empty record number in '" + excerpt(joined) + "'");
         c.records.push_back(static_cast<std::uint16_t>(p.to_number(part, "record", 0, 0xFFFF)));
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -404,10 +416,10 @@ void parse_raw(LineParser& p, Command& c) {
     if (p.done()) fail("raw: missing bytes");
     while (!p.done()) {
         std::string w = p.word("HEX");
-        if (w.size() % 2 != 0) fail("raw: '" + w + "' has an odd number of hex digits");
+        if (w.size() % 2 != 0) fail("raw: '" + excerpt(w) + "' has an odd number of hex digits");
         for (std::size_t i = 0; i < w.size(); i += 2) {
             int hi = hex_value(w[i]), lo = hex_value(w[i + 1]);
-            if (hi < 0 || lo < 0) fail("raw: '" + w + "' is not hex");
+            if (hi < 0 || lo < 0) fail("raw: '" + excerpt(w) + "' is not hex");
             c.bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
         }
     }
@@ -455,7 +467,7 @@ void parse_command(const std::string& name, LineParser& p, Command& c) {
         std::string w = p.word("BUTTON");
         c.value = button_code(w);
         if (c.value == 0)
-            fail("answer: unknown button '" + w + "' (" + one_of(button_labels()) + ")");
+            fail("answer: unknown button '" + excerpt(w) + "' (" + one_of(button_labels()) + ")");
     } else if (name == "cmd") {
         c.op = Op::Cmd;
         parse_cmd(p, c);
@@ -477,7 +489,7 @@ void parse_command(const std::string& name, LineParser& p, Command& c) {
         c.op = Op::Storm;
         parse_storm(p, c);
     } else {
-        fail("unknown command '" + name + "'");
+        fail("unknown command '" + excerpt(name) + "'");
     }
     p.finish();
 }
@@ -498,14 +510,14 @@ bool parse_number(std::string_view text, long long min, long long max, long long
         digits.remove_prefix(2);
     }
     if (digits.empty()) {
-        reason = "'" + std::string(text) + "' is not a number";
+        reason = "'" + excerpt(text) + "' is not a number";
         return false;
     }
     unsigned long long value = 0;
     for (char ch : digits) {
         int d = base == 16 ? hex_value(ch) : (ch >= '0' && ch <= '9' ? ch - '0' : -1);
         if (d < 0) {
-            reason = "'" + std::string(text) + "' is not a number";
+            reason = "'" + excerpt(text) + "' is not a number";
             return false;
         }
         value = value * base + d;
@@ -514,7 +526,7 @@ bool parse_number(std::string_view text, long long min, long long max, long long
     long long v = value > (1ULL << 40) ? (1LL << 40) : static_cast<long long>(value);
     if (negative) v = -v;
     if (v < min || v > max) {
-        reason = std::string(text) + " out of range (" + std::to_string(min) + " to " +
+        reason = excerpt(text) + " out of range (" + std::to_string(min) + " to " +
                  std::to_string(max) + ")";
         return false;
     }
@@ -583,19 +595,30 @@ ParseResult parse_script(std::string_view text) {
     return result;
 }
 
-bool read_script_file(const std::string& path, std::string& text) {
+bool read_script_file(const std::string& path, std::string& text, std::string& error) {
+    errno = 0;
     if (path == "-") {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return !std::cin.bad();
+        if (!std::cin.bad()) return true;
+        error = errno ? std::strerror(errno) : "read error";
+        return false;
     }
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f) {
+        error = std::strerror(errno);
+        return false;
+    }
     char buf[8192];
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
     const bool ok = std::ferror(f) == 0;
+    if (!ok) error = errno ? std::strerror(errno) : "read error";
     std::fclose(f);
     return ok;
+}
+
+std::string script_excerpt(std::string_view text) {
+    return excerpt(text);
 }
 
 }  // namespace errsim

@@ -108,8 +108,13 @@ extern const char* const kMbKindNames[9];
 // Parses a whole script. Stops at the first error.
 ParseResult parse_script(std::string_view text);
 
-// Reads a script file whole into text ("-": standard input). False when it cannot be read.
-bool read_script_file(const std::string& path, std::string& text);
+// Reads a script file whole into text ("-": standard input). False when it cannot be read,
+// with the reason in error (as strerror gives it).
+bool read_script_file(const std::string& path, std::string& text, std::string& error);
+
+// A piece of a script as a message quotes it: whole up to 64 characters, else its start, "..."
+// and its length.
+std::string script_excerpt(std::string_view text);
 
 // Building blocks, exposed for the tests.
 // A number: decimal digits or 0x followed by hex digits; negative only when allow_negative.

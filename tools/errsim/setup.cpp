@@ -68,7 +68,7 @@ int load_modules(const Options& options, const Script& script, std::vector<void*
         bool found = false;
         for (void* h : modules) found = found || dlsym(h, c.text.c_str()) != nullptr;
         if (!found) {
-            std::fprintf(stderr, text::kNoModuleFunction, c.line, c.text.c_str());
+            std::fprintf(stderr, text::kNoModuleFunction, c.line, script_excerpt(c.text).c_str());
             return kExitScript;
         }
     }
@@ -76,6 +76,13 @@ int load_modules(const Options& options, const Script& script, std::vector<void*
 }
 
 }  // namespace
+
+int check_modules(const Options& options, const Script& script) {
+    if (options.modules.empty()) return kExitOk;
+    rtx_host_console_echo(0);  // what the modules' load-time entries print is no finding here
+    std::vector<void*> modules;
+    return load_modules(options, script, modules);
+}
 
 int run_simulation(const Options& options, const Script& script) {
     Output out(options.quiet);
@@ -101,6 +108,11 @@ int run_simulation(const Options& options, const Script& script) {
         std::fprintf(stderr, "%s", text::kNeedsTerminal);
         return finish(kExitScript);
     }
+
+    // The modules first: what was asked for is checked before anything is written to disk.
+    std::vector<void*> modules;
+    if (const int status = load_modules(options, script, modules); status != kExitOk)
+        return finish(status);
 
     // The root folder, its LOG folder and the boot file.
     std::string error;
@@ -131,9 +143,6 @@ int run_simulation(const Options& options, const Script& script) {
         out.line(line);
     }
 
-    std::vector<void*> modules;
-    if (const int status = load_modules(options, script, modules); status != kExitOk)
-        return finish(status);
     static ScriptTables tables;  // alive until the process ends
     tables.build(script);
     tables.register_all();

@@ -24,6 +24,11 @@ constexpr int kExitOk = 0;
 constexpr int kExitRuntime = 1;  // the root, a module or the error task failed
 constexpr int kExitScript = 2;   // a script or usage error; nothing was sent
 
+// For --check: loads the modules given (none: nothing to do) and checks that every
+// module-call of the script names a function of theirs, as a run does before it starts.
+// Returns the exit status a run would give for them; writes nothing to disk.
+int check_modules(const Options& options, const Script& script);
+
 // Sets up the environment, starts the system, runs the script and shuts down. Returns the
 // exit status. Messages for the user go to stderr; events to stdout.
 int run_simulation(const Options& options, const Script& script);

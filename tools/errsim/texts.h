@@ -7,7 +7,8 @@
 namespace errsim::text {
 
 // ---- Set-up (stderr, except where it says stdout) ----
-inline constexpr const char* kCannotReadScript = "errsim: cannot read script %s\n";
+// "%s %s": the script's path, the reason.
+inline constexpr const char* kCannotReadScript = "errsim: cannot read script %s: %s\n";
 // "%d %s": script line, the error or the failure.
 inline constexpr const char* kScriptLine = "errsim: script line %d: %s\n";
 inline constexpr const char* kNeedsTerminal =

@@ -8,6 +8,7 @@
 
 #include "own_table.h"
 #include "registry.h"
+#include "symbols.h"
 
 namespace errtable {
 
@@ -89,6 +90,7 @@ bool Capture::load_module(const std::string& path, std::string& error) {
     source_ = path;
     lines_ = nullptr;
     const std::string p = path.find('/') == std::string::npos ? "./" + path : path;
+    const std::size_t offered_before = offers_.size();
     // Never closed: the tables stay where the registry points until errtable ends.
     void* handle = dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
     source_.clear();
@@ -97,6 +99,15 @@ bool Capture::load_module(const std::string& path, std::string& error) {
         error = reason ? reason : "unknown reason";
         return false;
     }
+    if (offers_.size() == offered_before) {
+        Offer none;
+        none.table.source = path;
+        none.table.outcome = Outcome::no_table;
+        offers_.push_back(std::move(none));
+    }
+    for (std::size_t i = offered_before; i < offers_.size(); ++i)
+        if (offers_[i].table.entries != nullptr)
+            offers_[i].table.symbol = symbol_at(offers_[i].table.entries);
     return true;
 }
 
@@ -132,7 +143,7 @@ std::vector<Table> Capture::tables() const {
     // number holds the slot, every later one for that number was refused.
     for (const Offer& offer : offers_) {
         Table t = offer.table;
-        if (t.outcome != Outcome::no_end_entry) {
+        if (t.outcome != Outcome::no_end_entry && t.outcome != Outcome::no_table) {
             if (t.entries == nullptr) {
                 t.outcome = Outcome::null_table;
             } else if (t.module >= ERR_MODULE_COUNT) {

@@ -28,8 +28,9 @@ class Capture {
     Capture& operator=(const Capture&) = delete;
 
     // Loads a firmware module (a path without "/" is taken relative to the current folder);
-    // its load-time entries register their tables. False, with the loader's reason, when it
-    // cannot be loaded.
+    // its load-time entries register their tables, each named by its symbol where the module's
+    // symbol table has it; a module that registers none is kept as a table of outcome no_table.
+    // False, with the loader's reason, when it cannot be loaded.
     bool load_module(const std::string& path, std::string& error);
     // Registers the tables of a script's define lines, in script order.
     void register_script(const std::string& name, const errsim::ScriptTables& tables);
@@ -42,7 +43,8 @@ class Capture {
     static bool watch(std::uint16_t module, const ErrTableEntry* table);
 
     struct Offer {
-        Table table;  // source, lines, module, entries, count; outcome no_end_entry or open
+        Table table;  // source, symbol, lines, module, entries, count; outcome no_end_entry,
+                      // no_table or open
         bool ended = false;
     };
     std::vector<Offer> offers_;

@@ -4,6 +4,7 @@
 // be loaded.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "command_line.h"
 #include "output.h"
 #include "rtx/rtx_host.h"
 #include "rules.h"
@@ -28,6 +30,7 @@ struct Options {
     std::string script;
     bool json = false;
     bool own = false;
+    bool quiet = false;
 };
 
 int check(const Options& o) {
@@ -39,8 +42,10 @@ int check(const Options& o) {
     errsim::Script script;
     if (!o.script.empty()) {
         std::string text;
-        if (!errsim::read_script_file(o.script, text)) {
-            std::fprintf(stderr, "errtable: cannot read script %s\n", o.script.c_str());
+        std::string error;
+        if (!errsim::read_script_file(o.script, text, error)) {
+            std::fprintf(stderr, "errtable: cannot read script %s: %s\n", o.script.c_str(),
+                         error.c_str());
             return kExitUsage;
         }
         errsim::ParseResult parsed = errsim::parse_script(text);
@@ -75,8 +80,11 @@ int check(const Options& o) {
     } else {
         for (const auto& f : findings)
             std::printf("%s\n", errtable::finding_line(tables, f).c_str());
+        if (!o.quiet) std::printf("%s\n", errtable::summary_line(tables, findings, o.own).c_str());
     }
-    return findings.empty() ? kExitClean : kExitFindings;
+    const bool faults = std::any_of(findings.begin(), findings.end(),
+                                    [](const errtable::Finding& f) { return !f.note; });
+    return faults ? kExitFindings : kExitClean;
 }
 
 }  // namespace
@@ -99,13 +107,11 @@ int main(int argc, char** argv) {
     check_cmd->add_option("--script", o.script, "errsim script whose define lines to check")
         ->type_name("FILE|-");
     check_cmd->add_flag("--json", o.json, "Print one JSON object (schema in docs/errtable.md)");
+    check_cmd->add_flag("--quiet", o.quiet,
+                        "Leave out the summary line (tables, entries, findings)");
     check_cmd->add_flag("--own", o.own,
                         "Also apply the entry rules to the error module's own table");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e);
-        return status == 0 ? kExitClean : kExitUsage;
-    }
+    if (auto done = errtools::parse_command_line(app, "errtable", argc, argv, kExitUsage))
+        return *done;
     return check(o);
 }

@@ -130,6 +130,16 @@ void check_entry(Sink& out, std::size_t t, std::size_t i, const ErrTableEntry& e
     };
     for (const Variant& v : variants) check_text(out, t, i, v);
     for (const Variant& v : variants) check_actions(out, t, i, v);
+    // A note: the report's info text decides whether such an error is archived (report
+    // processing's archive decision reads action 16's second digit).
+    for (const Variant& v : variants) {
+        if ((e.flags & EF_ARCHIVE) == 0 || v.action != ACT_API_TWO_INFO) continue;
+        add(out, t, i, "archive-16",
+            std::string("action ") + v.name +
+                " 16 with EF_ARCHIVE: archived only when the info text's second digit after "
+                "its last \"$\" is not 0 (a missing digit counts as 0)");
+        out.back().note = true;
+    }
 }
 
 // Numbers defined more than once among the registered tables: the registry's lookup names the
@@ -187,6 +197,11 @@ void check_table(Sink& out, const std::vector<Table>& tables, std::size_t t) {
         case Outcome::null_table:
             add(out, t, std::nullopt, "null-table", "a null table: the registry refuses it");
             break;
+        case Outcome::no_table:
+            add(out, t, std::nullopt, "no-table",
+                "registered no error table: its load-time entries never offered one to the "
+                "registry (a missing constructor, or not a firmware module)");
+            break;
         case Outcome::no_end_entry:
             add(out, t, std::nullopt, "no-end-entry",
                 "no end entry (id 0xFFFF) within the table's memory: every walk of the "
@@ -223,7 +238,8 @@ std::vector<Finding> check_tables(const std::vector<Table>& tables, bool own_ent
     for (std::size_t t = 0; t < tables.size(); ++t) {
         const Table& table = tables[t];
         check_table(out, tables, t);
-        if (table.outcome == Outcome::no_end_entry || table.outcome == Outcome::null_table)
+        if (table.outcome == Outcome::no_end_entry || table.outcome == Outcome::null_table ||
+            table.outcome == Outcome::no_table)
             continue;
         for (std::size_t i = 0; i < table.count; ++i) {
             auto d = duplicates.find({t, i});

@@ -14,6 +14,8 @@ const char* outcome_name(Outcome outcome) {
             return "null_table";
         case Outcome::no_end_entry:
             return "no_end_entry";
+        case Outcome::no_table:
+            return "no_table";
     }
     return "?";
 }
@@ -23,8 +25,10 @@ std::string location(const Table& table, std::optional<std::size_t> entry) {
         const std::size_t i = entry && *entry < table.lines.size() ? *entry : 0;
         return table.source + ":" + std::to_string(table.lines[i]);
     }
-    if (!entry) return table.source;
-    return table.source + "[" + std::to_string(*entry) + "]";
+    const std::string named =
+        table.symbol.empty() ? table.source : table.source + ":" + table.symbol;
+    if (!entry) return named;
+    return named + "[" + std::to_string(*entry) + "]";
 }
 
 }  // namespace errtable

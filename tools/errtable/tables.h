@@ -19,12 +19,14 @@ enum class Outcome {
     slot_taken,    // another table holds the slot: refused
     null_table,    // refused
     no_end_entry,  // no end entry within the table's memory: kept from the registry
+    no_table,      // a module that registered no table at all (no entries, no module number)
 };
 
 const char* outcome_name(Outcome outcome);
 
 struct Table {
     std::string source;      // --module PATH as given, the script file, or "liberr"
+    std::string symbol;      // a module's table: its name in the module's symbol table, if any
     bool own = false;        // the error module's own table
     std::vector<int> lines;  // script tables: the define line of each entry
     std::uint16_t module = 0;
@@ -39,11 +41,12 @@ struct Finding {
     std::optional<std::size_t> entry;  // none: the finding is about the whole table
     std::string rule;
     std::string message;
+    bool note = false;  // a note on what the entry does, no fault: it leaves the exit status 0
 };
 
-// Where a finding stands: "FILE:LINE" for a script's define line, "SOURCE[INDEX]" for an entry
-// of a module's table (entry index from 0), the source alone for a whole table (a script
-// table: its first define line).
+// Where a finding stands: "FILE:LINE" for a script's define line, "SOURCE:SYMBOL[INDEX]" for
+// an entry of a module's table whose symbol is known, else "SOURCE[INDEX]" (entry index from 0),
+// "SOURCE:SYMBOL" or the source alone for a whole table (a script table: its first define line).
 std::string location(const Table& table, std::optional<std::size_t> entry);
 
 }  // namespace errtable

@@ -22,9 +22,9 @@ class Root {
     // the process with a message when the folder cannot be made.
     static Root temporary(const std::string& name, const std::string& base = {},
                           bool log_folder = true);
-    // The folder at path, made with its parents and its LOG folder where they are missing;
-    // kept. Empty, with the reason in error ("PART: WHY"), when a part cannot be made or is
-    // no folder.
+    // The folder at path, made with its LOG folder where they are missing (as mkdir without
+    // -p: the parent must exist, so that a mistyped path is not made); kept. Empty, with the
+    // reason in error ("PATH: WHY"), when a folder cannot be made or is no folder.
     static std::optional<Root> at(const std::string& path, std::string& error);
 
     Root(Root&& other) noexcept;

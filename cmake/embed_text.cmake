@@ -1,0 +1,21 @@
+# Writes a C++ header that holds text files as string views, for pages a tool writes whole.
+#   cmake -DOUT=header.h -DNAMES=kName,... -DFILES=path,... -P embed_text.cmake
+# Each file becomes `inline constexpr std::string_view kName = R"EMBED(...)EMBED";`.
+string(REPLACE "," ";" NAMES "${NAMES}")
+string(REPLACE "," ";" FILES "${FILES}")
+list(LENGTH NAMES count)
+math(EXPR last "${count} - 1")
+set(text "// Generated from the page's source files by cmake/embed_text.cmake: do not edit.\n")
+string(APPEND text "#pragma once\n\n#include <string_view>\n\n")
+foreach(i RANGE ${last})
+    list(GET NAMES ${i} name)
+    list(GET FILES ${i} file)
+    file(READ ${file} body)
+    string(FIND "${body}" ")EMBED\"" clash)
+    if(NOT clash EQUAL -1)
+        message(FATAL_ERROR "${file} holds the raw string's end )EMBED\"")
+    endif()
+    string(APPEND text "inline constexpr std::string_view ${name} = R\"EMBED(${body})EMBED\";\n\n")
+endforeach()
+file(WRITE ${OUT}.new "${text}")
+file(COPY_FILE ${OUT}.new ${OUT} ONLY_IF_DIFFERENT)
