@@ -335,153 +335,151 @@ TEST_F(RtxHost, PowerCutEndsTheProcessAtTheArmedCall) {
                      "3 write 2 6 " + root + "/A.LOG\nabcdef" + "4 rename 0 0 " + root +
                      "/A.LOG -> " + root + "/B.LOG\n");
     EXPECT_EQ(rtx_host_file_changes(), 0u);  // this process made none
-    // Two names compared keep their answer whatever the calling thread mapped before: with the
-    // first name anywhere in the thread's remembered names (or pushed out of them), the second
-    // one's mapping never takes its place.
-    TEST_F(RtxHost, SameFileWhateverTheThreadMappedBefore) {
-        const std::string root = temp_dir();
-        rtx_host_set_root(root.c_str());
-        ASSERT_EQ(mkdir((root + "/LOG").c_str(), 0755), 0);
-        std::ofstream(root + "/A.ARC") << "a";
-        std::ofstream(root + "/LOG/SYSERR.LOG") << "s";
-        for (int others = 0; others <= 20; ++others) {
-            std::thread fresh([others] {  // a thread that has mapped nothing yet
-                rtx_file_close(rtx_file_open("\\A.ARC", "rb"));
-                for (int k = 0; k < others; ++k) {
-                    const std::string name = "\\N" + std::to_string(k) + ".TXT";
-                    EXPECT_EQ(rtx_file_open(name.c_str(), "rb"), nullptr);
-                }
-                EXPECT_EQ(rtx_file_same("\\A.ARC", "\\LOG\\SYSERR.LOG"), 0) << others;
-                EXPECT_EQ(rtx_file_same("\\LOG\\SYSERR.LOG", "\\A.ARC"), 0) << others;
-                EXPECT_EQ(rtx_file_same("\\A.ARC", "A.ARC"), 1) << others;
-            });
-            fresh.join();
-        }
+}
+
+// Two names compared keep their answer whatever the calling thread mapped before: with the
+// first name anywhere in the thread's remembered names (or pushed out of them), the second
+// one's mapping never takes its place.
+TEST_F(RtxHost, SameFileWhateverTheThreadMappedBefore) {
+    const std::string root = temp_dir();
+    rtx_host_set_root(root.c_str());
+    ASSERT_EQ(mkdir((root + "/LOG").c_str(), 0755), 0);
+    std::ofstream(root + "/A.ARC") << "a";
+    std::ofstream(root + "/LOG/SYSERR.LOG") << "s";
+    for (int others = 0; others <= 20; ++others) {
+        std::thread fresh([others] {  // a thread that has mapped nothing yet
+            rtx_file_close(rtx_file_open("\\A.ARC", "rb"));
+            for (int k = 0; k < others; ++k) {
+                const std::string name = "\\N" + std::to_string(k) + ".TXT";
+                EXPECT_EQ(rtx_file_open(name.c_str(), "rb"), nullptr);
+            }
+            EXPECT_EQ(rtx_file_same("\\A.ARC", "\\LOG\\SYSERR.LOG"), 0) << others;
+            EXPECT_EQ(rtx_file_same("\\LOG\\SYSERR.LOG", "\\A.ARC"), 0) << others;
+            EXPECT_EQ(rtx_file_same("\\A.ARC", "A.ARC"), 1) << others;
+        });
+        fresh.join();
     }
+}
 
-    // An injected fault lets `skip` calls pass, fails the next `count` with its status, and
-    // leaves everything else as it was; count 0 and clearing disarm it. A receiver already
-    // blocked on a mailbox (counted as its waiter) has passed its fault check.
-    TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
-        rtx_host_fail(RTX_OP_ALLOC, 1, 2, 0x55);
-        uint16_t got[4];
-        for (uint16_t& g : got) alloc(4, &g);
-        EXPECT_EQ(std::vector<uint16_t>(got, got + 4), (std::vector<uint16_t>{0, 0x55, 0x55, 0}));
-        EXPECT_EQ(counters().failed[RTX_OP_ALLOC], 2u);
-        EXPECT_EQ(counters().segments_in_use, 2u);
-        const uint16_t mbx = rtx_host_create_mailbox(cname("M").c_str()), seg = alloc(4);
-        rtx_host_fail_next(RTX_OP_LOOKUP, 1, 0);  // status 0 stands for RTX_E_INJECTED
-        EXPECT_EQ(lookup(cname("M")), Got(0, RTX_E_INJECTED));
-        EXPECT_EQ(lookup(cname("M")), Got(mbx, RTX_OK));
-        rtx_host_fail_next(RTX_OP_SEND, 1, 0x77);
-        EXPECT_EQ(STATUS(_rtx_sendmessage(mbx, seg, 0, &st)), 0x77);
-        EXPECT_EQ(rtx_host_mailbox_depth(mbx), 0u);
-        EXPECT_EQ(counters().failed[RTX_OP_SEND], 1u);
-        rtx_host_fail(RTX_OP_SEND, 0, 5, 1);
-        rtx_host_fail(RTX_OP_SEND, 0, 0, 1);  // count 0 clears
-        Got waited{};
-        std::thread receiver([&] { waited = receive(mbx, RTX_WAIT_FOREVER); });
-        while (rtx_host_mailbox_waiters(mbx) == 0) std::this_thread::yield();
-        rtx_host_fail_next(RTX_OP_RECEIVE, 1, 0x78);
-        EXPECT_EQ(STATUS(_rtx_sendmessage(mbx, seg, 0, &st)), RTX_OK);  // still the sender's
-        receiver.join();
-        EXPECT_EQ(waited, Got(seg, RTX_OK));
-        EXPECT_EQ(rtx_host_mailbox_waiters(mbx), 0u);
-        EXPECT_EQ(receive(mbx, 0), Got(0, 0x78));
-        rtx_host_fail_next(RTX_OP_ALLOC, 3, 1);
-        rtx_host_clear_faults();
-        EXPECT_NE(alloc(4), 0);
-    }
+// An injected fault lets `skip` calls pass, fails the next `count` with its status, and
+// leaves everything else as it was; count 0 and clearing disarm it. A receiver already
+// blocked on a mailbox (counted as its waiter) has passed its fault check.
+TEST_F(RtxHost, FaultInjectionSkipsThenFails) {
+    rtx_host_fail(RTX_OP_ALLOC, 1, 2, 0x55);
+    uint16_t got[4];
+    for (uint16_t& g : got) alloc(4, &g);
+    EXPECT_EQ(std::vector<uint16_t>(got, got + 4), (std::vector<uint16_t>{0, 0x55, 0x55, 0}));
+    EXPECT_EQ(counters().failed[RTX_OP_ALLOC], 2u);
+    EXPECT_EQ(counters().segments_in_use, 2u);
+    const uint16_t mbx = rtx_host_create_mailbox(cname("M").c_str()), seg = alloc(4);
+    rtx_host_fail_next(RTX_OP_LOOKUP, 1, 0);  // status 0 stands for RTX_E_INJECTED
+    EXPECT_EQ(lookup(cname("M")), Got(0, RTX_E_INJECTED));
+    EXPECT_EQ(lookup(cname("M")), Got(mbx, RTX_OK));
+    rtx_host_fail_next(RTX_OP_SEND, 1, 0x77);
+    EXPECT_EQ(STATUS(_rtx_sendmessage(mbx, seg, 0, &st)), 0x77);
+    EXPECT_EQ(rtx_host_mailbox_depth(mbx), 0u);
+    EXPECT_EQ(counters().failed[RTX_OP_SEND], 1u);
+    rtx_host_fail(RTX_OP_SEND, 0, 5, 1);
+    rtx_host_fail(RTX_OP_SEND, 0, 0, 1);  // count 0 clears
+    Got waited{};
+    std::thread receiver([&] { waited = receive(mbx, RTX_WAIT_FOREVER); });
+    while (rtx_host_mailbox_waiters(mbx) == 0) std::this_thread::yield();
+    rtx_host_fail_next(RTX_OP_RECEIVE, 1, 0x78);
+    EXPECT_EQ(STATUS(_rtx_sendmessage(mbx, seg, 0, &st)), RTX_OK);  // still the sender's
+    receiver.join();
+    EXPECT_EQ(waited, Got(seg, RTX_OK));
+    EXPECT_EQ(rtx_host_mailbox_waiters(mbx), 0u);
+    EXPECT_EQ(receive(mbx, 0), Got(0, 0x78));
+    rtx_host_fail_next(RTX_OP_ALLOC, 3, 1);
+    rtx_host_clear_faults();
+    EXPECT_NE(alloc(4), 0);
+}
 
-    // Semaphores: an initial count cut to the maximum, timeouts, a full count and bad ids.
-    TEST_F(RtxHost, SemaphoresCountAndTimeOut) {
-        uint16_t sema = 0;
-        ASSERT_EQ(STATUS(rtx_createsema(&sema, 5, 2, 0, &st)), RTX_OK);
-        for (int want : {RTX_OK, RTX_OK, RTX_E_TIMEOUT})
-            EXPECT_EQ(STATUS(rtx_getsema(sema, 0, &st)), want);
-        EXPECT_EQ(STATUS(rtx_getsema(sema, 10, &st)), RTX_E_TIMEOUT);
-        for (int want : {RTX_OK, RTX_OK, RTX_HOST_E_SEMA_FULL})
-            EXPECT_EQ(STATUS(rtx_sendsema(sema, &st)), want);
-        EXPECT_EQ(STATUS(rtx_getsema(999, 0, &st)), RTX_E_BAD_ID);
-        EXPECT_EQ(STATUS(rtx_sendsema(0, &st)), RTX_E_BAD_ID);
-    }
+// Semaphores: an initial count cut to the maximum, timeouts, a full count and bad ids.
+TEST_F(RtxHost, SemaphoresCountAndTimeOut) {
+    uint16_t sema = 0;
+    ASSERT_EQ(STATUS(rtx_createsema(&sema, 5, 2, 0, &st)), RTX_OK);
+    for (int want : {RTX_OK, RTX_OK, RTX_E_TIMEOUT})
+        EXPECT_EQ(STATUS(rtx_getsema(sema, 0, &st)), want);
+    EXPECT_EQ(STATUS(rtx_getsema(sema, 10, &st)), RTX_E_TIMEOUT);
+    for (int want : {RTX_OK, RTX_OK, RTX_HOST_E_SEMA_FULL})
+        EXPECT_EQ(STATUS(rtx_sendsema(sema, &st)), want);
+    EXPECT_EQ(STATUS(rtx_getsema(999, 0, &st)), RTX_E_BAD_ID);
+    EXPECT_EQ(STATUS(rtx_sendsema(0, &st)), RTX_E_BAD_ID);
+}
 
-    namespace {
-    std::atomic<int> g_stage{0};
-    uint16_t g_out = 0, g_in = 0, g_sema = 0;
-    std::vector<int> g_inits;
+namespace {
+std::atomic<int> g_stage{0};
+uint16_t g_out = 0, g_in = 0, g_sema = 0;
+std::vector<int> g_inits;
 
-    // The status of the creation of a task (which the call's result agrees with).
-    uint16_t create_task(void (*start)(void), const char* name) {
-        rtx_task_descriptor d{};
-        d.start = start;
-        rtx_status st{0xFFFF};
-        const uint8_t created = ini_create_task(&d, name, 1000, &st);
-        EXPECT_EQ(created, st.status == RTX_OK);
-        return st.status;
-    }
-    }  // namespace
+// The status of the creation of a task (which the call's result agrees with).
+uint16_t create_task(void (*start)(void), const char* name) {
+    rtx_task_descriptor d{};
+    d.start = start;
+    rtx_status st{0xFFFF};
+    const uint8_t created = ini_create_task(&d, name, 1000, &st);
+    EXPECT_EQ(created, st.status == RTX_OK);
+    return st.status;
+}
+}  // namespace
 
-    // Tasks start, suspend and resume; shutdown ends every blocked task without returning into
-    // its body; reset gives a fresh executive. A task that shuts down ends at its next wait: a
-    // reset, refused while it runs, is done once it has ended. Init functions run at the start.
-    TEST_F(RtxHost, TasksSuspendResumeEndAtShutdownAndStart) {
-        g_out = rtx_host_create_mailbox(cname("OUT").c_str());
-        g_in = rtx_host_create_mailbox(cname("IN").c_str());
-        rtx_createsema(&g_sema, 0, 1, 0, nullptr);
-        const auto suspending = [] {  // once resumed, sends to OUT and waits on IN
-            rtx_suspendtask(0, nullptr);
-            g_stage = 1;
-            _rtx_sendmessage(g_out, alloc(4), 0, nullptr);
-            receive(g_in, RTX_WAIT_FOREVER);
-            g_stage = 2;
-        };
-        ASSERT_EQ(create_task(suspending, "\nERROR_TASK"), RTX_OK);
-        EXPECT_EQ(create_task(suspending, "\nERROR_TASK"), RTX_E_EXISTS);
-        while (!rtx_host_task_suspended("\nERROR_TASK")) usleep(1000);
-        EXPECT_EQ(g_stage.load(), 0);
-        EXPECT_EQ(rtx_host_resume_task("\nERROR_TASK"), 0);
-        EXPECT_EQ(receive(g_out, RTX_WAIT_FOREVER).second, RTX_OK);
-        EXPECT_EQ(g_stage.load(), 1);
-        EXPECT_EQ(rtx_host_resume_task("\nERROR_TASK"), -1);  // not suspended
-        EXPECT_EQ(rtx_host_resume_task("\5OTHER"), -1);
-        EXPECT_EQ(rtx_host_resume_task(nullptr), -1);
-        EXPECT_EQ(STATUS(rtx_suspendtask(0, &st)), RTX_E_BAD_ID);  // the test's thread is no task
-        ASSERT_EQ(create_task([] { rtx_suspendtask(0, nullptr), g_stage = 3; }, "\1S"), RTX_OK);
-        ASSERT_EQ(create_task([] { rtx_getsema(g_sema, -1, nullptr), g_stage = 4; }, "\1W"),
-                  RTX_OK);
-        while (!rtx_host_task_suspended("\1S") || !rtx_host_mailbox_waiters(g_in)) usleep(1000);
-        std::thread outsider(
-            [] { EXPECT_EQ(receive(g_in, RTX_WAIT_FOREVER).second, RTX_E_SHUTDOWN); });
-        rtx_host_shutdown();  // returns only when every task thread has ended
-        outsider.join();
-        EXPECT_EQ(g_stage.load(), 1);  // no blocked call returned into a task body
-        rtx_host_shutdown();
-        EXPECT_EQ(receive(g_in, RTX_WAIT_FOREVER).second, RTX_E_SHUTDOWN);
-        EXPECT_EQ(STATUS(rtx_getsema(g_sema, -1, &st)), RTX_E_SHUTDOWN);
-        EXPECT_EQ(create_task(suspending, "\1L"), RTX_E_SHUTDOWN);
-        rtx_host_set_root("/tmp");
+// Tasks start, suspend and resume; shutdown ends every blocked task without returning into
+// its body; reset gives a fresh executive. A task that shuts down ends at its next wait: a
+// reset, refused while it runs, is done once it has ended. Init functions run at the start.
+TEST_F(RtxHost, TasksSuspendResumeEndAtShutdownAndStart) {
+    g_out = rtx_host_create_mailbox(cname("OUT").c_str());
+    g_in = rtx_host_create_mailbox(cname("IN").c_str());
+    rtx_createsema(&g_sema, 0, 1, 0, nullptr);
+    const auto suspending = [] {  // once resumed, sends to OUT and waits on IN
+        rtx_suspendtask(0, nullptr);
+        g_stage = 1;
+        _rtx_sendmessage(g_out, alloc(4), 0, nullptr);
+        receive(g_in, RTX_WAIT_FOREVER);
+        g_stage = 2;
+    };
+    ASSERT_EQ(create_task(suspending, "\nERROR_TASK"), RTX_OK);
+    EXPECT_EQ(create_task(suspending, "\nERROR_TASK"), RTX_E_EXISTS);
+    while (!rtx_host_task_suspended("\nERROR_TASK")) usleep(1000);
+    EXPECT_EQ(g_stage.load(), 0);
+    EXPECT_EQ(rtx_host_resume_task("\nERROR_TASK"), 0);
+    EXPECT_EQ(receive(g_out, RTX_WAIT_FOREVER).second, RTX_OK);
+    EXPECT_EQ(g_stage.load(), 1);
+    EXPECT_EQ(rtx_host_resume_task("\nERROR_TASK"), -1);  // not suspended
+    EXPECT_EQ(rtx_host_resume_task("\5OTHER"), -1);
+    EXPECT_EQ(rtx_host_resume_task(nullptr), -1);
+    EXPECT_EQ(STATUS(rtx_suspendtask(0, &st)), RTX_E_BAD_ID);  // the test's thread is no task
+    ASSERT_EQ(create_task([] { rtx_suspendtask(0, nullptr), g_stage = 3; }, "\1S"), RTX_OK);
+    ASSERT_EQ(create_task([] { rtx_getsema(g_sema, -1, nullptr), g_stage = 4; }, "\1W"), RTX_OK);
+    while (!rtx_host_task_suspended("\1S") || !rtx_host_mailbox_waiters(g_in)) usleep(1000);
+    std::thread outsider([] { EXPECT_EQ(receive(g_in, RTX_WAIT_FOREVER).second, RTX_E_SHUTDOWN); });
+    rtx_host_shutdown();  // returns only when every task thread has ended
+    outsider.join();
+    EXPECT_EQ(g_stage.load(), 1);  // no blocked call returned into a task body
+    rtx_host_shutdown();
+    EXPECT_EQ(receive(g_in, RTX_WAIT_FOREVER).second, RTX_E_SHUTDOWN);
+    EXPECT_EQ(STATUS(rtx_getsema(g_sema, -1, &st)), RTX_E_SHUTDOWN);
+    EXPECT_EQ(create_task(suspending, "\1L"), RTX_E_SHUTDOWN);
+    rtx_host_set_root("/tmp");
+    rtx_host_reset();
+    EXPECT_EQ(lookup("\nERROR_TASK"), Got(0, RTX_E_NOT_FOUND));
+    EXPECT_EQ(alloc(2), 1);
+    EXPECT_STREQ(rtx_host_root(), ".");
+    rtx_createsema(&g_sema, 0, 1, 0, nullptr);
+    const auto ender = [] { rtx_host_shutdown(), rtx_getsema(g_sema, -1, nullptr), g_stage = 5; };
+    ASSERT_EQ(create_task(ender, "\1E"), RTX_OK);
+    for (int tries = 0; tries < 5000 && lookup("\1E").second == RTX_OK; ++tries) {
+        usleep(1000);
         rtx_host_reset();
-        EXPECT_EQ(lookup("\nERROR_TASK"), Got(0, RTX_E_NOT_FOUND));
-        EXPECT_EQ(alloc(2), 1);
-        EXPECT_STREQ(rtx_host_root(), ".");
-        rtx_createsema(&g_sema, 0, 1, 0, nullptr);
-        const auto ender = [] {
-            rtx_host_shutdown(), rtx_getsema(g_sema, -1, nullptr), g_stage = 5;
-        };
-        ASSERT_EQ(create_task(ender, "\1E"), RTX_OK);
-        for (int tries = 0; tries < 5000 && lookup("\1E").second == RTX_OK; ++tries) {
-            usleep(1000);
-            rtx_host_reset();
-        }
-        EXPECT_EQ(lookup("\1E").second, RTX_E_NOT_FOUND);
-        EXPECT_EQ(g_stage.load(), 1);
-        // Init functions run once each, in registration order, at the system start.
-        EXPECT_EQ(register_init_function([] { g_inits.push_back(1); }, "one"), 0);
-        EXPECT_EQ(register_init_function([] { g_inits.push_back(2); }, "two"), 0);
-        rtx_host_system_start();
-        register_init_function([] { g_inits.push_back(3); }, "three");
-        rtx_host_system_start();
-        rtx_host_system_start();
-        EXPECT_EQ(g_inits, (std::vector<int>{1, 2, 3}));
     }
+    EXPECT_EQ(lookup("\1E").second, RTX_E_NOT_FOUND);
+    EXPECT_EQ(g_stage.load(), 1);
+    // Init functions run once each, in registration order, at the system start.
+    EXPECT_EQ(register_init_function([] { g_inits.push_back(1); }, "one"), 0);
+    EXPECT_EQ(register_init_function([] { g_inits.push_back(2); }, "two"), 0);
+    rtx_host_system_start();
+    register_init_function([] { g_inits.push_back(3); }, "three");
+    rtx_host_system_start();
+    rtx_host_system_start();
+    EXPECT_EQ(g_inits, (std::vector<int>{1, 2, 3}));
+}
