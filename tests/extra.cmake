@@ -48,7 +48,8 @@ endif()
 # Power cuts, short workload: a cut at every file-changing call of errsim's run, and torn
 # writes, each followed by a start (scripts/power-cut; the full workload is in
 # scripts/long-runs). Native builds only: the sweep starts errsim a few thousand times.
-if(TARGET errsim AND TARGET errlog AND NOT CMAKE_CROSSCOMPILING_EMULATOR AND NOT ERR_SANITIZE)
+if(TARGET errsim AND TARGET errlog AND NOT CMAKE_CROSSCOMPILING_EMULATOR AND NOT ERR_SANITIZE
+   AND NOT ERR_TSAN)
     add_test(NAME power_cut_short
              COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/power-cut --small
                      --bin $<TARGET_FILE_DIR:errsim>)
