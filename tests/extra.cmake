@@ -47,7 +47,8 @@ if(TARGET errsim AND TARGET errlog)
 endif()
 # Power cuts, short workload: a cut at every file-changing call of errsim's run, and torn
 # writes, each followed by a start (scripts/power-cut; the full workload is in
-# scripts/long-runs). Native builds only: the sweep starts errsim a few thousand times.
+# scripts/long-runs). Not under an emulator or a sanitizer: the sweep starts errsim thousands
+# of times.
 if(TARGET errsim AND TARGET errlog AND NOT CMAKE_CROSSCOMPILING_EMULATOR AND NOT ERR_SANITIZE
    AND NOT ERR_TSAN)
     add_test(NAME power_cut_short
