@@ -23,12 +23,14 @@ FLEETS = [(500, 1000), (5000, 10000)]  # instrument folders, logs
 
 
 def fleet_dir(bin_dir, folders):
-    """The generated fleet of folders instruments, made once (its summary line marks it done)."""
+    """The generated fleet of folders instruments, made once (its summary line marks it done;
+    a newer generator makes it again)."""
     root = os.path.join(os.environ.get("TMPDIR", tempfile.gettempdir()), f"err-fleet-{folders}")
-    done = os.path.join(root + ".summary")
-    if not os.path.exists(done):
+    done = root + ".summary"
+    generator = os.path.join(bin_dir, "err_bench_fleet")
+    if not os.path.exists(done) or os.path.getmtime(done) < os.path.getmtime(generator):
         subprocess.run(["rm", "-rf", root], check=True)
-        summary = subprocess.run([os.path.join(bin_dir, "err_bench_fleet"), root, str(folders)],
+        summary = subprocess.run([generator, root, str(folders)],
                                  check=True, capture_output=True, text=True).stdout
         with open(done, "w") as f:
             f.write(summary)

@@ -27,8 +27,8 @@ from cdp import Browser, BrowserError  # noqa: E402
 
 # Texts that would be markup if the page took them as such; U+2028 ends a line in old scripts.
 HOSTILE_SCRIPT = """define 3 300 ARCHIVE 0 0 "%s" - "<b>COMP" - -
-report 300 "</script><img src=http://127.0.0.1:9/x onerror=alert(1)><!-- \u2028"
-report 300 "plain <i>text</i> & more"
+report 990 "</script><img src=http://127.0.0.1:9/x onerror=alert(1)><!-- \u2028"
+report 990 "plain <i>text</i> & more"
 """
 
 

@@ -462,11 +462,10 @@ int cmd_report(const FleetArgs& args, const std::string& page_path) {
     for (std::size_t i = 0; i < args.files.size() && i < 3; ++i)
         title += (i ? ", " : "") + args.files[i];
     if (args.files.size() > 3) title += " and " + std::to_string(args.files.size() - 3) + " more";
-    errlog::FleetReport report;
-    errlog::make_fleet_report(fleet, errlog::merged_entries(fleet, options.filter), options.filter,
-                              title, report);
+    const errlog::ReportInput input = errlog::fleet_report(
+        fleet, errlog::merged_entries(fleet, options.filter), options.filter, title);
     std::string page, error;
-    errlog::write_report_page(report.input, page);
+    errlog::write_report_page(input, page);
     if (!errlog::write_file(page_path, page, error)) {
         std::fprintf(stderr, "errlog: cannot write %s: %s\n", page_path.c_str(), error.c_str());
         return kExitUsage;
