@@ -294,8 +294,10 @@ TEST_F(RtxHost, FilesAndIniFilesBelowTheRootFolder) {
 TEST_F(RtxHost, PowerCutEndsTheProcessAtTheArmedCall) {
     const std::string root = temp_dir();
     rtx_host_set_root(root.c_str());
-    auto work = [](uint64_t cut_at, int64_t torn) {
-        rtx_host_power_cut(cut_at, torn);
+    // Calls are counted from the process's start: earlier tests made some.
+    const uint64_t base = rtx_host_file_changes();
+    auto work = [base](uint64_t cut_at, int64_t torn) {
+        rtx_host_power_cut(base + cut_at, torn);
         rtx_file* f = rtx_file_open("A.LOG", "wb");  // call 1
         rtx_file_write(f, "0123456789", 10);         // 2
         rtx_file_close(f);
@@ -331,10 +333,21 @@ TEST_F(RtxHost, PowerCutEndsTheProcessAtTheArmedCall) {
         },
         ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
     const std::string t = file("trace");
-    EXPECT_EQ(t, "1 truncate 0 0 " + root + "/A.LOG\n2 write 0 10 " + root + "/A.LOG\n0123456789" +
-                     "3 write 2 6 " + root + "/A.LOG\nabcdef" + "4 rename 0 0 " + root +
-                     "/A.LOG -> " + root + "/B.LOG\n");
-    EXPECT_EQ(rtx_host_file_changes(), 0u);  // this process made none
+    auto n = [base](int k) { return std::to_string(base + k); };
+    EXPECT_EQ(t, n(1) + " truncate 0 0 " + root + "/A.LOG\n" + n(2) + " write 0 10 " + root +
+                     "/A.LOG\n0123456789" + n(3) + " write 2 6 " + root + "/A.LOG\nabcdef" + n(4) +
+                     " rename 0 0 " + root + "/A.LOG -> " + root + "/B.LOG\n");
+    // Counted also when neither a cut nor a trace is on.
+    EXPECT_EXIT(
+        {
+            const uint64_t before = rtx_host_file_changes();
+            rtx_file* f = rtx_file_open("C.LOG", "wb");
+            rtx_file_write(f, "c", 1);
+            rtx_file_close(f);
+            rtx_file_close(rtx_file_open("C.LOG", "rb"));
+            std::_Exit(static_cast<int>(rtx_host_file_changes() - before));
+        },
+        ExitedWithCode(2), "");
 }
 
 // Two names compared keep their answer whatever the calling thread mapped before: with the
