@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host_system/power_cut.h"
 #include "rtx/rtx.h"
 #include "rtx/rtx_host.h"
 
@@ -30,6 +31,7 @@ World::World(const Root& root, WorldOptions options)
         options_.restart_module();
     }
     g_world_made = true;
+    arm_power_cut_from_environment();
     rtx_host_console_echo(0);
     root.enter();
     if (options_.segment_limit != 0) rtx_host_set_segment_limit(options_.segment_limit);

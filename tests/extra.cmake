@@ -45,6 +45,17 @@ if(TARGET errsim AND TARGET errlog)
     set_tests_properties(crash_consistency_short PROPERTIES TIMEOUT 300
                          ENVIRONMENT "EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};TZ=UTC0")
 endif()
+# Power cuts, short workload: a cut at every file-changing call of errsim's run, and torn
+# writes, each followed by a start (scripts/power-cut; the full workload is in
+# scripts/long-runs). Not under an emulator or a sanitizer: the sweep starts errsim thousands
+# of times.
+if(TARGET errsim AND TARGET errlog AND NOT CMAKE_CROSSCOMPILING_EMULATOR AND NOT ERR_SANITIZE
+   AND NOT ERR_TSAN)
+    add_test(NAME power_cut_short
+             COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/power-cut --small
+                     --bin $<TARGET_FILE_DIR:errsim>)
+    set_tests_properties(power_cut_short PROPERTIES TIMEOUT 600 ENVIRONMENT "TZ=UTC0")
+endif()
 # ---- The shared library's surface ----
 # liberr.so exports only the public functions and the executive's entry points, needs no host
 # executive, the programs that load it hold no module of their own, and the tests, which hold

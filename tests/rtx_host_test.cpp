@@ -288,6 +288,68 @@ TEST_F(RtxHost, FilesAndIniFilesBelowTheRootFolder) {
     EXPECT_EQ(ini_file_get(h, "ErrorTask", "SystemLogFile", &text), -1);
 }
 
+// A power cut ends the process at the armed file-changing call (opens that create or truncate,
+// writes, renames, removes; reads and "r+" opens are not counted), before it or after the first
+// bytes of a write, and nothing after it reaches the files; the trace numbers every such call.
+TEST_F(RtxHost, PowerCutEndsTheProcessAtTheArmedCall) {
+    const std::string root = temp_dir();
+    rtx_host_set_root(root.c_str());
+    // Calls are counted from the process's start: earlier tests made some.
+    const uint64_t base = rtx_host_file_changes();
+    auto work = [base](uint64_t cut_at, int64_t torn) {
+        rtx_host_power_cut(base + cut_at, torn);
+        rtx_file* f = rtx_file_open("A.LOG", "wb");  // call 1
+        rtx_file_write(f, "0123456789", 10);         // 2
+        rtx_file_close(f);
+        f = rtx_file_open("A.LOG", "r+b");  // not counted
+        rtx_file_seek(f, 2, SEEK_SET);
+        rtx_file_write(f, "abcdef", 6);  // 3
+        rtx_file_close(f);
+        rtx_file_rename("A.LOG", "B.LOG");  // 4
+        rtx_file_remove("B.LOG");           // 5
+        std::_Exit(0);
+    };
+    auto file = [&](const char* name) {
+        std::ifstream in(root + "/" + name, std::ios::binary);
+        return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string("(none)");
+    };
+    using ::testing::ExitedWithCode;
+    EXPECT_EXIT(work(3, 4), ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    EXPECT_EQ(file("A.LOG"), "01abcd6789");  // torn: 4 of the 6 bytes
+    EXPECT_EXIT(work(3, -1), ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    EXPECT_EQ(file("A.LOG"), "0123456789");
+    EXPECT_EXIT(work(1, -1), ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    EXPECT_EQ(file("A.LOG"), "0123456789");  // not truncated
+    EXPECT_EXIT(work(5, 3), ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    EXPECT_EQ(file("B.LOG"), "01abcdef89");  // renamed, not removed
+    EXPECT_EXIT(work(6, -1), ExitedWithCode(0), "");
+    EXPECT_EQ(file("B.LOG"), "(none)");
+
+    const std::string trace = root + "/trace";
+    EXPECT_EXIT(
+        {
+            rtx_host_power_trace(trace.c_str());
+            work(4, -1);
+        },
+        ExitedWithCode(RTX_HOST_POWER_CUT_EXIT), "");
+    const std::string t = file("trace");
+    auto n = [base](int k) { return std::to_string(base + k); };
+    EXPECT_EQ(t, n(1) + " truncate 0 0 " + root + "/A.LOG\n" + n(2) + " write 0 10 " + root +
+                     "/A.LOG\n0123456789" + n(3) + " write 2 6 " + root + "/A.LOG\nabcdef" + n(4) +
+                     " rename 0 0 " + root + "/A.LOG -> " + root + "/B.LOG\n");
+    // Counted also when neither a cut nor a trace is on.
+    EXPECT_EXIT(
+        {
+            const uint64_t before = rtx_host_file_changes();
+            rtx_file* f = rtx_file_open("C.LOG", "wb");
+            rtx_file_write(f, "c", 1);
+            rtx_file_close(f);
+            rtx_file_close(rtx_file_open("C.LOG", "rb"));
+            std::_Exit(static_cast<int>(rtx_host_file_changes() - before));
+        },
+        ExitedWithCode(2), "");
+}
+
 // Two names compared keep their answer whatever the calling thread mapped before: with the
 // first name anywhere in the thread's remembered names (or pushed out of them), the second
 // one's mapping never takes its place.

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host_power_cut.h"
 #include "host_state.h"
 
 #if defined(__SSE2__)
@@ -446,6 +447,8 @@ rtx_file* rtx_file_open(const char* path, const char* mode) {
     const std::string* host = known_mode ? &mapped_path(s, path) : nullptr;  // this thread's own
     int fd = -1;
     if (host) {
+        if (flags & (O_CREAT | O_TRUNC))
+            rtx_host_detail::power_cut_open(host->c_str(), flags & O_TRUNC);
         do {
             fd = ::open(host->c_str(), flags, 0666);
         } while (fd < 0 && errno == EINTR);
@@ -520,6 +523,7 @@ size_t rtx_file_write(rtx_file* file, const void* buffer, size_t size) {
     size_t n = 0;
     if (file && buffer) {
         const auto* p = static_cast<const uint8_t*>(buffer);
+        rtx_host_detail::power_cut_write(file->fd, p, size, file->position, file->append);
         while (n < size) {
             // An append stream writes at the end whatever its position, as fopen's "a" does.
             const ssize_t put = file->append ? ::write(file->fd, p + n, size - n)
@@ -548,7 +552,9 @@ int rtx_file_close(rtx_file* file) {
 // unlink, not remove: a directory is not deleted.
 int rtx_file_remove(const char* path) {
     if (!path) return -1;
-    return ::unlink(map_exec_path(current_root(), path).c_str()) == 0 ? 0 : -1;
+    const std::string host = map_exec_path(current_root(), path);
+    rtx_host_detail::power_cut_remove(host.c_str());
+    return ::unlink(host.c_str()) == 0 ? 0 : -1;
 }
 
 int rtx_file_rename(const char* from, const char* to) {
@@ -560,9 +566,11 @@ int rtx_file_rename(const char* from, const char* to) {
     if (from && to) {
         const std::string root = current_root();
         const std::string host_from = map_exec_path(root, from);
-        if (!is_directory(host_from) &&
-            std::rename(host_from.c_str(), map_exec_path(root, to).c_str()) == 0)
-            return 0;
+        const std::string host_to = map_exec_path(root, to);
+        if (!is_directory(host_from)) {
+            rtx_host_detail::power_cut_rename(host_from.c_str(), host_to.c_str());
+            if (std::rename(host_from.c_str(), host_to.c_str()) == 0) return 0;
+        }
     }
     Lock lk(s.m);
     note_failure(s, RTX_OP_FILE_RENAME);

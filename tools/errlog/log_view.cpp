@@ -8,6 +8,7 @@
 
 #include "log_format.h"
 #include "log_read.h"
+#include "salvage_trust.h"
 
 namespace errlog {
 
@@ -318,11 +319,17 @@ void append_escaped(std::string& out, std::string_view text) {
     }
 }
 
+// After the row of a record that salvage found but the header does not vouch for.
+const char* const kUnconfirmedNote =
+    " (unconfirmed: the header does not vouch for it, it may be torn)";
+
 const char* const kRowsHeading =
     "  rec  code   date       time      component        source                text";
 
 std::string format_row(const Entry& e) {
-    return format_row(fields_of(e));
+    std::string row = format_row(fields_of(e));
+    if (e.unconfirmed) row += kUnconfirmedNote;
+    return row;
 }
 
 std::string format_row(const EntryFields& e) {
@@ -444,6 +451,7 @@ std::vector<Entry> salvage(const std::vector<std::uint8_t>& bytes) {
         }
     }
 
+    const HeaderVouch vouch = header_vouch(bytes);
     std::vector<Found> found;
     if (bytes.size() >= LOG_RECORD_SIZE) {
         for (std::size_t p = 0; p + LOG_RECORD_SIZE <= bytes.size(); ++p) {
@@ -453,6 +461,12 @@ std::vector<Entry> salvage(const std::vector<std::uint8_t>& bytes) {
             Found f;
             f.entry = read_entry(r, record_nr(r));
             f.entry.overflow = is_overflow_marker(f.entry);
+            // Not vouched for, or the overflow marker's text over an error's component: a
+            // marker whose write was cut short.
+            f.entry.unconfirmed =
+                (vouch.speaks && is_record_number(f.entry.record) &&
+                 p == record_offset(f.entry.record) && !vouch.records[f.entry.record]) ||
+                (!f.entry.overflow && f.entry.code_value == 0 && f.entry.text == kOverflowText);
             f.position = p;
             f.dated = time_key(f.entry, f.key);
             auto it = chain_order.find(f.entry.record);

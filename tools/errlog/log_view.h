@@ -28,6 +28,8 @@ struct Entry {
     std::string file;               // source_file without trailing blanks ("-": none)
     std::string line;               // source_line without trailing blanks ("-": none)
     std::vector<std::uint8_t> raw;  // the whole record, LOG_RECORD_SIZE bytes
+    // salvage: at its place in a file whose whole header does not vouch for it (salvage_trust.h)
+    bool unconfirmed = false;
 };
 
 // An entry's fields as views into an Entry, a record's bytes or a fleet's pool: what the
@@ -131,7 +133,9 @@ std::string archive_text(std::uint16_t new_records, const std::optional<Entry>& 
 // places of the file, and also where a record's top border begins elsewhere (a file shifted
 // by lost or extra bytes). Oldest first: by date and time; records of the same second keep
 // the order of the error chain as far as it can still be walked, then file order; records
-// whose date or time cannot be read come first, in file order.
+// whose date or time cannot be read come first, in file order. A record at its place that the
+// file's whole header does not vouch for is marked unconfirmed: it may be one that an update
+// cut short was writing, and hold parts of two errors.
 std::vector<Entry> salvage(const std::vector<std::uint8_t>& bytes);
 
 // A newly created log file, byte for byte as the error task creates one.

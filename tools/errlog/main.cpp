@@ -534,7 +534,10 @@ int cmd_salvage(const std::string& path, bool as_json, const std::string& archiv
     if (as_json) {
         json j = fault_json(path, log);
         j["errors"] = json::array();
-        for (const auto& e : found) j["errors"].push_back(entry_json(e));
+        for (const auto& e : found) {
+            j["errors"].push_back(entry_json(e));
+            j["errors"].back()["unconfirmed"] = e.unconfirmed;
+        }
         print_json(j);
         return kExitOk;
     }

@@ -134,6 +134,37 @@ void rtx_host_fail_next(rtx_host_op op, uint32_t count, uint16_t status);
 /* Clears every pending fault. */
 void rtx_host_clear_faults(void);
 
+/* ---- Power cut ------------------------------------------------------------------------- */
+
+/* File-changing calls are the calls that can leave a state behind on the disk: an rtx_file_open
+ * that creates or truncates (modes "w" and "a"), every rtx_file_write, rtx_file_rename and
+ * rtx_file_remove. Opens for reading or updating ("r", "r+") change nothing and are not counted.
+ * They are counted from 1 in the order the process makes them, in every thread, from the
+ * process's start (rtx_host_reset does not clear the count, the cut or the trace). */
+
+/* Exit status of a process ended by a power cut. */
+#define RTX_HOST_POWER_CUT_EXIT 86
+
+/* Arms a cut: the process ends (_exit, RTX_HOST_POWER_CUT_EXIT, no buffers flushed, no
+ * destructors) at file-changing call number call. torn_bytes < 0 cuts before the call: it has
+ * no effect. torn_bytes >= 0 on a write hands its first torn_bytes bytes (at most all of them)
+ * straight to the file and then cuts (a torn write); on other calls it cuts before them. call 0
+ * disarms. Nothing that the process does after the cut reaches the files. */
+void rtx_host_power_cut(uint64_t call, int64_t torn_bytes);
+/* Writes a trace of every later file-changing call to the host file host_path (created anew;
+ * null stops the trace). Each call is one line, written (unbuffered) before the call is made,
+ * a cut call included:
+ *   "<number> <op> <offset> <length> <host path>\n"
+ * op is truncate (an open that creates or truncates), create (an open that creates a missing
+ * file and keeps an existing one), write, rename or remove; offset is where a write starts (0
+ * otherwise), length its byte count (0 otherwise); the path is absolute (a rename gives
+ * "<from> -> <to>"). A write's line is followed by its length bytes of data, all that the call
+ * was given (also when the cut tears it). 0 on success, -1 when the trace file cannot be
+ * created. */
+int rtx_host_power_trace(const char* host_path);
+/* The number of file-changing calls made so far. */
+uint64_t rtx_host_file_changes(void);
+
 /* ---- Counters -------------------------------------------------------------------------- */
 
 typedef struct rtx_host_counters {
