@@ -2,6 +2,7 @@
 #   make demo    build and run the simulator on its built-in scenario
 #   make test    build everything and run every test
 #   make test32  the 32-bit build and its tests       make asan   the sanitizer build and tests
+#   make tsan    the ThreadSanitizer build and its tests (storms included), no report allowed
 #   make fuzz    build the fuzz targets and run each briefly    make bench   benchmarks
 #   make test-browser  the report page of a generated fleet in headless Chromium
 #   make package the Debian packages in build/packages/, checked (lintian, contents, README)
@@ -10,7 +11,7 @@ JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 CTEST := ctest --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: deps build test test-browser test32 asan fuzz bench demo package clean
+.PHONY: deps build test test-browser test32 asan tsan fuzz bench demo package clean
 
 deps:
 	@./scripts/install-deps base
@@ -42,6 +43,13 @@ asan: deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
 
+# Any report fails its test: the runtime exits with status 66 after one. tests/tsan.supp holds
+# the suppressions, each with its reason.
+tsan: deps
+	cmake -S . -B build-tsan $(CMAKE_GEN) -DERR_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" $(CTEST)
+
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	@./scripts/install-deps fuzz
@@ -68,4 +76,4 @@ package: build
 	./tests/package_test.sh build/packages .
 
 clean:
-	rm -rf build build32 build-asan build-fuzz build-bench
+	rm -rf build build32 build-asan build-tsan build-fuzz build-bench

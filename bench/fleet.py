@@ -23,12 +23,14 @@ FLEETS = [(500, 1000), (5000, 10000)]  # instrument folders, logs
 
 
 def fleet_dir(bin_dir, folders):
-    """The generated fleet of folders instruments, made once (its summary line marks it done)."""
+    """The generated fleet of folders instruments, made once (its summary line marks it done;
+    a newer generator makes it again)."""
     root = os.path.join(os.environ.get("TMPDIR", tempfile.gettempdir()), f"err-fleet-{folders}")
-    done = os.path.join(root + ".summary")
-    if not os.path.exists(done):
+    done = root + ".summary"
+    generator = os.path.join(bin_dir, "err_bench_fleet")
+    if not os.path.exists(done) or os.path.getmtime(done) < os.path.getmtime(generator):
         subprocess.run(["rm", "-rf", root], check=True)
-        summary = subprocess.run([os.path.join(bin_dir, "err_bench_fleet"), root, str(folders)],
+        summary = subprocess.run([generator, root, str(folders)],
                                  check=True, capture_output=True, text=True).stdout
         with open(done, "w") as f:
             f.write(summary)
@@ -87,15 +89,15 @@ def main():
         lines.append(f"fleet of {logs:,} logs: {summary}")
 
     lines.append(f"medians of {reps} runs, warm cache, output to /dev/null; seconds (spread)")
-    head = f"{'':<16}" + "".join(f"{f'{logs:,} logs':>28}" for _, logs in FLEETS)
+    head = f"{'':<14}" + "".join(f"{f'{logs:,} logs':>36}" for _, logs in FLEETS)
     lines.append(head)
     for name in ("cat", "show --jsonl", "show (table)"):
-        row = f"{name:<16}"
+        row = f"{name:<14}"
         for _, logs in FLEETS:
             medians, times, _, _ = results[logs]
             ratio = "" if name == "cat" else f" {medians[name] / medians['cat']:.2f}x cat"
             cell = f"{medians[name]:.3f} ({min(times[name]):.3f}-{max(times[name]):.3f}){ratio}"
-            row += f"{cell:>28}"
+            row += f"{cell:>36}"
         lines.append(row)
     small, large = FLEETS[0][1], FLEETS[-1][1]
     lines.append("goal: each errlog run at most 2x cat of the same files")

@@ -382,6 +382,8 @@ def main():
         for row, label in ((alone, "task alone (mailbox kept filled)"),
                            (many, f"{many['threads']} reporting threads")):
             p(f"   {label:<34} {fmt_rate((row['handled_per_s'],)):>10}   {row['seconds']:.1f} s"
+              f"   caller p99 {row['caller_p99_us']:.1f} us, p99.9 {row['caller_p999_us']:.1f} us,"
+              f" longest {row['caller_max_us']:.1f} us"
               f"   sent {row['sent']}, dropped {row['dropped']}, failed allocations"
               f" {row['failed_allocs']}, lost {row['lost']}")
         p(f"   storm / alone {fmt_ratio(r)}   goal >= 0.5x: {verdict(r, 0.5, False)}"

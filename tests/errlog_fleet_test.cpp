@@ -115,6 +115,10 @@ TEST(ErrlogFilter, TimeBoundsTakeWholeDaysAndMinutes) {
         {"2026-12-05 14", false, -1},
         {"05.DEC.26", false, -1},
         {"2026-12-05 14:00:07 ", false, -1},
+        {"2026-12-0x", false, -1},
+        {"2026-12-05 14:0x", true, -1},
+        {"2026-12-05 14:00:x7", true, -1},
+        {"2026/12/05", false, -1},
     };
     for (const auto& c : cases) {
         long long key = -1;

@@ -17,7 +17,7 @@ same() {  # what expected actual
     fi
 }
 # Names the sanitizer builds add.
-tooling='^_*(asan|ubsan|lsan|sanitizer|odr_asan)'
+tooling='^_*(asan|ubsan|lsan|tsan|sanitizer|odr_asan)'
 
 expected=$({ sed -nE 's/^ERR_API [^(]*[ *]([A-Za-z_][A-Za-z0-9_]*)\(.*/\1/p' "$headers"/*.h
     printf '%s\n' DllMain init_function error_task; } | sort -u)
@@ -31,7 +31,7 @@ declared=$(sed -nE 's/^[A-Za-z_][A-Za-z0-9_]*\**[ ]+\**([A-Za-z_][A-Za-z0-9_]*)\
 undefined=$(nm -D --undefined-only "$lib")
 called=$(echo "$undefined" | awk '$1 == "U" && $2 !~ /@/ {print $2}' | grep -Ev "$tooling" |
     sort -u)
-if echo "$undefined" | grep -Eq ' _*(asan|ubsan)_'; then
+if echo "$undefined" | grep -Eq ' _*(asan|ubsan|tsan)_'; then
     called=$(comm -12 <(echo "$declared") <(echo "$called"))
 fi
 same "executive functions called" "$declared" "$called"

@@ -113,7 +113,7 @@ TEST(ReportPage, DataBlockCarriesEveryEntry) {
     ReportInput in;
     in.logs = {{"i1/SYSERR.LOG", "i1", LogKind::system, true, 0, ""},
                {"i2/USERERR.LOG", "i2", LogKind::user, true, 0, ""}};
-    const std::vector<std::string> texts = {"Lamp 1 failed", "Door open", "Lamp 1 failed"};
+    const std::vector<std::string> texts = {"Lamp 1 failed", "Door open", "Lamp 2 failed"};
     const std::int64_t base = errlog::epoch_seconds(2026, 12, 5, 17, 0, 0);
     const struct {
         std::uint32_t log;
@@ -121,9 +121,10 @@ TEST(ReportPage, DataBlockCarriesEveryEntry) {
         std::uint16_t code;
         std::int64_t stamp;
         int text;
-    } rows[] = {{0, false, true, 100, base, 0},      {1, false, false, 200, 0, 1},
-                {1, false, true, 200, base - 61, 1}, {0, false, true, 100, base - 61, 2},
-                {0, true, true, 0, base - 7200, 0},  {1, false, true, 300, base - 90000, 1}};
+    } rows[] = {{0, false, true, 100, base, 0},       {1, false, false, 200, 0, 1},
+                {1, false, true, 200, base - 61, 1},  {1, false, true, 100, base - 61, 2},
+                {0, true, true, 0, base - 7200, 0},   {1, false, true, 300, base - 90000, 1},
+                {0, false, true, 100, base - 3000, 0}};
     for (const auto& r : rows) {
         ReportEntry e;
         e.log = r.log;
@@ -160,9 +161,19 @@ TEST(ReportPage, DataBlockCarriesEveryEntry) {
         EXPECT_EQ(d["strings"][log[1].get<int>()], r.log == 0 ? "i1" : "i2");
         EXPECT_EQ(log[2], r.log == 0 ? 0 : 1);
     }
+    // Code 100: the text and component of its newest error, and its two instruments.
+    EXPECT_NE(page.find("data-code=\"100\" data-count=\"3\"><td class=\"num\">1</td><td "
+                        "class=\"num\"><a class=\"code-link\" href=\"#entries\">100</a></td>"
+                        "<td>Lamp 1 failed</td><td>LAMP</td><td class=\"num\">2</td>"),
+              std::string::npos);
     // The summary counts the overflow marker as an entry, not as an error.
-    EXPECT_NE(page.find("id=\"sum-entries\" data-value=\"6\""), std::string::npos);
-    EXPECT_NE(page.find("5 errors, 1 overflow markers"), std::string::npos);
+    EXPECT_NE(page.find("id=\"sum-entries\" data-value=\"7\""), std::string::npos);
+    EXPECT_NE(page.find("6 errors, 1 overflow markers"), std::string::npos);
+    // Components: their codes and errors.
+    EXPECT_NE(page.find("<td>LAMP</td><td class=\"num\">1</td><td class=\"num\">3</td>"),
+              std::string::npos);
+    EXPECT_NE(page.find("<td>DOOR</td><td class=\"num\">2</td><td class=\"num\">3</td>"),
+              std::string::npos);
     EXPECT_NE(page.find("id=\"sum-instruments\" data-value=\"2\""), std::string::npos);
 }
 

@@ -299,9 +299,17 @@ TEST_F(Task, FailedWaitsOnErrorMbxPauseThenSuspend) {
             wait_until([mbx] { return rtx_host_mailbox_waiters(mbx) != 0; }, "a receiver");
         rtx_host_fail_next(RTX_OP_RECEIVE, count, status);
     };
+    // The failure is seen in the counters: the console's text may be read only while nothing
+    // prints. The task prints before its next wait, which the sync's answer comes after.
+    const auto failed_waits = [] {
+        rtx_host_counters c{};
+        rtx_host_get_counters(&c);
+        return c.failed[RTX_OP_RECEIVE];
+    };
+    const auto failed_before = failed_waits();
     fail_next_wait(1, 0x42);
     h.command(CMD_UI_READY);
-    wait_until([] { return *rtx_host_console_text() != '\0'; }, "the failed wait");
+    wait_until([&] { return failed_waits() > failed_before; }, "the failed wait");
     h.sync();
     EXPECT_EQ(h.console(), failed("0042"));
     EXPECT_TRUE(err::task_state().ui_ready);

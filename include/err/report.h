@@ -19,7 +19,15 @@ extern "C" {
 /* Sends error error_nr, with the caller's source position and an optional information text,
  * to the error task. file and info may be null; file is cut to its file-name part, to 80
  * characters, and info to 120. "%s" places of the error's text take the "$"-separated parts of
- * info. Returns the status of the send (0 when queued); non-zero when the report was dropped. */
+ * info. Returns the status of the send (0 when queued); non-zero when the report was dropped.
+ *
+ * The caller does not wait for the error task. Its one wait is the executive's: on the
+ * instrument the error task and the tasks that free segments outrank the reporting tasks, so a
+ * reporter finds the segment pool exhausted only while they wait themselves. The host
+ * executive (librtx_host) ranks no threads and stands in for those priorities: an allocation
+ * at an exhausted pool gives way for up to 1 ms (until half the pool is free again) before the
+ * report is dropped, so in an error storm a call can take about a millisecond. bench/run
+ * prints the caller's 99th and 99.9th percentile time in a storm (docs/architecture.md). */
 ERR_API int EReportError(const char* file, int32_t line, uint16_t error_nr, const char* info);
 
 /* Contract checks: report error 2 with a formatted text (at most 255 characters are formatted,

@@ -359,7 +359,7 @@ void reset_console() {
     c.context = nullptr;
 }
 
-#if !defined(__SSE2__) || defined(RTX_HOST_SANITIZED)
+#if !defined(__SSE2__) || defined(RTX_HOST_EXACT_READS)
 // The top bit of each byte of word that is '\\', '/' or ':', and no other bit. Exact for every
 // byte (no borrow runs from one byte into the next).
 inline uint64_t separator_bytes(uint64_t word) {
@@ -692,7 +692,7 @@ void rtx_host_set_console_sink(rtx_host_console_sink sink, void* context) {
 void EVcut_path(const char** path) {
     if (!path || !*path) return;
     const char* text = *path;
-#if defined(__SSE2__) && !defined(RTX_HOST_SANITIZED)
+#if defined(__SSE2__) && !defined(RTX_HOST_EXACT_READS)
     // Sixteen characters at a time, in aligned blocks: a block never reaches into another page,
     // so reading the whole block around the text's start and end is safe.
     const auto misalign = static_cast<unsigned>(reinterpret_cast<uintptr_t>(text) & 15u);

@@ -29,13 +29,22 @@
 
 #include "rtx/rtx_host.h"
 
-// AddressSanitizer builds (g++ and clang): pooled segments marked for the sanitizer, no reads
-// past a text's end.
+// AddressSanitizer builds (g++ and clang): pooled segments marked for the sanitizer.
 #if defined(__SANITIZE_ADDRESS__)
 #define RTX_HOST_SANITIZED 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define RTX_HOST_SANITIZED 1
+#endif
+#endif
+
+// Builds whose sanitizer watches every byte read (AddressSanitizer, ThreadSanitizer): no reads
+// past a text's end, not even the aligned ones that stay inside the text's page.
+#if defined(RTX_HOST_SANITIZED) || defined(__SANITIZE_THREAD__)
+#define RTX_HOST_EXACT_READS 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define RTX_HOST_EXACT_READS 1
 #endif
 #endif
 

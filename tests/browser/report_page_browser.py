@@ -5,7 +5,8 @@ Generates a small fleet, adds an instrument whose log texts are markup, writes t
 `errlog report`, opens it in headless Chromium and checks what a person would see: the counts
 that `errlog show --jsonl` and `errlog verify --json` give for the same fleet, a table that
 filters by code, texts from the logs shown as text, no request leaving the page, no console
-error. Keeps a 1280x800 screenshot (and one of the whole page) in the output folder.
+error. Keeps 1280x800 screenshots (the top, the lists, the table) and one of the whole page
+in the output folder.
 
     report_page_browser.py --bin BUILD/bin --out BUILD/browser [--chromium chromium]
 
@@ -26,8 +27,8 @@ from cdp import Browser, BrowserError  # noqa: E402
 
 # Texts that would be markup if the page took them as such; U+2028 ends a line in old scripts.
 HOSTILE_SCRIPT = """define 3 300 ARCHIVE 0 0 "%s" - "<b>COMP" - -
-report 300 "</script><img src=http://127.0.0.1:9/x onerror=alert(1)><!-- \u2028"
-report 300 "plain <i>text</i> & more"
+report 990 "</script><img src=http://127.0.0.1:9/x onerror=alert(1)><!-- \u2028"
+report 990 "plain <i>text</i> & more"
 """
 
 
@@ -151,6 +152,11 @@ def main():
         c.check(matching == str(entries), "the table holds every entry", f"{matching}")
         browser.screenshot(os.path.join(out, "report-page.png"))
         browser.screenshot(os.path.join(out, "report-page-full.png"), full_page=True)
+        browser.evaluate("document.getElementById('most-frequent').scrollIntoView()")
+        browser.screenshot(os.path.join(out, "report-page-lists.png"))
+        browser.evaluate("document.getElementById('entries').scrollIntoView()")
+        browser.screenshot(os.path.join(out, "report-page-entries.png"))
+        browser.evaluate("window.scrollTo(0, 0)")
 
         shown = browser.evaluate(FILTER_JS % ("'f-code'", json.dumps(str(top_code))))
         rows = browser.evaluate(ALL_ROWS_JS)
@@ -163,6 +169,10 @@ def main():
         rows = browser.evaluate(ALL_ROWS_JS)
         c.check(shown == "1" and len(rows) == 1 and rows[0][1].startswith("</script><img src="),
                 "a log text that is markup is shown as text", f"{shown}: {rows}")
+        listed = browser.evaluate("""Array.from(document.querySelectorAll(
+            '#top-components td')).map(function (td) { return td.textContent; })""")
+        c.check("<b>COMP" in listed, "a component that is markup is listed as text",
+                f"{listed[:40]}")
         markup = browser.evaluate("""[document.querySelectorAll('img').length,
             document.querySelectorAll('script').length, document.querySelectorAll('b').length -
             document.querySelectorAll('.figure b, #sum-span b').length]""")
@@ -186,7 +196,8 @@ def main():
               or (e["method"] == "Log.entryAdded"
                   and e["params"]["entry"]["level"] in ("error", "warning"))]
     c.check(not errors, "no console error or warning", json.dumps(errors)[:2000])
-    print(f"screenshots: {out}/report-page.png, {out}/report-page-full.png")
+    print(f"screenshots: {out}/report-page.png (the top), report-page-full.png (all of it), "
+          "report-page-lists.png, report-page-entries.png")
     print(f"{c.passed} passed, {c.failed} failed")
     return 1 if c.failed else 0
 

@@ -22,8 +22,8 @@ enum class LogState {
 };
 
 // One entry of a log that passed the filter, packed: its fields lie in the FleetLog's pool
-// (FleetLog::entry unpacks it), so that a fleet's entries take little more memory than their
-// texts.
+// (FleetLog::fields and FleetLog::entry read them), so that a fleet's entries take little more
+// memory than their texts.
 struct FleetEntry {
     long long key = 0;         // stamp_key, when dated
     bool dated = false;        // false: the date or time cannot be read
@@ -48,7 +48,7 @@ struct FleetLog {
                                       // (errors newest first, then the overflow marker)
     std::string pool;                 // the entries' fields
 
-    // The entry's fields, as views into the pool.
+    // The entry's fields, as views into the pool (valid while this FleetLog lives unchanged).
     EntryFields fields(const FleetEntry& e) const;
     // The same as an Entry (without the raw record).
     Entry entry(const FleetEntry& e) const;

@@ -142,10 +142,17 @@ std::string merged_heading(std::size_t width) {
 }
 
 std::string merged_row(std::string_view log, std::size_t width, const EntryFields& e) {
-    std::string s = "  ";
-    s += log;
-    pad_to(s, width + 2);
-    return s + format_row(e);
+    std::string s;
+    append_merged_row(s, log, width, e);
+    return s;
+}
+
+void append_merged_row(std::string& out, std::string_view log, std::size_t width,
+                       const EntryFields& e) {
+    out += "  ";
+    out += log;
+    if (log.size() < width) out.append(width - log.size(), ' ');
+    append_row(out, e);
 }
 
 std::string jsonl_line(std::string_view log, const EntryFields& e) {

@@ -14,6 +14,8 @@ namespace errlog {
 std::string merged_heading(std::size_t width);
 // One row of the merged table: the log's name padded to width, then format_row.
 std::string merged_row(std::string_view log, std::size_t width, const EntryFields& e);
+void append_merged_row(std::string& out, std::string_view log, std::size_t width,
+                       const EntryFields& e);
 
 // One line of `show --jsonl` (without its line end): the entry of the log named log.
 std::string jsonl_line(std::string_view log, const EntryFields& e);

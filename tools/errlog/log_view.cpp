@@ -40,11 +40,6 @@ bool is_overflow_marker(const Entry& e) {
     return e.code_value == 0 && e.component.empty() && e.text == kOverflowText;
 }
 
-std::string pad(std::string s, std::size_t width) {
-    if (s.size() < width) s.append(width - s.size(), ' ');
-    return s;
-}
-
 // A record whose borders, labels and line ends all sit where they belong.
 bool plausible_layout(const std::uint8_t* r) {
     auto is_eol = [&](std::size_t at) { return r[at] == kCR && r[at + 1] == kLF; };
@@ -292,6 +287,11 @@ Log inspect_log(std::vector<std::uint8_t> bytes, std::int64_t file_length, bool 
 
 std::string escape(std::string_view text) {
     std::string out;
+    append_escaped(out, text);
+    return out;
+}
+
+void append_escaped(std::string& out, std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         auto c = static_cast<unsigned char>(text[i]);
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
@@ -308,14 +308,14 @@ std::string escape(std::string_view text) {
         } else if (c == '\t') {
             out += "\\t";
         } else if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\%03o", c);
-            out += buf;
+            const char octal[] = {'\\', static_cast<char>('0' + (c >> 6)),
+                                  static_cast<char>('0' + ((c >> 3) & 7)),
+                                  static_cast<char>('0' + (c & 7))};
+            out.append(octal, sizeof octal);
         } else {
             out.push_back(static_cast<char>(c));
         }
     }
-    return out;
 }
 
 const char* const kRowsHeading =
@@ -326,30 +326,56 @@ std::string format_row(const Entry& e) {
 }
 
 std::string format_row(const EntryFields& e) {
-    char nr[8];
-    std::snprintf(nr, sizeof nr, "%03u", static_cast<unsigned>(e.record));
-    std::string source = e.overflow ? "-"
-                         : (e.file == "-" && e.line == "-")
-                             ? "-"
-                             : std::string(e.file) + ":" + std::string(e.line);
     std::string row;
-    row.reserve(160);
-    row += "  ";
-    row += nr;
-    row += "  ";
+    append_row(row, e);
+    return row;
+}
+
+void append_row(std::string& row, const EntryFields& e) {
+    // Pads what was appended since start to width.
+    auto pad_from = [&](std::size_t start, std::size_t width) {
+        if (row.size() - start < width) row.append(width - (row.size() - start), ' ');
+    };
+    const char nr[] = {' ',
+                       ' ',
+                       static_cast<char>('0' + e.record / 100 % 10),
+                       static_cast<char>('0' + e.record / 10 % 10),
+                       static_cast<char>('0' + e.record % 10),
+                       ' ',
+                       ' '};
+    if (e.record < 1000) {
+        row.append(nr, sizeof nr);
+    } else {
+        char wide[16];
+        std::snprintf(wide, sizeof wide, "  %03u  ", static_cast<unsigned>(e.record));
+        row += wide;
+    }
     row += e.overflow ? std::string_view("-----") : e.code;
     row += "  ";
-    row += pad(std::string(e.date), kDateWidth);
+    std::size_t at = row.size();
+    row += e.date;
+    pad_from(at, kDateWidth);
     row += "  ";
-    row += pad(std::string(e.time), kTimeWidth);
+    at = row.size();
+    row += e.time;
+    pad_from(at, kTimeWidth);
     row += "  ";
-    row += pad(escape(e.component.empty() ? "-" : e.component), kComponentWidth);
+    at = row.size();
+    append_escaped(row, e.component.empty() ? "-" : e.component);
+    pad_from(at, kComponentWidth);
     row += "  ";
-    row += pad(escape(source), 20);
+    at = row.size();
+    if (e.overflow || (e.file == "-" && e.line == "-")) {
+        row += '-';
+    } else {
+        append_escaped(row, e.file);
+        row += ':';
+        append_escaped(row, e.line);
+    }
+    pad_from(at, 20);
     row += "  ";
-    row += escape(e.text);
+    append_escaped(row, e.text);
     if (e.overflow) row += " (older errors were lost)";
-    return row;
 }
 
 std::vector<std::string> format_rows(const std::vector<Entry>& entries) {

@@ -118,6 +118,8 @@ std::vector<std::string> format_rows(const std::vector<Entry>& entries);
 extern const char* const kRowsHeading;
 std::string format_row(const Entry& e);
 std::string format_row(const EntryFields& e);
+// The same appended to row.
+void append_row(std::string& row, const EntryFields& e);
 
 // The archive file that the error task writes when it exports a log: the head (entry count,
 // new_records, "O"/"N"), the overflow entry, then the errors newest first, CR LF line ends.
@@ -137,6 +139,7 @@ std::vector<std::uint8_t> new_log_image();
 
 // C escapes for '"', '\\' and control characters; CR LF reads "\n".
 std::string escape(std::string_view text);
+void append_escaped(std::string& out, std::string_view text);
 
 // ---- Templates ----
 

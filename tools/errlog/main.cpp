@@ -139,7 +139,7 @@ void add_filter_args(CLI::App* cmd, FleetArgs& a) {
         ->delimiter(',')
         ->type_name("NAME[,NAME...]");
     cmd->add_option("-n", a.newest, "Only the newest N entries (after the other filters)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::Range(0LL, 1000000000LL))
         ->type_name("N");
     cmd->add_flag("--reverse", a.reverse, "Oldest first");
 }
@@ -310,8 +310,16 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
         }
     print_line(errlog::merged_heading(width));
     if (refs.empty()) print_line("  (no errors)");
-    for (const auto& r : refs)
-        print_line(errlog::merged_row(fleet.logs[r.log].path, width, entry_of(r)));
+    std::string lines;
+    for (const auto& r : refs) {
+        errlog::append_merged_row(lines, fleet.logs[r.log].path, width, entry_of(r));
+        lines += '\n';
+        if (lines.size() >= 1 << 16) {
+            std::fwrite(lines.data(), 1, lines.size(), stdout);
+            lines.clear();
+        }
+    }
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
     return status;
 }
 
@@ -395,10 +403,10 @@ void print_counts(const char* title, const std::vector<errlog::Count>& counts, b
     if (counts.empty()) std::printf("  (none)\n");
     for (const auto& c : counts) {
         if (code)
-            std::printf("  %7zu  %s  %s\n", c.count, c.name.c_str(),
+            std::printf("  %6zu  %s  %s\n", c.count, c.name.c_str(),
                         errlog::escape(c.text).c_str());
         else
-            std::printf("  %7zu  %s\n", c.count,
+            std::printf("  %6zu  %s\n", c.count,
                         c.name.empty() ? "-" : errlog::escape(c.name).c_str());
     }
 }
@@ -454,11 +462,10 @@ int cmd_report(const FleetArgs& args, const std::string& page_path) {
     for (std::size_t i = 0; i < args.files.size() && i < 3; ++i)
         title += (i ? ", " : "") + args.files[i];
     if (args.files.size() > 3) title += " and " + std::to_string(args.files.size() - 3) + " more";
-    errlog::FleetReport report;
-    errlog::make_fleet_report(fleet, errlog::merged_entries(fleet, options.filter), options.filter,
-                              title, report);
+    const errlog::ReportInput input = errlog::fleet_report(
+        fleet, errlog::merged_entries(fleet, options.filter), options.filter, title);
     std::string page, error;
-    errlog::write_report_page(report.input, page);
+    errlog::write_report_page(input, page);
     if (!errlog::write_file(page_path, page, error)) {
         std::fprintf(stderr, "errlog: cannot write %s: %s\n", page_path.c_str(), error.c_str());
         return kExitUsage;

@@ -1,6 +1,5 @@
 #include "report_input.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -18,12 +17,24 @@ std::string upper_file_name(std::string_view path) {
     return name;
 }
 
-// A stamp key (YYYYMMDDhhmmss) as the user writes a time: "2026-12-05 14:00:00".
+// The date and time of a stamp key (YYYYMMDDhhmmss, see stamp_key).
+Stamp stamp_of_key(long long key) {
+    Stamp t;
+    t.year = static_cast<int>(key / 10000000000);
+    t.month = static_cast<int>(key / 100000000 % 100);
+    t.day = static_cast<int>(key / 1000000 % 100);
+    t.hour = static_cast<int>(key / 10000 % 100);
+    t.minute = static_cast<int>(key / 100 % 100);
+    t.second = static_cast<int>(key % 100);
+    return t;
+}
+
+// A stamp key as the user writes a time: "2026-12-05 14:00:00".
 std::string key_text(long long key) {
+    const Stamp t = stamp_of_key(key);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", key / 10000000000,
-                  key / 100000000 % 100, key / 1000000 % 100, key / 10000 % 100, key / 100 % 100,
-                  key % 100);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     return buf;
 }
 
@@ -51,10 +62,9 @@ std::string describe_filter(const Filter& f) {
     return out;
 }
 
-void make_fleet_report(const Fleet& fleet, const std::vector<MergedRef>& refs, const Filter& filter,
-                       std::string title, FleetReport& out) {
-    ReportInput& in = out.input;
-    in = ReportInput{};
+ReportInput fleet_report(const Fleet& fleet, const std::vector<MergedRef>& refs,
+                         const Filter& filter, std::string title) {
+    ReportInput in;
     in.title = std::move(title);
     in.filters = describe_filter(filter);
     in.oldest_first = filter.reverse;
@@ -77,37 +87,28 @@ void make_fleet_report(const Fleet& fleet, const std::vector<MergedRef>& refs, c
         if (!log.valid) log.reason = f.log.reason;
         in.logs.push_back(std::move(log));
     }
-    // The texts first, each entry's six after one another; the views once the pool stands.
-    std::string& pool = out.texts;
-    pool.clear();
-    std::vector<std::uint16_t> sizes;  // a field is part of a record: far below 65536
-    sizes.reserve(refs.size() * 6);
     in.entries.resize(refs.size());
     for (std::size_t i = 0; i < refs.size(); ++i) {
         const FleetLog& f = fleet.logs[refs[i].log];
-        const Entry e = f.entry(f.entries[refs[i].entry]);
+        const FleetEntry& p = f.entries[refs[i].entry];
+        const EntryFields e = f.fields(p);
         ReportEntry& r = in.entries[i];
         r.log = page_log[refs[i].log];
         r.overflow = e.overflow;
         r.code = e.code_value;
-        Stamp t;
-        r.has_stamp = parse_stamp(e, t);
-        if (r.has_stamp)
+        r.has_stamp = p.dated;
+        if (p.dated) {
+            const Stamp t = stamp_of_key(p.key);
             r.stamp = epoch_seconds(t.year, t.month, t.day, t.hour, t.minute, t.second);
-        for (const std::string* field :
-             {&e.date, &e.time, &e.text, &e.component, &e.file, &e.line}) {
-            pool += *field;
-            sizes.push_back(static_cast<std::uint16_t>(field->size()));
         }
+        r.date = e.date;
+        r.time = e.time;
+        r.text = e.text;
+        r.component = e.component;
+        r.file = e.file;
+        r.line = e.line;
     }
-    std::size_t at = 0, k = 0;
-    for (ReportEntry& r : in.entries) {
-        for (std::string_view* field :
-             {&r.date, &r.time, &r.text, &r.component, &r.file, &r.line}) {
-            *field = std::string_view(pool).substr(at, sizes[k]);
-            at += sizes[k++];
-        }
-    }
+    return in;
 }
 
 }  // namespace errlog

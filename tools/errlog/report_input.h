@@ -19,15 +19,10 @@ LogKind log_kind_of(std::string_view path);
 // The filter as the user asked for it, in show's option words ("" when none).
 std::string describe_filter(const Filter& filter);
 
-// The page's input and the texts its entries view.
-struct FleetReport {
-    std::string texts;  // each entry's date, time, text, component, file and line, one after another
-    ReportInput input;  // its entries view texts: keep both together, and do not copy
-};
-
-// Fills out with every log of the fleet that could be read (unreadable files as lines), its
-// backups, and the merged entries refs in their order.
-void make_fleet_report(const Fleet& fleet, const std::vector<MergedRef>& refs,
-                       const Filter& filter, std::string title, FleetReport& out);
+// The page's input: every log of the fleet that could be read (unreadable files as lines), its
+// backups, and the merged entries refs in their order. Its entries view the fleet's texts: the
+// fleet must outlive it.
+ReportInput fleet_report(const Fleet& fleet, const std::vector<MergedRef>& refs,
+                         const Filter& filter, std::string title);
 
 }  // namespace errlog

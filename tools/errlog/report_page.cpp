@@ -1,6 +1,8 @@
 #include "report_page.h"
 
 #include <algorithm>
+#include <charconv>
+#include <deque>
 #include <cstdio>
 #include <unordered_map>
 #include <utility>
@@ -47,26 +49,75 @@ std::string shown_or_dash(std::string_view s) {
 }
 
 // Strings of the data block, each once.
-class StringTable {
-  public:
+
+// Appends n in decimal.
+void append_uint(std::string& out, std::uint64_t n) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, n);
+    out.append(buf, r.ptr);
+}
+void append_int(std::string& out, std::int64_t n) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, n);
+    out.append(buf, r.ptr);
+}
+
+constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+// Every string of the page's data once, and each entry's and log's strings as numbers into it:
+// made in one pass, so that counting and writing work on numbers.
+struct Interned {
+    std::vector<std::string_view> strings;
+    std::deque<std::string> sources;  // "file:line", made here (a deque keeps their places)
+    std::vector<std::uint32_t> text, comp, src;  // per entry
+    std::vector<std::uint32_t> path, inst;       // per log
+
     std::uint32_t id(std::string_view s) {
-        auto [it, added] = index_.try_emplace(s, static_cast<std::uint32_t>(strings_.size()));
-        if (added) strings_.push_back(s);
+        auto [it, added] = index_.try_emplace(s, static_cast<std::uint32_t>(strings.size()));
+        if (added) strings.push_back(s);
         return it->second;
     }
-    const std::vector<std::string_view>& strings() const { return strings_; }
 
   private:
     std::unordered_map<std::string_view, std::uint32_t> index_;
-    std::vector<std::string_view> strings_;
 };
 
-// A count under a name, for the top lists.
+void intern(const ReportInput& in, Interned& t) {
+    const std::size_t n = in.entries.size();
+    t.text.resize(n);
+    t.comp.resize(n);
+    t.src.resize(n);
+    // A source is its file and line; they are looked up apart (few of each) and joined once.
+    std::unordered_map<std::string_view, std::uint32_t> files, lines;
+    std::unordered_map<std::uint64_t, std::uint32_t> sources;
+    for (std::size_t i = 0; i < n; ++i) {
+        const ReportEntry& e = in.entries[i];
+        t.text[i] = t.id(e.text);
+        t.comp[i] = t.id(e.component);
+        const std::uint64_t f = files.try_emplace(e.file, files.size()).first->second;
+        const std::uint64_t l = lines.try_emplace(e.line, lines.size()).first->second;
+        auto [it, added] = sources.try_emplace(f << 32 | l, 0);
+        if (added) {
+            std::string s(e.file);
+            if (!e.line.empty() && e.line != "-") s.append(":").append(e.line);
+            t.sources.push_back(std::move(s));
+            it->second = t.id(t.sources.back());
+        }
+        t.src[i] = it->second;
+    }
+    for (const ReportLog& log : in.logs) {
+        t.path.push_back(t.id(log.path));
+        t.inst.push_back(t.id(log.instrument));
+    }
+}
+
+// A count under a key, for the top lists.
 struct Ranked {
-    std::size_t key;  // code, component id or instrument id
+    std::size_t key;  // code, component's string or instrument
     std::size_t count;
 };
 
+// The keys with a count, most first (equal counts: the smaller key first).
 std::vector<Ranked> ranked(const std::vector<std::size_t>& counts) {
     std::vector<Ranked> out;
     for (std::size_t k = 0; k < counts.size(); ++k)
@@ -76,39 +127,42 @@ std::vector<Ranked> ranked(const std::vector<std::size_t>& counts) {
     return out;
 }
 
-// What the page counts, in one pass over the entries.
+// What the page counts.
 struct Counts {
-    std::vector<std::uint32_t> instrument_of_log;  // instrument id of each log
-    std::vector<std::string_view> instruments;     // by id
+    std::vector<std::uint32_t> instrument_of_log;  // instrument of each log
+    std::vector<std::string_view> instruments;     // by instrument
     std::vector<std::size_t> logs_per_instrument;
     std::size_t errors = 0, overflows = 0, without_stamp = 0;
     bool any_stamp = false;
     std::int64_t first = 0, last = 0;  // the oldest and newest stamp of an entry
     std::vector<std::size_t> per_code = std::vector<std::size_t>(65536);
-    std::vector<std::size_t> per_component;  // by component id
-    std::vector<std::string_view> components;
+    std::vector<std::size_t> per_component;  // by the component's string
     std::vector<std::size_t> per_instrument;
-    // Per code: the texts seen with it (text → count), components, instruments.
-    std::unordered_map<std::uint16_t, std::unordered_map<std::string_view, std::size_t>> texts;
-    std::unordered_map<std::uint16_t, std::unordered_map<std::string_view, std::size_t>> comps;
-    std::vector<std::pair<std::uint16_t, std::uint32_t>> code_instrument;
+    // Of each code its newest error's text and component (strings); kNone: no error.
+    std::vector<std::uint32_t> code_text = std::vector<std::uint32_t>(65536, kNone);
+    std::vector<std::uint32_t> code_comp = std::vector<std::uint32_t>(65536, kNone);
+    std::vector<Ranked> top_codes, top_components, top_instruments;  // all, most first
+    std::vector<std::size_t> instruments_of_code;                    // by code, for the top codes
+    std::vector<std::size_t> codes_of_component;  // by component, for the top components
 };
 
-Counts count(const ReportInput& in) {
+Counts count(const ReportInput& in, const Interned& t) {
     Counts c;
-    std::unordered_map<std::string_view, std::uint32_t> inst_ids, comp_ids;
-    for (const ReportLog& log : in.logs) {
-        auto [it, added] =
-            inst_ids.try_emplace(log.instrument, static_cast<std::uint32_t>(c.instruments.size()));
-        if (added) {
-            c.instruments.push_back(log.instrument);
+    std::vector<std::uint32_t> instrument_of_string(t.strings.size(), kNone);
+    for (std::size_t k = 0; k < in.logs.size(); ++k) {
+        std::uint32_t& inst = instrument_of_string[t.inst[k]];
+        if (inst == kNone) {
+            inst = static_cast<std::uint32_t>(c.instruments.size());
+            c.instruments.push_back(in.logs[k].instrument);
             c.logs_per_instrument.push_back(0);
         }
-        c.instrument_of_log.push_back(it->second);
-        ++c.logs_per_instrument[it->second];
+        c.instrument_of_log.push_back(inst);
+        ++c.logs_per_instrument[inst];
     }
     c.per_instrument.assign(c.instruments.size(), 0);
-    for (const ReportEntry& e : in.entries) {
+    c.per_component.assign(t.strings.size(), 0);
+    for (std::size_t i = 0; i < in.entries.size(); ++i) {
+        const ReportEntry& e = in.entries[i];
         if (e.has_stamp) {
             c.first = c.any_stamp ? std::min(c.first, e.stamp) : e.stamp;
             c.last = c.any_stamp ? std::max(c.last, e.stamp) : e.stamp;
@@ -122,34 +176,44 @@ Counts count(const ReportInput& in) {
         }
         ++c.errors;
         ++c.per_code[e.code];
-        auto [it, added] =
-            comp_ids.try_emplace(e.component, static_cast<std::uint32_t>(c.components.size()));
-        if (added) {
-            c.components.push_back(e.component);
-            c.per_component.push_back(0);
+        ++c.per_component[t.comp[i]];
+        if (e.log < c.instrument_of_log.size()) ++c.per_instrument[c.instrument_of_log[e.log]];
+        if (c.code_text[e.code] == kNone) {
+            c.code_text[e.code] = t.text[i];
+            c.code_comp[e.code] = t.comp[i];
         }
-        ++c.per_component[it->second];
-        const std::uint32_t inst =
-            e.log < c.instrument_of_log.size() ? c.instrument_of_log[e.log] : 0;
-        if (inst < c.per_instrument.size()) ++c.per_instrument[inst];
-        ++c.texts[e.code][e.text];
-        ++c.comps[e.code][e.component];
-        c.code_instrument.emplace_back(e.code, inst);
     }
-    std::sort(c.code_instrument.begin(), c.code_instrument.end());
-    c.code_instrument.erase(std::unique(c.code_instrument.begin(), c.code_instrument.end()),
-                            c.code_instrument.end());
-    return c;
-}
+    c.top_codes = ranked(c.per_code);
+    c.top_components = ranked(c.per_component);
+    c.top_instruments = ranked(c.per_instrument);
 
-// The most frequent key of a map (the first in the map's order on equal counts is arbitrary,
-// so ties go to the smaller string: the page stays the same for the same input).
-std::string_view most_frequent(const std::unordered_map<std::string_view, std::size_t>& m) {
-    std::string_view best;
-    std::size_t n = 0;
-    for (const auto& [k, v] : m)
-        if (v > n || (v == n && k < best)) best = k, n = v;
-    return best;
+    // Instruments per top code and codes per top component: a mark per pair seen.
+    std::vector<std::uint32_t> code_slot(65536, kNone), comp_slot(t.strings.size(), kNone);
+    for (std::size_t k = 0; k < c.top_codes.size() && k < kTop; ++k)
+        code_slot[c.top_codes[k].key] = static_cast<std::uint32_t>(k);
+    for (std::size_t k = 0; k < c.top_components.size() && k < kTop; ++k)
+        comp_slot[c.top_components[k].key] = static_cast<std::uint32_t>(k);
+    const std::size_t insts = c.instruments.size();
+    std::vector<bool> code_inst(kTop * insts), comp_code(kTop * 65536);
+    c.instruments_of_code.assign(65536, 0);
+    c.codes_of_component.assign(t.strings.size(), 0);
+    for (std::size_t i = 0; i < in.entries.size(); ++i) {
+        const ReportEntry& e = in.entries[i];
+        if (e.overflow) continue;
+        if (const std::uint32_t s = code_slot[e.code]; s != kNone && e.log < in.logs.size()) {
+            const std::uint32_t inst = c.instrument_of_log[e.log];
+            if (!code_inst[s * insts + inst]) {
+                code_inst[s * insts + inst] = true;
+                ++c.instruments_of_code[e.code];
+            }
+        }
+        if (const std::uint32_t s = comp_slot[t.comp[i]];
+            s != kNone && !comp_code[s * 65536 + e.code]) {
+            comp_code[s * 65536 + e.code] = true;
+            ++c.codes_of_component[t.comp[i]];
+        }
+    }
+    return c;
 }
 
 std::string stamp_text(std::int64_t t) {
@@ -274,35 +338,27 @@ void append_rest(std::string& out, const std::vector<Ranked>& list, std::size_t 
     out += share;
 }
 
-void append_top_codes(std::string& out, const Counts& c) {
-    const std::vector<Ranked> list = ranked(c.per_code);
+void append_top_codes(std::string& out, const Counts& c, const Interned& t) {
+    const std::vector<Ranked>& list = c.top_codes;
     out += "<section id=\"top-codes\" class=\"top\"><h3>Error codes</h3>\n";
     out +=
-        "<table class=\"list\"><thead><tr><th>#</th><th>Code</th><th>Text (most frequent)</th>"
+        "<table class=\"list\"><thead><tr><th>#</th><th>Code</th><th>Text (of the newest)</th>"
         "<th>Component</th><th>Instruments</th><th>Errors</th><th>Share</th></tr></thead>"
         "<tbody>\n";
     const std::size_t top = list.empty() ? 0 : list[0].count;
     for (std::size_t i = 0; i < list.size() && i < kTop; ++i) {
-        const auto code = static_cast<std::uint16_t>(list[i].key);
-        const auto lo = std::lower_bound(c.code_instrument.begin(), c.code_instrument.end(),
-                                         std::make_pair(code, std::uint32_t{0}));
-        const auto hi = std::lower_bound(
-            lo, c.code_instrument.end(),
-            std::make_pair(static_cast<std::uint16_t>(code + 1), std::uint32_t{0}));
-        const std::size_t instruments = code == 65535
-                                            ? static_cast<std::size_t>(c.code_instrument.end() - lo)
-                                            : static_cast<std::size_t>(hi - lo);
+        const std::size_t code = list[i].key;
         out += "<tr";
         append_number_attr(out, "data-code", code);
         append_number_attr(out, "data-count", list[i].count);
         out += "><td class=\"num\">" + std::to_string(i + 1) +
                "</td><td class=\"num\"><a class=\"code-link\" href=\"#entries\">" +
                std::to_string(code) + "</a></td><td>";
-        append_html(out, most_frequent(c.texts.at(code)));
+        append_html(out, t.strings[c.code_text[code]]);
         out += "</td><td>";
-        append_html(out, shown_or_dash(most_frequent(c.comps.at(code))));
-        out += "</td><td class=\"num\">" + with_commas(instruments) + "</td><td class=\"num\">" +
-               with_commas(list[i].count) + "</td>";
+        append_html(out, shown_or_dash(t.strings[c.code_comp[code]]));
+        out += "</td><td class=\"num\">" + with_commas(c.instruments_of_code[code]) +
+               "</td><td class=\"num\">" + with_commas(list[i].count) + "</td>";
         append_share(out, list[i].count, top, c.errors);
         out += "</tr>\n";
     }
@@ -310,11 +366,11 @@ void append_top_codes(std::string& out, const Counts& c) {
     out += "</tbody></table></section>\n";
 }
 
+// A list of the top names: names and extra (the third column) by the list's keys.
 void append_top_named(std::string& out, const char* id, const char* heading, const char* column,
-                      const char* extra_column, const std::vector<std::string_view>& names,
-                      const std::vector<std::size_t>& counts, const std::vector<std::size_t>& extra,
-                      const char* what, std::size_t total) {
-    const std::vector<Ranked> list = ranked(counts);
+                      const char* extra_column, const std::vector<Ranked>& list,
+                      const std::vector<std::string_view>& names,
+                      const std::vector<std::size_t>& extra, const char* what, std::size_t total) {
     out += "<section id=\"";
     out += id;
     out += "\" class=\"top\"><h3>";
@@ -339,106 +395,73 @@ void append_top_named(std::string& out, const char* id, const char* heading, con
     out += "</tbody></table></section>\n";
 }
 
-// Codes seen per component, for the components' list.
-std::vector<std::size_t> codes_per_component(const ReportInput& in, const Counts& c) {
-    std::unordered_map<std::string_view, std::size_t> id;
-    for (std::size_t k = 0; k < c.components.size(); ++k) id[c.components[k]] = k;
-    std::vector<std::pair<std::size_t, std::uint16_t>> pairs;
-    pairs.reserve(c.errors);
-    for (const ReportEntry& e : in.entries)
-        if (!e.overflow) pairs.emplace_back(id[e.component], e.code);
-    std::sort(pairs.begin(), pairs.end());
-    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
-    std::vector<std::size_t> out(c.components.size());
-    for (const auto& p : pairs) ++out[p.first];
-    return out;
-}
-
 // The inline data block of the entries' table: a string table and one array per column.
-//   strings  every text, component, source, log path and instrument, once
-//   logs     per log: [path, instrument, kind (0 system, 1 user, 2 other)]
-//   t0       the first stamp; t: per entry the seconds back from the previous stamp, or the
-//            stored "date time" string when it cannot be read
+//   strings      every text, component, source, log path and instrument, once
+//   oldestFirst  the entries' order
+//   logs         per log: [path, instrument, kind (0 system, 1 user, 2 other)]
+//   t0           the first stamp; t: per entry the seconds back from the previous stamp, or
+//                the stored "date time" string when it cannot be read
 //   log, code (-1: overflow marker), text, comp, src: per entry
-void append_data(std::string& out, const ReportInput& in) {
-    StringTable table;
-    std::string t, log, code, text, comp, src;
+void append_data(std::string& out, const ReportInput& in, const Interned& t) {
     const std::size_t n = in.entries.size();
-    t.reserve(n * 4);
-    log.reserve(n * 5);
-    code.reserve(n * 4);
-    text.reserve(n * 4);
-    comp.reserve(n * 3);
-    src.reserve(n * 3);
+    std::string times, logs, codes;
+    times.reserve(n * 5);
+    logs.reserve(n * 5);
+    codes.reserve(n * 4);
     bool have_previous = false;
     std::int64_t previous = 0, t0 = 0;
-    std::string source_text;
-    std::unordered_map<std::string, std::uint32_t> sources;
-    std::vector<std::string> source_strings;  // owned: "file:line" is made here
-    sources.reserve(1024);
-    std::vector<std::uint32_t> src_ids(n);
-    std::vector<std::uint32_t> raw_ids;
     for (std::size_t i = 0; i < n; ++i) {
         const ReportEntry& e = in.entries[i];
-        const char* sep = i ? "," : "";
-        t += sep;
+        if (i) times += ',', logs += ',', codes += ',';
         if (e.has_stamp) {
             if (!have_previous) t0 = previous = e.stamp, have_previous = true;
-            t += std::to_string(previous - e.stamp);
+            append_int(times, previous - e.stamp);
             previous = e.stamp;
         } else {
-            std::string raw = std::string(e.date) + " " + std::string(e.time);
-            std::string lit;
-            append_script_string(lit, raw);
-            t += lit;
+            std::string raw(e.date);
+            raw.append(" ").append(e.time);
+            append_script_string(times, raw);
         }
-        log += sep;
-        log += std::to_string(e.log);
-        code += sep;
-        code += e.overflow ? std::string("-1") : std::to_string(e.code);
-        text += sep;
-        text += std::to_string(table.id(e.text));
-        comp += sep;
-        comp += std::to_string(table.id(e.component));
-        source_text.assign(e.file);
-        if (!e.line.empty() && e.line != "-") {
-            source_text += ':';
-            source_text += e.line;
+        append_uint(logs, e.log);
+        if (e.overflow)
+            codes += "-1";
+        else
+            append_uint(codes, e.code);
+    }
+    auto column = [&](const char* name, const std::vector<std::uint32_t>& ids) {
+        out += ",\n\"";
+        out += name;
+        out += "\":[";
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            if (i) out += ',';
+            append_uint(out, ids[i]);
         }
-        auto [it, added] = sources.try_emplace(source_text, 0);
-        if (added) {
-            source_strings.push_back(source_text);
-            it->second = static_cast<std::uint32_t>(source_strings.size() - 1);
-        }
-        src_ids[i] = it->second;
-    }
-    // Sources join the table after the entries' texts: their ids are known only now.
-    std::vector<std::uint32_t> source_ids(source_strings.size());
-    for (std::size_t k = 0; k < source_strings.size(); ++k)
-        source_ids[k] = table.id(source_strings[k]);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i) src += ',';
-        src += std::to_string(source_ids[src_ids[i]]);
-    }
-    std::string logs;
-    for (std::size_t k = 0; k < in.logs.size(); ++k) {
-        if (k) logs += ',';
-        logs += '[' + std::to_string(table.id(in.logs[k].path)) + ',' +
-                std::to_string(table.id(in.logs[k].instrument)) + ',' +
-                std::to_string(static_cast<int>(in.logs[k].kind)) + ']';
-    }
+        out += ']';
+    };
     out += "<script id=\"report-data\" type=\"application/json\">{\"strings\":[";
-    bool first = true;
-    for (std::string_view s : table.strings()) {
-        if (!first) out += ',';
-        first = false;
-        append_script_string(out, s);
+    for (std::size_t k = 0; k < t.strings.size(); ++k) {
+        if (k) out += ',';
+        append_script_string(out, t.strings[k]);
     }
     out += "],\n\"oldestFirst\":";
     out += in.oldest_first ? "true" : "false";
-    out += ",\n\"logs\":[" + logs + "],\n\"t0\":" + std::to_string(t0) + ",\n\"t\":[" + t +
-           "],\n\"log\":[" + log + "],\n\"code\":[" + code + "],\n\"text\":[" + text +
-           "],\n\"comp\":[" + comp + "],\n\"src\":[" + src + "]}</script>\n";
+    out += ",\n\"logs\":[";
+    for (std::size_t k = 0; k < in.logs.size(); ++k) {
+        out += k ? ",[" : "[";
+        append_uint(out, t.path[k]);
+        out += ',';
+        append_uint(out, t.inst[k]);
+        out += ',';
+        append_uint(out, static_cast<unsigned>(in.logs[k].kind));
+        out += ']';
+    }
+    out += "],\n\"t0\":";
+    append_int(out, t0);
+    out += ",\n\"t\":[" + times + "],\n\"log\":[" + logs + "],\n\"code\":[" + codes + "]";
+    column("text", t.text);
+    column("comp", t.comp);
+    column("src", t.src);
+    out += "}</script>\n";
 }
 
 }  // namespace
@@ -518,7 +541,9 @@ void append_script_string(std::string& out, std::string_view text) {
 }
 
 void write_report_page(const ReportInput& in, std::string& out) {
-    const Counts c = count(in);
+    Interned t;
+    intern(in, t);
+    const Counts c = count(in, t);
     out.reserve(out.size() + in.entries.size() * 40 + 65536);
     out +=
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
@@ -545,11 +570,11 @@ void write_report_page(const ReportInput& in, std::string& out) {
     out += "</section>\n";
 
     out += "<section id=\"most-frequent\"><h2>Most frequent</h2>\n";
-    append_top_codes(out, c);
-    append_top_named(out, "top-components", "Components", "Component", "Codes", c.components,
-                     c.per_component, codes_per_component(in, c), "components", c.errors);
+    append_top_codes(out, c, t);
+    append_top_named(out, "top-components", "Components", "Component", "Codes", c.top_components,
+                     t.strings, c.codes_of_component, "components", c.errors);
     append_top_named(out, "top-instruments", "Instruments with the most errors", "Instrument",
-                     "Logs", c.instruments, c.per_instrument, c.logs_per_instrument, "instruments",
+                     "Logs", c.top_instruments, c.instruments, c.logs_per_instrument, "instruments",
                      c.errors);
     out += "</section>\n";
 
@@ -557,7 +582,7 @@ void write_report_page(const ReportInput& in, std::string& out) {
     out += kReportTableHtml;
     out += "<noscript><p>The table of entries needs JavaScript.</p></noscript>\n</section>\n";
     out += "</main>\n";
-    append_data(out, in);
+    append_data(out, in, t);
     out += "<script>\n";
     out += kReportJs;
     out += "</script>\n</body></html>\n";

@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
         "errsim: runs the error module and its error task in a simulated executive, driven by "
         "a script (default: the built-in demo), and prints one event a line on stdout."};
     app.add_option("--root", options.root,
-                   "Root folder of the executive; created with its LOG folder, and given a "
-                   "default TARNBOOT.INI when it has none")
+                   "Root folder of the executive; created with its LOG folder (its parent "
+                   "must exist), and given a default TARNBOOT.INI when it has none")
         ->capture_default_str()
         ->type_name("DIR");
     app.add_option("--script", script_path, "Script file, or - for stdin (default: the demo)")
@@ -53,7 +53,9 @@ int main(int argc, char** argv) {
         ->type_name("SECONDS");
     app.add_flag("--timing", options.timing,
                  "storm lines also give the elapsed time and the reports per second");
-    app.add_flag("--check", check_only, "Only parse the script; exit 0 when it is valid");
+    app.add_flag("--check", check_only,
+                 "Only check the script (with --module: also its module-call names against the "
+                 "modules), writing nothing; exit 0 when it is valid");
     app.add_flag("--print-demo", print_demo, "Print the built-in demo script and exit");
 
     if (auto done = errtools::parse_command_line(app, "errsim", argc, argv, errsim::kExitScript))
