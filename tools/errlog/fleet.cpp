@@ -150,19 +150,7 @@ EntryFields FleetLog::fields(const FleetEntry& p) const {
 }
 
 Entry FleetLog::entry(const FleetEntry& p) const {
-    const EntryFields f = fields(p);
-    Entry e;
-    e.record = f.record;
-    e.overflow = f.overflow;
-    e.code_value = f.code_value;
-    e.code = f.code;
-    e.text = f.text;
-    e.component = f.component;
-    e.date = f.date;
-    e.time = f.time;
-    e.file = f.file;
-    e.line = f.line;
-    return e;
+    return entry_of(fields(p));
 }
 
 std::size_t Fleet::count(LogState state) const {

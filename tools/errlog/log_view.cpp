@@ -206,18 +206,23 @@ EntryFields fields_of(const Entry& e) {
                        e.component, e.date,     e.time,       e.file, e.line};
 }
 
-Entry read_entry(const std::uint8_t* r, std::uint16_t nr) {
-    const EntryFields f = record_fields(r, nr, false);
+Entry entry_of(const EntryFields& f) {
     Entry e;
-    e.record = nr;
-    e.code = f.code;
+    e.record = f.record;
+    e.overflow = f.overflow;
     e.code_value = f.code_value;
+    e.code = f.code;
     e.text = f.text;
     e.component = f.component;
     e.date = f.date;
     e.time = f.time;
     e.file = f.file;
     e.line = f.line;
+    return e;
+}
+
+Entry read_entry(const std::uint8_t* r, std::uint16_t nr) {
+    Entry e = entry_of(record_fields(r, nr, false));
     e.raw.assign(r, r + LOG_RECORD_SIZE);
     return e;
 }

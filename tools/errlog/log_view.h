@@ -41,6 +41,8 @@ struct EntryFields {
     std::string_view code, text, component, date, time, file, line;
 };
 EntryFields fields_of(const Entry& e);
+// An Entry holding copies of the fields (raw stays empty).
+Entry entry_of(const EntryFields& f);
 // The fields of the record at record (LOG_RECORD_SIZE bytes), numbered nr.
 EntryFields record_fields(const std::uint8_t* record, std::uint16_t nr, bool overflow);
 

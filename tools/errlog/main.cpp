@@ -146,25 +146,20 @@ void add_filter_args(CLI::App* cmd, FleetArgs& a) {
 
 // The filter the arguments ask for; false (after a line on stderr) when a time is not one.
 bool make_filter(const FleetArgs& a, errlog::Filter& f) {
-    long long key = 0;
-    if (!a.since.empty()) {
-        if (!errlog::parse_time_bound(a.since, false, key)) {
-            std::fprintf(stderr,
-                         "errlog: --since %s: not a date and time (YYYY-MM-DD[ HH:MM[:SS]])\n",
-                         a.since.c_str());
+    // A bound given is parsed into its key; false (after the line) when it is no time.
+    const auto bound = [](const char* option, const std::string& text, bool upper, auto& key) {
+        if (text.empty()) return true;
+        long long parsed = 0;
+        if (!errlog::parse_time_bound(text, upper, parsed)) {
+            std::fprintf(stderr, "errlog: %s %s: not a date and time (YYYY-MM-DD[ HH:MM[:SS]])\n",
+                         option, text.c_str());
             return false;
         }
-        f.since = key;
-    }
-    if (!a.until.empty()) {
-        if (!errlog::parse_time_bound(a.until, true, key)) {
-            std::fprintf(stderr,
-                         "errlog: --until %s: not a date and time (YYYY-MM-DD[ HH:MM[:SS]])\n",
-                         a.until.c_str());
-            return false;
-        }
-        f.until = key;
-    }
+        key = parsed;
+        return true;
+    };
+    if (!bound("--since", a.since, false, f.since) || !bound("--until", a.until, true, f.until))
+        return false;
     for (unsigned c : a.codes) f.codes.push_back(static_cast<std::uint16_t>(c));
     f.components = a.components;
     if (a.newest >= 0) f.newest = static_cast<std::size_t>(a.newest);
