@@ -266,10 +266,11 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
         const errlog::FleetLog& f = fleet.logs[r.log];
         return f.fields(f.entries[r.entry]);
     };
-    if (form == ShowForm::jsonl) {
+    // One line per entry, appended by append_line(buffer, ref), written in blocks of 64 KiB.
+    auto write_lines = [&](auto append_line) {
         std::string lines;
         for (const auto& r : refs) {
-            errlog::append_jsonl_line(lines, fleet.logs[r.log].path, entry_of(r));
+            append_line(lines, r);
             lines += '\n';
             if (lines.size() >= 1 << 16) {
                 std::fwrite(lines.data(), 1, lines.size(), stdout);
@@ -277,6 +278,11 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
             }
         }
         std::fwrite(lines.data(), 1, lines.size(), stdout);
+    };
+    if (form == ShowForm::jsonl) {
+        write_lines([&](std::string& out, const errlog::MergedRef& r) {
+            errlog::append_jsonl_line(out, fleet.logs[r.log].path, entry_of(r));
+        });
         return status;
     }
     if (form == ShowForm::csv) {
@@ -305,16 +311,9 @@ int cmd_show(const FleetArgs& args, ShowForm form) {
         }
     print_line(errlog::merged_heading(width));
     if (refs.empty()) print_line("  (no errors)");
-    std::string lines;
-    for (const auto& r : refs) {
-        errlog::append_merged_row(lines, fleet.logs[r.log].path, width, entry_of(r));
-        lines += '\n';
-        if (lines.size() >= 1 << 16) {
-            std::fwrite(lines.data(), 1, lines.size(), stdout);
-            lines.clear();
-        }
-    }
-    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    write_lines([&](std::string& out, const errlog::MergedRef& r) {
+        errlog::append_merged_row(out, fleet.logs[r.log].path, width, entry_of(r));
+    });
     return status;
 }
 
