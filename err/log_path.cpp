@@ -17,8 +17,6 @@ constexpr const char* kBootIni = "TARNBOOT.INI";
 constexpr const char* kSection = "ErrorTask";
 constexpr const char* kSystemKey = "SystemLogFile";
 constexpr const char* kUserKey = "UserLogFile";
-constexpr const char* kSystemDefault = kSystemLogDefault;
-constexpr const char* kUserDefault = kUserLogDefault;
 constexpr const char* kBackupSuffix = ".BAK";
 constexpr int kRootPathKind = 2;
 
@@ -81,8 +79,8 @@ LogPathDecision decide_log_path(int log_id, char* text, std::size_t size) {
                                      : put_text(text, size, root, root_length, "");
         } else {
             decision.source = LogPathSource::default_name;
-            length =
-                put_text(text, size, root, root_length, system_log ? kSystemDefault : kUserDefault);
+            length = put_text(text, size, root, root_length,
+                              system_log ? kSystemLogDefault : kUserLogDefault);
         }
         ini_file_free(ini);
     }
